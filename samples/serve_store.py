@@ -1,0 +1,222 @@
+#!/usr/bin/env python3
+"""Loopback HTTP server that serves a symbol store directory to tests.
+
+    python3 samples/serve_store.py DIR [options]
+
+It binds 127.0.0.1 on an ephemeral port and prints "PORT <n>" as the first
+line of its standard output. It never outlives --lifetime seconds.
+
+Behaviour options (each may be given several times; PREFIX is a URL path
+prefix such as /nb10.pdb/, "/" when left out; rules are tried kind by kind in
+the order listed here, and in command-line order within a kind; the first
+that matches a request decides):
+  --status CODE[=PREFIX]        answer CODE with a short body
+  --redirect-prefix FROM=TO     answer 302, Location: the path with FROM
+                                replaced by TO
+  --mute[=PREFIX]               read the request, then never answer (the
+                                connection stays open until the server ends)
+  --cut N[=PREFIX]              send 200 and the full Content-Length, then only
+                                the first N bytes of the file, then close
+Other options:
+  --ignore-case                 match path components without regard to case,
+                                as a Windows symbol server does
+  --log FILE                    append one line per request: METHOD PATH RESULT
+  --lifetime SECONDS            exit after this long (default 600)
+"""
+
+import argparse
+import http.server
+import os
+import socket
+import sys
+import threading
+import urllib.parse
+
+
+def parse_rule(text, default_prefix="/"):
+    value, sep, prefix = text.partition("=")
+    return value, (prefix if sep else default_prefix)
+
+
+class StoreHandler(http.server.SimpleHTTPRequestHandler):
+    # HTTP/1.0: one request per connection, so a cut or mute affects exactly
+    # one download.
+    protocol_version = "HTTP/1.0"
+    server_version = "QuillmarStore/1"
+
+    def log_message(self, fmt, *args):
+        if self.server.verbose:
+            sys.stderr.write("serve_store: " + fmt % args + "\n")
+
+    def record(self, result):
+        self.server.record("%s %s %s" % (self.command, self.path, result))
+
+    def rule_for(self, path):
+        for kind, value, prefix in self.server.rules:
+            if path.startswith(prefix):
+                return kind, value, prefix
+        return None
+
+    def do_GET(self):
+        self.handle_request(send_body=True)
+
+    def do_HEAD(self):
+        self.handle_request(send_body=False)
+
+    def handle_request(self, send_body):
+        path = urllib.parse.urlsplit(self.path).path
+        rule = self.rule_for(path)
+        if rule:
+            kind, value, prefix = rule
+            if kind == "mute":
+                self.record("mute")
+                self.wfile.flush()
+                self.server.stopping.wait()
+                self.close_connection = True
+                return
+            if kind == "status":
+                self.record("status %d" % value)
+                self.send_plain(value, send_body)
+                return
+            if kind == "redirect":
+                target = value + path[len(prefix):]
+                self.record("redirect %s" % target)
+                self.send_response(302)
+                self.send_header("Location", target)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+        file_path = self.store_path(path)
+        if file_path is None:
+            self.record("404")
+            self.send_plain(404, send_body)
+            return
+        with open(file_path, "rb") as f:
+            body = f.read()
+        cut = rule[1] if rule and rule[0] == "cut" else None
+        self.record("200 %d" % len(body) if cut is None else "cut %d/%d" % (min(cut, len(body)), len(body)))
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if not send_body:
+            return
+        if cut is None:
+            self.wfile.write(body)
+            return
+        self.wfile.write(body[:cut])
+        self.wfile.flush()
+        # Close at once so the client sees the body end short of its length.
+        self.close_connection = True
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+    def send_plain(self, code, send_body):
+        body = ("%d\n" % code).encode()
+        self.send_response(code)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if send_body:
+            self.wfile.write(body)
+
+    def store_path(self, url_path):
+        """The regular file under the served directory named by the URL path,
+        or None. "." and ".." components and backslashes are refused."""
+        parts = urllib.parse.unquote(url_path).split("/")
+        parts = [p for p in parts if p]
+        if not parts or any(p in (".", "..") or "\\" in p or "\0" in p for p in parts):
+            return None
+        current = self.server.root
+        for part in parts:
+            candidate = os.path.join(current, part)
+            if not os.path.lexists(candidate) and self.server.ignore_case:
+                try:
+                    matches = [n for n in sorted(os.listdir(current)) if n.lower() == part.lower()]
+                except OSError:
+                    return None
+                if matches:
+                    candidate = os.path.join(current, matches[0])
+            current = candidate
+        if os.path.islink(current) or not os.path.isfile(current):
+            return None
+        return current
+
+
+class StoreServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    # Muted connections stay open; a test may open many of them at once.
+    request_queue_size = 64
+
+    def __init__(self, root, rules, ignore_case, log_path, verbose):
+        self.root = os.path.abspath(root)
+        self.rules = rules
+        self.ignore_case = ignore_case
+        self.verbose = verbose
+        self.stopping = threading.Event()
+        self.log_lock = threading.Lock()
+        self.log_file = open(log_path, "a") if log_path else None
+        super().__init__(("127.0.0.1", 0), StoreHandler)
+
+    def record(self, line):
+        if self.log_file:
+            with self.log_lock:
+                self.log_file.write(line + "\n")
+                self.log_file.flush()
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(
+        description="Serve a symbol store directory on 127.0.0.1 for tests.",
+        formatter_class=argparse.RawDescriptionHelpFormatter, epilog=__doc__)
+    parser.add_argument("root", help="directory to serve")
+    parser.add_argument("--status", action="append", default=[], metavar="CODE[=PREFIX]")
+    parser.add_argument("--redirect-prefix", action="append", default=[], metavar="FROM=TO")
+    parser.add_argument("--mute", nargs="?", action="append", const="/", metavar="PREFIX")
+    parser.add_argument("--cut", action="append", default=[], metavar="N[=PREFIX]")
+    parser.add_argument("--ignore-case", action="store_true")
+    parser.add_argument("--log", metavar="FILE")
+    parser.add_argument("--lifetime", type=float, default=600.0, metavar="SECONDS")
+    parser.add_argument("--verbose", action="store_true", help="log requests to stderr")
+    args = parser.parse_args(argv)
+    if not os.path.isdir(args.root):
+        parser.error("not a directory: %s" % args.root)
+
+    # Rules keep the order of the command line within each kind; status and
+    # redirect rules come before mute and cut ones.
+    rules = []
+    for text in args.status:
+        code, prefix = parse_rule(text)
+        rules.append(("status", int(code), prefix))
+    for text in args.redirect_prefix:
+        source, sep, target = text.partition("=")
+        if not sep or not source:
+            parser.error("--redirect-prefix needs FROM=TO")
+        rules.append(("redirect", target, source))
+    for prefix in args.mute or []:
+        rules.append(("mute", None, prefix.lstrip("=") or "/"))
+    for text in args.cut:
+        count, prefix = parse_rule(text)
+        rules.append(("cut", int(count), prefix))
+
+    server = StoreServer(args.root, rules, args.ignore_case, args.log, args.verbose)
+    sys.stdout.write("PORT %d\n" % server.server_address[1])
+    sys.stdout.flush()
+
+    # The lifetime bound must hold even with handlers blocked in mute mode,
+    # so the process ends through os._exit rather than an orderly shutdown.
+    timer = threading.Timer(args.lifetime, lambda: os._exit(0))
+    timer.daemon = True
+    timer.start()
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+    server.stopping.set()
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()
