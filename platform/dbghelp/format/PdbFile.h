@@ -1,0 +1,46 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "ByteReader.h"
+
+// The identity of a program database: the header of its multi-stream file
+// (MSF 7.00, or the older PDB 2.00 format with 16-bit page numbers) and its
+// PDB info stream (stream 1), which carries the signature, the age and, from
+// the VC70 format on, the GUID that an image's CodeView record must match.
+class CPdbFile
+{
+public:
+    // Info stream versions from this one on carry a GUID.
+    static constexpr uint32_t kVersionVc70 = 20000404;
+
+    CPdbFile();
+
+    // Parses the whole file in data. On failure returns false and leaves the object empty.
+    bool Parse(const uint8_t* data, size_t size);
+
+    // 7 for MSF 7.00, 2 for PDB 2.00, 0 when nothing was parsed.
+    int GetMsfVersion() const { return m_msfVersion; }
+    uint32_t GetVersion() const { return m_version; }
+    uint32_t GetSignature() const { return m_signature; }
+    uint32_t GetAge() const { return m_age; }
+    bool HasGuid() const { return m_hasGuid; }
+    // The GUID as its 16 bytes are stored; zero unless HasGuid().
+    const std::array<uint8_t, 16>& GetGuid() const { return m_guid; }
+
+private:
+    void Clear();
+    bool ParseMsf7(CByteReader& file);
+    bool ParseMsf2(CByteReader& file);
+    bool ReadInfoStream(const std::vector<uint8_t>& stream);
+
+    int m_msfVersion;
+    uint32_t m_version;
+    uint32_t m_signature;
+    uint32_t m_age;
+    bool m_hasGuid;
+    std::array<uint8_t, 16> m_guid;
+};

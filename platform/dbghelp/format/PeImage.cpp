@@ -1,0 +1,213 @@
+#include "PeImage.h"
+
+#include "DebugDirectory.h"
+
+// What is read, at file offsets:
+//   DOS header: "MZ", and at 0x3C e_lfanew, the offset of "PE\0\0".
+//   File header (20 bytes after the signature): Machine, NumberOfSections,
+//   TimeDateStamp, PointerToSymbolTable, NumberOfSymbols,
+//   SizeOfOptionalHeader, Characteristics.
+//   Optional header (SizeOfOptionalHeader bytes): Magic 0x10b (PE32); at 56
+//   SizeOfImage, at 60 SizeOfHeaders, at 92 NumberOfRvaAndSizes, at 96 the
+//   data directories (RVA, size), of which 0 is exports and 6 is debug.
+//   Section table: NumberOfSections headers right after the optional header.
+//   Export directory (40 bytes): at 20 NumberOfFunctions, NumberOfNames,
+//   AddressOfFunctions, AddressOfNames.
+
+namespace
+{
+const uint8_t kMz[2] = {'M', 'Z'};
+const uint8_t kPeSignature[4] = {'P', 'E', 0, 0};
+const size_t kLfanewOffset = 0x3C;
+const uint16_t kPe32Magic = 0x10b;
+const size_t kOptionalHeaderFixedSize = 96;
+const size_t kSizeOfImageOffset = 56;
+const size_t kNumberOfRvaAndSizesOffset = 92;
+const uint32_t kMaxDataDirectories = 16;
+const uint32_t kExportDirectory = 0;
+const uint32_t kDebugDirectory = 6;
+const size_t kExportDirectorySize = 40;
+}
+
+CPeImage::CPeImage()
+{
+    Clear();
+}
+
+void CPeImage::Clear()
+{
+    m_machine = 0;
+    m_characteristics = 0;
+    m_timeDateStamp = 0;
+    m_sizeOfImage = 0;
+    m_sizeOfHeaders = 0;
+    m_pointerToSymbolTable = 0;
+    m_numberOfSymbols = 0;
+    m_exportRva = 0;
+    m_exportSize = 0;
+    m_debugRva = 0;
+    m_debugSize = 0;
+    m_hasExports = false;
+    m_hasCoffSymbols = false;
+    m_codeView = CCodeViewRecord();
+    m_miscDbgName.clear();
+    m_sections = CSectionTable();
+}
+
+bool CPeImage::Parse(const uint8_t* data, size_t size)
+{
+    Clear();
+    CByteReader file(data, size);
+    if (!ReadHeaders(file) || !ReadDebugDirectory(file))
+    {
+        Clear();
+        return false;
+    }
+    ReadExports(file);
+
+    if (m_pointerToSymbolTable != 0 && m_numberOfSymbols != 0)
+    {
+        size_t tableSize = 0;
+        CByteReader table;
+        if (CByteReader::CheckedMultiply(m_numberOfSymbols, CDebugDirectory::kCoffSymbolSize, tableSize)
+            && file.GetSubReader(m_pointerToSymbolTable, tableSize, table))
+            m_hasCoffSymbols = true;
+    }
+    return true;
+}
+
+bool CPeImage::ReadHeaders(CByteReader& file)
+{
+    uint32_t lfanew = 0;
+    uint16_t numberOfSections = 0;
+    uint16_t sizeOfOptionalHeader = 0;
+    if (!file.ReadMatch(kMz, 2) || !file.Seek(kLfanewOffset) || !file.ReadU32(lfanew) || !file.Seek(lfanew)
+        || !file.ReadMatch(kPeSignature, 4) || !file.ReadU16(m_machine) || !file.ReadU16(numberOfSections)
+        || !file.ReadU32(m_timeDateStamp) || !file.ReadU32(m_pointerToSymbolTable)
+        || !file.ReadU32(m_numberOfSymbols) || !file.ReadU16(sizeOfOptionalHeader)
+        || !file.ReadU16(m_characteristics))
+        return false;
+
+    CByteReader optional;
+    uint16_t magic = 0;
+    if (!file.ReadSubReader(sizeOfOptionalHeader, optional) || !optional.ReadU16(magic) || magic != kPe32Magic
+        || optional.GetSize() < kOptionalHeaderFixedSize)
+        return false;
+
+    uint32_t numberOfRvaAndSizes = 0;
+    optional.Seek(kSizeOfImageOffset);
+    optional.ReadU32(m_sizeOfImage);
+    optional.ReadU32(m_sizeOfHeaders);
+    optional.Seek(kNumberOfRvaAndSizesOffset);
+    optional.ReadU32(numberOfRvaAndSizes);
+    // Directories beyond the sixteen defined ones carry nothing we use.
+    if (numberOfRvaAndSizes > kMaxDataDirectories)
+        numberOfRvaAndSizes = kMaxDataDirectories;
+    for (uint32_t index = 0; index < numberOfRvaAndSizes; ++index)
+    {
+        uint32_t rva = 0;
+        uint32_t directorySize = 0;
+        if (!optional.ReadU32(rva) || !optional.ReadU32(directorySize))
+            return false;
+        if (index == kExportDirectory)
+        {
+            m_exportRva = rva;
+            m_exportSize = directorySize;
+        }
+        else if (index == kDebugDirectory)
+        {
+            m_debugRva = rva;
+            m_debugSize = directorySize;
+        }
+    }
+    return m_sections.Read(file, numberOfSections);
+}
+
+bool CPeImage::MapRange(const CByteReader& file, uint32_t rva, uint32_t size, CByteReader& out) const
+{
+    size_t offset = 0;
+    return m_sections.MapRva(rva, size, m_sizeOfHeaders, offset) && file.GetSubReader(offset, size, out);
+}
+
+void CPeImage::ReadExports(const CByteReader& file)
+{
+    CByteReader directory;
+    if (m_exportRva == 0 || m_exportSize == 0 || !MapRange(file, m_exportRva, kExportDirectorySize, directory))
+        return;
+    uint32_t numberOfFunctions = 0;
+    uint32_t numberOfNames = 0;
+    uint32_t addressOfFunctions = 0;
+    uint32_t addressOfNames = 0;
+    directory.Seek(20);
+    directory.ReadU32(numberOfFunctions);
+    directory.ReadU32(numberOfNames);
+    directory.ReadU32(addressOfFunctions);
+    directory.ReadU32(addressOfNames);
+
+    // Each table holds 32-bit RVAs; a count whose table does not fit in 32 bits cannot be mapped.
+    CByteReader table;
+    const bool functions = numberOfFunctions != 0 && numberOfFunctions <= UINT32_MAX / 4
+                           && MapRange(file, addressOfFunctions, numberOfFunctions * 4, table);
+    const bool names = numberOfNames != 0 && numberOfNames <= UINT32_MAX / 4
+                       && MapRange(file, addressOfNames, numberOfNames * 4, table);
+    m_hasExports = functions || names;
+}
+
+bool CPeImage::ReadDebugDirectory(const CByteReader& file)
+{
+    if (m_debugRva == 0 || m_debugSize == 0)
+        return true;
+    CByteReader range;
+    CDebugDirectory directory;
+    if (!MapRange(file, m_debugRva, m_debugSize, range) || !directory.Parse(range))
+        return false;
+
+    for (const CDebugDirectory::Entry& entry : directory.GetEntries())
+    {
+        if (entry.sizeOfData == 0)
+            continue;
+        CByteReader data;
+        bool found = false;
+        if (entry.pointerToRawData != 0)
+            found = file.GetSubReader(entry.pointerToRawData, entry.sizeOfData, data);
+        else if (entry.addressOfRawData != 0)
+            found = MapRange(file, entry.addressOfRawData, entry.sizeOfData, data);
+        // Stripping an image keeps the entries whose data moved to the DBG
+        // file, with offsets into that file: such entries are skipped there,
+        // but in an unstripped image they mean a damaged file.
+        if (!found || !ReadDebugEntry(entry.type, data))
+        {
+            if (!IsDebugStripped())
+                return false;
+        }
+    }
+    return true;
+}
+
+bool CPeImage::ReadDebugEntry(uint32_t type, const CByteReader& data)
+{
+    switch (type)
+    {
+    case CDebugDirectory::TypeCodeView:
+        if (HasCodeView())
+            return true;
+        return m_codeView.Parse(data);
+    case CDebugDirectory::TypeCoff:
+        if (!CDebugDirectory::IsCoffSymbolData(data))
+            return false;
+        m_hasCoffSymbols = true;
+        return true;
+    case CDebugDirectory::TypeMisc:
+    {
+        std::string name;
+        if (!m_miscDbgName.empty())
+            return true;
+        if (CDebugDirectory::ReadMiscExeName(data, name))
+            m_miscDbgName = name;
+        // A MISC entry may hold other record types only; that is not damage.
+        return true;
+    }
+    default:
+        return true;
+    }
+}

@@ -1,0 +1,18 @@
+// libFuzzer target: any bytes given to CPeImage must be refused or read
+// without touching memory outside the buffer.
+#include <cstddef>
+#include <cstdint>
+
+#include "PeImage.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    CPeImage image;
+    if (image.Parse(data, size))
+    {
+        // Touch what a caller would use, so that a bad string shows up here.
+        volatile size_t sink = image.GetMiscDbgName().size() + image.GetCodeView().GetPdbName().size();
+        (void)sink;
+    }
+    return 0;
+}

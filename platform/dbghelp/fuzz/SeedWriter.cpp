@@ -1,0 +1,60 @@
+// Writes valid sample files into the seed corpus directories of the fuzz
+// targets, using the builders of the unit tests: pe/, dbg/, pdb/, codeview/.
+#include <cstdio>
+#include <string>
+
+#include "FormatBuilders.h"
+
+namespace
+{
+bool Write(const std::string& path, const Bytes& bytes)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && ok;
+}
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 2)
+    {
+        std::fprintf(stderr, "usage: %s <corpus root>\n", argv[0]);
+        return 2;
+    }
+    const std::string root = argv[1];
+    bool ok = true;
+
+    const Bytes records[] = {MakeRsds(kTestGuid, 1, "app.pdb"), MakeNb10(0x3A1B2C3D, 2, "c:\\src\\app.pdb"),
+                             MakeEmbeddedCodeView("NB09"), MakeEmbeddedCodeView("NB11")};
+    for (size_t i = 0; i < sizeof(records) / sizeof(records[0]); ++i)
+        ok &= Write(root + "/codeview/seed" + std::to_string(i), records[i]);
+
+    PeSpec pe;
+    pe.exports = true;
+    pe.fileHeaderSymbols = 2;
+    pe.debug.push_back(DebugEntrySpec{2, records[1], false});
+    ok &= Write(root + "/pe/nb10", BuildPe(pe).bytes);
+    pe.debug[0] = DebugEntrySpec{2, records[0], false};
+    pe.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(2), false});
+    ok &= Write(root + "/pe/rsds", BuildPe(pe).bytes);
+    PeSpec stripped;
+    stripped.characteristics |= 0x0200;
+    stripped.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", false), false});
+    stripped.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", true), false});
+    stripped.debug.push_back(DebugEntrySpec{2, records[2], true});
+    ok &= Write(root + "/pe/stripped", BuildPe(stripped).bytes);
+
+    DbgSpec dbg;
+    dbg.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(3), false});
+    dbg.debug.push_back(DebugEntrySpec{2, records[3], false});
+    ok &= Write(root + "/dbg/nb11", BuildDbg(dbg).bytes);
+    dbg.debug[1] = DebugEntrySpec{2, records[1], false};
+    ok &= Write(root + "/dbg/nb10", BuildDbg(dbg).bytes);
+
+    ok &= Write(root + "/pdb/msf7", BuildPdb(StandardPdb(7, 20000404, true)).bytes);
+    ok &= Write(root + "/pdb/msf2", BuildPdb(StandardPdb(2, 19970604, false)).bytes);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,134 @@
+#include "CodeViewRecord.h"
+
+#include <gtest/gtest.h>
+
+#include "FormatBuilders.h"
+
+namespace
+{
+TEST(CodeViewRecordTest, ReadsRsdsGuidAgeAndName)
+{
+    const Bytes record = MakeRsds(kTestGuid, 7, "c:\\build\\app.pdb");
+    CCodeViewRecord cv;
+    ASSERT_TRUE(cv.Parse(record.data(), record.size()));
+    EXPECT_EQ(CCodeViewRecord::Rsds, cv.GetKind());
+    EXPECT_EQ(kTestGuid, cv.GetGuid());
+    EXPECT_EQ(7u, cv.GetAge());
+    EXPECT_EQ(0u, cv.GetSignature());
+    EXPECT_EQ("c:\\build\\app.pdb", cv.GetPdbName());
+    EXPECT_TRUE(cv.RefersToPdb());
+}
+
+TEST(CodeViewRecordTest, ReadsNb10SignatureAgeAndName)
+{
+    const Bytes record = MakeNb10(0x3A1B2C3D, 2, "app.pdb");
+    CCodeViewRecord cv;
+    ASSERT_TRUE(cv.Parse(record.data(), record.size()));
+    EXPECT_EQ(CCodeViewRecord::Nb10, cv.GetKind());
+    EXPECT_EQ(0x3A1B2C3Du, cv.GetSignature());
+    EXPECT_EQ(2u, cv.GetAge());
+    EXPECT_EQ("app.pdb", cv.GetPdbName());
+}
+
+TEST(CodeViewRecordTest, RecognisesEmbeddedNb09AndNb11)
+{
+    const Bytes nb09 = MakeEmbeddedCodeView("NB09");
+    const Bytes nb11 = MakeEmbeddedCodeView("NB11");
+    CCodeViewRecord cv;
+    ASSERT_TRUE(cv.Parse(nb09.data(), nb09.size()));
+    EXPECT_EQ(CCodeViewRecord::Nb09, cv.GetKind());
+    EXPECT_FALSE(cv.RefersToPdb());
+    ASSERT_TRUE(cv.Parse(nb11.data(), nb11.size()));
+    EXPECT_EQ(CCodeViewRecord::Nb11, cv.GetKind());
+    EXPECT_TRUE(cv.GetPdbName().empty());
+}
+
+TEST(CodeViewRecordTest, RefusesUnknownSignature)
+{
+    Bytes record = MakeNb10(1, 1, "a.pdb");
+    record[3] = '8';
+    CCodeViewRecord cv;
+    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
+    EXPECT_EQ(CCodeViewRecord::None, cv.GetKind());
+}
+
+TEST(CodeViewRecordTest, RefusesNameWithoutTerminator)
+{
+    Bytes record = MakeRsds(kTestGuid, 1, "app.pdb");
+    record.pop_back();
+    CCodeViewRecord cv;
+    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
+}
+
+TEST(CodeViewRecordTest, RefusesEmptyPdbName)
+{
+    const Bytes record = MakeNb10(1, 1, "");
+    CCodeViewRecord cv;
+    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
+}
+
+TEST(CodeViewRecordTest, RefusesOverlongPdbName)
+{
+    const Bytes record = MakeRsds(kTestGuid, 1, std::string(CCodeViewRecord::kMaxPdbName + 1, 'a'));
+    CCodeViewRecord cv;
+    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
+}
+
+TEST(CodeViewRecordTest, RefusesNb10WithNonZeroOffset)
+{
+    Bytes record = MakeNb10(1, 1, "a.pdb");
+    PatchU32(record, 4, 8);
+    CCodeViewRecord cv;
+    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
+}
+
+TEST(CodeViewRecordTest, RefusesEmbeddedDirectoryOutsideRecord)
+{
+    Bytes record = MakeEmbeddedCodeView("NB11");
+    PatchU32(record, 4, 0xFFFFFFF0);
+    CCodeViewRecord cv;
+    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
+}
+
+TEST(CodeViewRecordTest, RefusesEmbeddedDirectoryWithOverflowingCount)
+{
+    Bytes record = MakeEmbeddedCodeView("NB09");
+    PatchU32(record, 16 + 4, 0xFFFFFFFF);
+    CCodeViewRecord cv;
+    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
+}
+
+TEST(CodeViewRecordTest, RefusesSubsectionOutsideRecord)
+{
+    Bytes record = MakeEmbeddedCodeView("NB09");
+    PatchU32(record, 32 + 8, 0xFFFFFFFC);
+    CCodeViewRecord cv;
+    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
+}
+
+TEST(CodeViewRecordTest, EveryTruncationIsRefused)
+{
+    const Bytes records[] = {MakeRsds(kTestGuid, 1, "a.pdb"), MakeNb10(5, 1, "a.pdb"), MakeEmbeddedCodeView("NB09")};
+    for (const Bytes& record : records)
+    {
+        for (size_t length = 0; length < record.size(); ++length)
+        {
+            const Bytes cut(record.begin(), record.begin() + length);
+            CCodeViewRecord cv;
+            EXPECT_FALSE(cv.Parse(cut.data(), cut.size())) << "length " << length;
+            EXPECT_EQ(CCodeViewRecord::None, cv.GetKind());
+        }
+    }
+}
+
+TEST(CodeViewRecordTest, FailedParseClearsEarlierResult)
+{
+    const Bytes good = MakeNb10(5, 3, "a.pdb");
+    const Bytes bad = MakeNb10(5, 3, "");
+    CCodeViewRecord cv;
+    ASSERT_TRUE(cv.Parse(good.data(), good.size()));
+    EXPECT_FALSE(cv.Parse(bad.data(), bad.size()));
+    EXPECT_EQ(0u, cv.GetAge());
+    EXPECT_TRUE(cv.GetPdbName().empty());
+}
+}

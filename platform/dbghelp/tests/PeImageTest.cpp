@@ -1,0 +1,274 @@
+#include "PeImage.h"
+
+#include <gtest/gtest.h>
+
+#include "FormatBuilders.h"
+
+namespace
+{
+DebugEntrySpec Entry(uint32_t type, const Bytes& data, bool outside = false)
+{
+    return DebugEntrySpec{type, data, outside};
+}
+
+PeSpec Nb10Image()
+{
+    PeSpec spec;
+    spec.exports = true;
+    spec.debug.push_back(Entry(2, MakeNb10(0x11223344, 2, "app.pdb")));
+    return spec;
+}
+
+bool Parse(CPeImage& image, const Bytes& bytes)
+{
+    return image.Parse(bytes.data(), bytes.size());
+}
+
+TEST(PeImageTest, ReadsIdentityFromHeaders)
+{
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, BuildPe(Nb10Image()).bytes));
+    EXPECT_EQ(0x3A1B2C3Du, image.GetTimeDateStamp());
+    EXPECT_EQ(0x5000u, image.GetSizeOfImage());
+    EXPECT_EQ(0x14C, image.GetMachine());
+    EXPECT_FALSE(image.IsDebugStripped());
+}
+
+TEST(PeImageTest, ReadsNb10CodeViewRecord)
+{
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, BuildPe(Nb10Image()).bytes));
+    ASSERT_TRUE(image.HasCodeView());
+    EXPECT_EQ(CCodeViewRecord::Nb10, image.GetCodeView().GetKind());
+    EXPECT_EQ(0x11223344u, image.GetCodeView().GetSignature());
+    EXPECT_EQ("app.pdb", image.GetCodeView().GetPdbName());
+}
+
+TEST(PeImageTest, ReadsRsdsCodeViewRecord)
+{
+    PeSpec spec;
+    spec.debug.push_back(Entry(2, MakeRsds(kTestGuid, 9, "x.pdb")));
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
+    EXPECT_EQ(CCodeViewRecord::Rsds, image.GetCodeView().GetKind());
+    EXPECT_EQ(9u, image.GetCodeView().GetAge());
+}
+
+TEST(PeImageTest, ReportsExportsOnlyWhenPresent)
+{
+    PeSpec spec = Nb10Image();
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
+    EXPECT_TRUE(image.HasExports());
+    spec.exports = false;
+    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
+    EXPECT_FALSE(image.HasExports());
+}
+
+TEST(PeImageTest, IgnoresExportTableOutsideFile)
+{
+    BuiltFile pe = BuildPe(Nb10Image());
+    PatchU32(pe.bytes, pe.exportDirectory + 28, 0x7FFFFFF0);  // AddressOfFunctions
+    PatchU32(pe.bytes, pe.exportDirectory + 32, 0x7FFFFFF0);  // AddressOfNames
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, pe.bytes));
+    EXPECT_FALSE(image.HasExports());
+}
+
+TEST(PeImageTest, IgnoresExportCountWhoseTableSizeOverflows)
+{
+    BuiltFile pe = BuildPe(Nb10Image());
+    PatchU32(pe.bytes, pe.exportDirectory + 20, 0x40000001);
+    PatchU32(pe.bytes, pe.exportDirectory + 24, 0x40000001);
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, pe.bytes));
+    EXPECT_FALSE(image.HasExports());
+}
+
+TEST(PeImageTest, FindsCoffSymbolsThroughFileHeader)
+{
+    PeSpec spec;
+    spec.fileHeaderSymbols = 3;
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
+    EXPECT_TRUE(image.HasCoffSymbols());
+}
+
+TEST(PeImageTest, IgnoresFileHeaderSymbolTableBeyondEnd)
+{
+    PeSpec spec;
+    spec.fileHeaderSymbols = 3;
+    Bytes bytes = BuildPe(spec).bytes;
+    PatchU32(bytes, 0x40 + 12, 0xFFFFFFFF);  // NumberOfSymbols
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, bytes));
+    EXPECT_FALSE(image.HasCoffSymbols());
+}
+
+TEST(PeImageTest, FindsCoffSymbolsThroughDebugEntry)
+{
+    PeSpec spec;
+    spec.debug.push_back(Entry(1, MakeCoffSymbols(2)));
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
+    EXPECT_TRUE(image.HasCoffSymbols());
+    EXPECT_FALSE(image.HasCodeView());
+}
+
+TEST(PeImageTest, ReadsAnsiDbgNameOfStrippedImage)
+{
+    PeSpec spec;
+    spec.characteristics |= CPeImage::kDebugStripped;
+    spec.debug.push_back(Entry(4, MakeMiscExeName("sys\\app.dbg", false)));
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
+    EXPECT_TRUE(image.IsDebugStripped());
+    EXPECT_EQ("sys\\app.dbg", image.GetMiscDbgName());
+}
+
+TEST(PeImageTest, ReadsUnicodeDbgName)
+{
+    PeSpec spec;
+    spec.debug.push_back(Entry(4, MakeMiscExeName("app.dbg", true)));
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
+    EXPECT_EQ("app.dbg", image.GetMiscDbgName());
+}
+
+TEST(PeImageTest, StrippedImageSkipsEntriesWhoseDataMovedToDbg)
+{
+    PeSpec spec;
+    spec.characteristics |= CPeImage::kDebugStripped;
+    spec.debug.push_back(Entry(1, MakeCoffSymbols(2), true));
+    spec.debug.push_back(Entry(2, MakeEmbeddedCodeView("NB09"), true));
+    spec.debug.push_back(Entry(4, MakeMiscExeName("app.dbg", false)));
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
+    EXPECT_FALSE(image.HasCodeView());
+    EXPECT_FALSE(image.HasCoffSymbols());
+    EXPECT_EQ("app.dbg", image.GetMiscDbgName());
+}
+
+TEST(PeImageTest, RefusesUnstrippedImageWithCodeViewOutsideFile)
+{
+    PeSpec spec;
+    spec.debug.push_back(Entry(2, MakeNb10(1, 1, "a.pdb"), true));
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, BuildPe(spec).bytes));
+}
+
+TEST(PeImageTest, RefusesUnstrippedImageWithCorruptCodeView)
+{
+    BuiltFile pe = BuildPe(Nb10Image());
+    PatchU32(pe.bytes, pe.debugData[0], 0x31314D58);
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, pe.bytes));
+    EXPECT_FALSE(image.HasCodeView());
+}
+
+TEST(PeImageTest, RefusesPe32PlusImage)
+{
+    PeSpec spec = Nb10Image();
+    spec.magic = 0x20b;
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, BuildPe(spec).bytes));
+}
+
+TEST(PeImageTest, RefusesMissingPeSignature)
+{
+    Bytes bytes = BuildPe(Nb10Image()).bytes;
+    bytes[0x41] = 'X';
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, bytes));
+}
+
+TEST(PeImageTest, RefusesHeaderOffsetBeyondEnd)
+{
+    Bytes bytes = BuildPe(Nb10Image()).bytes;
+    PatchU32(bytes, 0x3C, 0xFFFFFFFC);
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, bytes));
+}
+
+TEST(PeImageTest, RefusesOptionalHeaderTooSmallForDataDirectories)
+{
+    BuiltFile pe = BuildPe(Nb10Image());
+    PatchU16(pe.bytes, 0x40 + 20, 64);  // SizeOfOptionalHeader
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, pe.bytes));
+}
+
+TEST(PeImageTest, RefusesSectionCountBeyondFile)
+{
+    Bytes bytes = BuildPe(Nb10Image()).bytes;
+    PatchU16(bytes, 0x40 + 6, 0xFFFF);
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, bytes));
+}
+
+TEST(PeImageTest, RefusesDebugDirectoryOutsideEverySection)
+{
+    BuiltFile pe = BuildPe(Nb10Image());
+    PatchU32(pe.bytes, pe.optionalHeader + 96 + 48, 0x90000);
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, pe.bytes));
+}
+
+TEST(PeImageTest, RefusesDebugDirectorySizeReachingPastSection)
+{
+    BuiltFile pe = BuildPe(Nb10Image());
+    PatchU32(pe.bytes, pe.optionalHeader + 100 + 48, 0xFFFFFFF0);
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, pe.bytes));
+}
+
+TEST(PeImageTest, RefusesSectionWhoseRawDataLiesPastEnd)
+{
+    BuiltFile pe = BuildPe(Nb10Image());
+    PatchU32(pe.bytes, pe.sectionTable + 20, 0xFFFFFE00);  // PointerToRawData
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, pe.bytes));
+}
+
+TEST(PeImageTest, RefusesDebugDirectoryBeyondSectionVirtualSize)
+{
+    BuiltFile pe = BuildPe(Nb10Image());
+    PatchU32(pe.bytes, pe.sectionTable + 8, 0x10);  // VirtualSize: the file's tail is not mapped
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, pe.bytes));
+}
+
+TEST(PeImageTest, RefusesDebugDirectoryShorterThanOneEntry)
+{
+    BuiltFile pe = BuildPe(Nb10Image());
+    PatchU32(pe.bytes, pe.optionalHeader + 100 + 48, 27);
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, pe.bytes));
+}
+
+// Each prefix of a valid image is either refused or read with the same
+// identity and CodeView record: no prefix may yield different data.
+TEST(PeImageTest, EveryTruncationIsRefusedOrConsistent)
+{
+    PeSpec spec = Nb10Image();
+    spec.debug.push_back(Entry(4, MakeMiscExeName("app.dbg", true)));
+    spec.debug.push_back(Entry(1, MakeCoffSymbols(1)));
+    const Bytes bytes = BuildPe(spec).bytes;
+    CPeImage full;
+    ASSERT_TRUE(Parse(full, bytes));
+    for (size_t length = 0; length < bytes.size(); ++length)
+    {
+        CPeImage image;
+        if (!image.Parse(bytes.data(), length))
+        {
+            EXPECT_EQ(0u, image.GetTimeDateStamp());
+            continue;
+        }
+        EXPECT_EQ(full.GetTimeDateStamp(), image.GetTimeDateStamp()) << length;
+        EXPECT_EQ(full.GetCodeView().GetSignature(), image.GetCodeView().GetSignature()) << length;
+        EXPECT_EQ(full.GetMiscDbgName(), image.GetMiscDbgName()) << length;
+    }
+    CPeImage cut;
+    EXPECT_FALSE(cut.Parse(bytes.data(), bytes.size() - 1));
+}
+}
