@@ -35,26 +35,22 @@ int main(int argc, char** argv)
     PeSpec pe;
     pe.exports = true;
     pe.fileHeaderSymbols = 2;
-    pe.debug.push_back(DebugEntrySpec{2, records[1], false});
+    pe.debug.push_back(DebugEntrySpec{2, records[1]});
     ok &= Write(root + "/pe/nb10", BuildPe(pe).bytes);
-    pe.debug[0] = DebugEntrySpec{2, records[0], false};
-    pe.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(2), false});
+    pe.debug[0] = DebugEntrySpec{2, records[0]};
+    pe.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(2)});
     ok &= Write(root + "/pe/rsds", BuildPe(pe).bytes);
     PeSpec stripped;
     stripped.characteristics |= 0x0200;
-    stripped.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", false), false});
-    stripped.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", true), false});
+    stripped.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", false)});
+    stripped.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", true)});
     stripped.debug.push_back(DebugEntrySpec{2, records[2], true});
     ok &= Write(root + "/pe/stripped", BuildPe(stripped).bytes);
 
-    DbgSpec dbg;
-    dbg.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(3), false});
-    dbg.debug.push_back(DebugEntrySpec{2, records[3], false});
-    ok &= Write(root + "/dbg/nb11", BuildDbg(dbg).bytes);
-    dbg.debug[1] = DebugEntrySpec{2, records[1], false};
-    ok &= Write(root + "/dbg/nb10", BuildDbg(dbg).bytes);
+    ok &= Write(root + "/dbg/nb11", BuildDbg({DebugEntrySpec{1, MakeCoffSymbols(3)}, DebugEntrySpec{2, records[3]}}).bytes);
+    ok &= Write(root + "/dbg/nb10", BuildDbg({DebugEntrySpec{2, records[1]}}).bytes);
 
-    ok &= Write(root + "/pdb/msf7", BuildPdb(StandardPdb(7, 20000404, true)).bytes);
-    ok &= Write(root + "/pdb/msf2", BuildPdb(StandardPdb(2, 19970604, false)).bytes);
+    ok &= Write(root + "/pdb/msf7", BuildPdb(7, 512, StandardStreams(20000404, true)).bytes);
+    ok &= Write(root + "/pdb/msf2", BuildPdb(2, 1024, StandardStreams(19970604, false)).bytes);
     return ok ? 0 : 1;
 }

@@ -52,21 +52,6 @@ TEST(CodeViewRecordTest, RefusesUnknownSignature)
     EXPECT_EQ(CCodeViewRecord::None, cv.GetKind());
 }
 
-TEST(CodeViewRecordTest, RefusesNameWithoutTerminator)
-{
-    Bytes record = MakeRsds(kTestGuid, 1, "app.pdb");
-    record.pop_back();
-    CCodeViewRecord cv;
-    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
-}
-
-TEST(CodeViewRecordTest, RefusesEmptyPdbName)
-{
-    const Bytes record = MakeNb10(1, 1, "");
-    CCodeViewRecord cv;
-    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
-}
-
 TEST(CodeViewRecordTest, RefusesOverlongPdbName)
 {
     const Bytes record = MakeRsds(kTestGuid, 1, std::string(CCodeViewRecord::kMaxPdbName + 1, 'a'));
@@ -78,14 +63,6 @@ TEST(CodeViewRecordTest, RefusesNb10WithNonZeroOffset)
 {
     Bytes record = MakeNb10(1, 1, "a.pdb");
     PatchU32(record, 4, 8);
-    CCodeViewRecord cv;
-    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
-}
-
-TEST(CodeViewRecordTest, RefusesEmbeddedDirectoryOutsideRecord)
-{
-    Bytes record = MakeEmbeddedCodeView("NB11");
-    PatchU32(record, 4, 0xFFFFFFF0);
     CCodeViewRecord cv;
     EXPECT_FALSE(cv.Parse(record.data(), record.size()));
 }
@@ -119,16 +96,5 @@ TEST(CodeViewRecordTest, EveryTruncationIsRefused)
             EXPECT_EQ(CCodeViewRecord::None, cv.GetKind());
         }
     }
-}
-
-TEST(CodeViewRecordTest, FailedParseClearsEarlierResult)
-{
-    const Bytes good = MakeNb10(5, 3, "a.pdb");
-    const Bytes bad = MakeNb10(5, 3, "");
-    CCodeViewRecord cv;
-    ASSERT_TRUE(cv.Parse(good.data(), good.size()));
-    EXPECT_FALSE(cv.Parse(bad.data(), bad.size()));
-    EXPECT_EQ(0u, cv.GetAge());
-    EXPECT_TRUE(cv.GetPdbName().empty());
 }
 }

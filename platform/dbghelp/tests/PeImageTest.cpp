@@ -6,22 +6,12 @@
 
 namespace
 {
-DebugEntrySpec Entry(uint32_t type, const Bytes& data, bool outside = false)
-{
-    return DebugEntrySpec{type, data, outside};
-}
-
 PeSpec Nb10Image()
 {
     PeSpec spec;
     spec.exports = true;
-    spec.debug.push_back(Entry(2, MakeNb10(0x11223344, 2, "app.pdb")));
+    spec.debug.push_back(DebugEntrySpec{2, MakeNb10(0x11223344, 2, "app.pdb")});
     return spec;
-}
-
-bool Parse(CPeImage& image, const Bytes& bytes)
-{
-    return image.Parse(bytes.data(), bytes.size());
 }
 
 TEST(PeImageTest, ReadsIdentityFromHeaders)
@@ -44,34 +34,12 @@ TEST(PeImageTest, ReadsNb10CodeViewRecord)
     EXPECT_EQ("app.pdb", image.GetCodeView().GetPdbName());
 }
 
-TEST(PeImageTest, ReadsRsdsCodeViewRecord)
+TEST(PeImageTest, ReportsExportsOfImageThatHasThem)
 {
-    PeSpec spec;
-    spec.debug.push_back(Entry(2, MakeRsds(kTestGuid, 9, "x.pdb")));
     CPeImage image;
-    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
-    EXPECT_EQ(CCodeViewRecord::Rsds, image.GetCodeView().GetKind());
-    EXPECT_EQ(9u, image.GetCodeView().GetAge());
-}
-
-TEST(PeImageTest, ReportsExportsOnlyWhenPresent)
-{
-    PeSpec spec = Nb10Image();
-    CPeImage image;
-    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
+    ASSERT_TRUE(Parse(image, BuildPe(Nb10Image()).bytes));
     EXPECT_TRUE(image.HasExports());
-    spec.exports = false;
-    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
-    EXPECT_FALSE(image.HasExports());
-}
-
-TEST(PeImageTest, IgnoresExportTableOutsideFile)
-{
-    BuiltFile pe = BuildPe(Nb10Image());
-    PatchU32(pe.bytes, pe.exportDirectory + 28, 0x7FFFFFF0);  // AddressOfFunctions
-    PatchU32(pe.bytes, pe.exportDirectory + 32, 0x7FFFFFF0);  // AddressOfNames
-    CPeImage image;
-    ASSERT_TRUE(Parse(image, pe.bytes));
+    ASSERT_TRUE(Parse(image, BuildPe(PeSpec()).bytes));
     EXPECT_FALSE(image.HasExports());
 }
 
@@ -108,28 +76,17 @@ TEST(PeImageTest, IgnoresFileHeaderSymbolTableBeyondEnd)
 TEST(PeImageTest, FindsCoffSymbolsThroughDebugEntry)
 {
     PeSpec spec;
-    spec.debug.push_back(Entry(1, MakeCoffSymbols(2)));
+    spec.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(2)});
     CPeImage image;
     ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
     EXPECT_TRUE(image.HasCoffSymbols());
     EXPECT_FALSE(image.HasCodeView());
 }
 
-TEST(PeImageTest, ReadsAnsiDbgNameOfStrippedImage)
-{
-    PeSpec spec;
-    spec.characteristics |= CPeImage::kDebugStripped;
-    spec.debug.push_back(Entry(4, MakeMiscExeName("sys\\app.dbg", false)));
-    CPeImage image;
-    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
-    EXPECT_TRUE(image.IsDebugStripped());
-    EXPECT_EQ("sys\\app.dbg", image.GetMiscDbgName());
-}
-
 TEST(PeImageTest, ReadsUnicodeDbgName)
 {
     PeSpec spec;
-    spec.debug.push_back(Entry(4, MakeMiscExeName("app.dbg", true)));
+    spec.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", true)});
     CPeImage image;
     ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
     EXPECT_EQ("app.dbg", image.GetMiscDbgName());
@@ -139,9 +96,9 @@ TEST(PeImageTest, StrippedImageSkipsEntriesWhoseDataMovedToDbg)
 {
     PeSpec spec;
     spec.characteristics |= CPeImage::kDebugStripped;
-    spec.debug.push_back(Entry(1, MakeCoffSymbols(2), true));
-    spec.debug.push_back(Entry(2, MakeEmbeddedCodeView("NB09"), true));
-    spec.debug.push_back(Entry(4, MakeMiscExeName("app.dbg", false)));
+    spec.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(2), true});
+    spec.debug.push_back(DebugEntrySpec{2, MakeEmbeddedCodeView("NB09"), true});
+    spec.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", false)});
     CPeImage image;
     ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
     EXPECT_FALSE(image.HasCodeView());
@@ -152,7 +109,7 @@ TEST(PeImageTest, StrippedImageSkipsEntriesWhoseDataMovedToDbg)
 TEST(PeImageTest, RefusesUnstrippedImageWithCodeViewOutsideFile)
 {
     PeSpec spec;
-    spec.debug.push_back(Entry(2, MakeNb10(1, 1, "a.pdb"), true));
+    spec.debug.push_back(DebugEntrySpec{2, MakeNb10(1, 1, "a.pdb"), true});
     CPeImage image;
     EXPECT_FALSE(Parse(image, BuildPe(spec).bytes));
 }
@@ -174,14 +131,6 @@ TEST(PeImageTest, RefusesPe32PlusImage)
     EXPECT_FALSE(Parse(image, BuildPe(spec).bytes));
 }
 
-TEST(PeImageTest, RefusesMissingPeSignature)
-{
-    Bytes bytes = BuildPe(Nb10Image()).bytes;
-    bytes[0x41] = 'X';
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, bytes));
-}
-
 TEST(PeImageTest, RefusesHeaderOffsetBeyondEnd)
 {
     Bytes bytes = BuildPe(Nb10Image()).bytes;
@@ -198,26 +147,10 @@ TEST(PeImageTest, RefusesOptionalHeaderTooSmallForDataDirectories)
     EXPECT_FALSE(Parse(image, pe.bytes));
 }
 
-TEST(PeImageTest, RefusesSectionCountBeyondFile)
-{
-    Bytes bytes = BuildPe(Nb10Image()).bytes;
-    PatchU16(bytes, 0x40 + 6, 0xFFFF);
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, bytes));
-}
-
 TEST(PeImageTest, RefusesDebugDirectoryOutsideEverySection)
 {
     BuiltFile pe = BuildPe(Nb10Image());
     PatchU32(pe.bytes, pe.optionalHeader + 96 + 48, 0x90000);
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, pe.bytes));
-}
-
-TEST(PeImageTest, RefusesDebugDirectorySizeReachingPastSection)
-{
-    BuiltFile pe = BuildPe(Nb10Image());
-    PatchU32(pe.bytes, pe.optionalHeader + 100 + 48, 0xFFFFFFF0);
     CPeImage image;
     EXPECT_FALSE(Parse(image, pe.bytes));
 }
@@ -238,21 +171,13 @@ TEST(PeImageTest, RefusesDebugDirectoryBeyondSectionVirtualSize)
     EXPECT_FALSE(Parse(image, pe.bytes));
 }
 
-TEST(PeImageTest, RefusesDebugDirectoryShorterThanOneEntry)
-{
-    BuiltFile pe = BuildPe(Nb10Image());
-    PatchU32(pe.bytes, pe.optionalHeader + 100 + 48, 27);
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, pe.bytes));
-}
-
 // Each prefix of a valid image is either refused or read with the same
 // identity and CodeView record: no prefix may yield different data.
 TEST(PeImageTest, EveryTruncationIsRefusedOrConsistent)
 {
     PeSpec spec = Nb10Image();
-    spec.debug.push_back(Entry(4, MakeMiscExeName("app.dbg", true)));
-    spec.debug.push_back(Entry(1, MakeCoffSymbols(1)));
+    spec.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", true)});
+    spec.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(1)});
     const Bytes bytes = BuildPe(spec).bytes;
     CPeImage full;
     ASSERT_TRUE(Parse(full, bytes));
