@@ -1,0 +1,191 @@
+#include "IniFile.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+
+namespace
+{
+
+class IniFileTest : public ::testing::Test
+{
+protected:
+    std::string Path() const { return m_dir.File("settings.ini"); }
+    CTempDir m_dir;
+};
+
+TEST_F(IniFileTest, ReadsIntegersWithDefaults)
+{
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Settings]\r\nCount=17\r\nNegative=-5\r\nWord=abc\r\n"));
+    CIniFile ini(Path().c_str());
+    EXPECT_EQ(17, ini.GetInt("Settings", "Count", 3));
+    EXPECT_EQ(-5, ini.GetInt("Settings", "Negative", 3));
+    EXPECT_EQ(3, ini.GetInt("Settings", "Missing", 3));
+    EXPECT_EQ(3, ini.GetInt("Other", "Count", 3));
+    EXPECT_EQ(0u, ini.GetError());
+}
+
+TEST_F(IniFileTest, NullNamesAndEmptyFileReturnTheDefault)
+{
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Settings]\r\nCount=17\r\n"));
+    CIniFile ini(Path().c_str());
+    EXPECT_EQ(9, ini.GetInt(nullptr, "Count", 9));
+    EXPECT_EQ(9, ini.GetInt("Settings", nullptr, 9));
+    EXPECT_EQ("dflt", ini.GetString("Settings", nullptr, "dflt", 64));
+    CIniFile unnamed(nullptr);
+    EXPECT_EQ(9, unnamed.GetInt("Settings", "Count", 9));
+    EXPECT_EQ("", unnamed.GetString("Settings", "Count", nullptr, 64));
+}
+
+TEST_F(IniFileTest, ReadsStringsCutToTheBufferSize)
+{
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Settings]\r\nPath=C:\\Symbols\\Cache\r\n"));
+    CIniFile ini(Path().c_str());
+    EXPECT_EQ("C:\\Symbols\\Cache", ini.GetString("Settings", "Path", "", 260));
+    EXPECT_EQ("C:\\", ini.GetString("Settings", "Path", "", 4));
+    EXPECT_EQ("fallback", ini.GetString("Settings", "Missing", "fallback", 260));
+    EXPECT_EQ("", ini.GetString("Settings", "Missing", nullptr, 260));
+}
+
+TEST_F(IniFileTest, WritesAndReadsBackValues)
+{
+    CIniFile ini(Path().c_str());
+    ASSERT_TRUE(ini.WriteString("Settings", "Name", "value"));
+    ASSERT_TRUE(ini.WriteInt("Settings", "Number", -5));
+    EXPECT_EQ(0u, ini.GetError());
+    EXPECT_EQ("value", ini.GetString("Settings", "Name", "", 64));
+    EXPECT_EQ("-5", ini.GetString("Settings", "Number", "", 64));
+    EXPECT_EQ(-5, ini.GetInt("Settings", "Number", 0));
+}
+
+TEST_F(IniFileTest, SectionKeysFollowFileOrderAndLineForms)
+{
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Exclusions]\r\nb.pdb=1\r\nbare.dll\r\n=skipped\r\na.pdb=\r\n"));
+    CIniFile ini(Path().c_str());
+    std::vector<std::string> keys{"stale"};
+    ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
+    EXPECT_EQ((std::vector<std::string>{"b.pdb", "bare.dll", "a.pdb"}), keys);
+}
+
+TEST_F(IniFileTest, EmptyOrMissingSectionsAndFilesGiveEmptyKeyLists)
+{
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Empty]\r\n[Full]\r\nk=v\r\n"));
+    std::vector<std::string> keys{"stale"};
+    CIniFile ini(Path().c_str());
+    EXPECT_TRUE(ini.GetSectionKeys("Empty", keys));
+    EXPECT_TRUE(keys.empty());
+    keys = {"stale"};
+    EXPECT_TRUE(ini.GetSectionKeys("Absent", keys));
+    EXPECT_TRUE(keys.empty());
+    CIniFile missing(m_dir.File("nowhere.ini").c_str());
+    keys = {"stale"};
+    EXPECT_TRUE(missing.GetSectionKeys("Full", keys));
+    EXPECT_TRUE(keys.empty());
+}
+
+TEST_F(IniFileTest, ReadsASectionLargerThanTheFirstBufferCompletely)
+{
+    // About 100,000 characters: the 32768-character buffer is doubled twice.
+    std::string text = "[Big]\r\n";
+    std::vector<std::string> expected;
+    for (int i = 0; i < 3000; ++i)
+    {
+        char key[32];
+        snprintf(key, sizeof(key), "key%05d", i);
+        expected.push_back(key);
+        text += std::string(key) + "=" + std::string(24, 'v') + "\r\n";
+    }
+    text += "[After]\r\nz=1\r\n";
+    ASSERT_TRUE(WriteFileBytes(Path(), text));
+
+    CIniFile ini(Path().c_str());
+    std::vector<std::string> keys;
+    ASSERT_TRUE(ini.GetSectionKeys("Big", keys));
+    EXPECT_EQ(expected, keys);
+}
+
+TEST_F(IniFileTest, WriteSectionReplacesTheWholeSection)
+{
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Exclusions]\r\nold1.pdb=1\r\nold2.pdb=1\r\n[Keep]\r\nk=v\r\n"));
+    CIniFile ini(Path().c_str());
+    ASSERT_TRUE(ini.WriteSection("Exclusions", {"first.pdb=1", "", "third.dll=2"}));
+    std::vector<std::string> keys;
+    ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
+    EXPECT_EQ((std::vector<std::string>{"first.pdb", "third.dll"}), keys);
+    EXPECT_EQ("2", ini.GetString("Exclusions", "third.dll", "", 16));
+    EXPECT_EQ("v", ini.GetString("Keep", "k", "", 16));
+}
+
+TEST_F(IniFileTest, WriteSectionWithNothingToWriteRemovesTheSection)
+{
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Exclusions]\r\nold.pdb\r\n[Keep]\r\nk=v\r\n"));
+    CIniFile ini(Path().c_str());
+    ASSERT_TRUE(ini.WriteSection("Exclusions", {}));
+    EXPECT_EQ("", ini.GetString("Exclusions", "old.pdb", "", 16));
+    std::vector<std::string> keys{"stale"};
+    ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
+    EXPECT_TRUE(keys.empty());
+
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Exclusions]\r\nold.pdb\r\n"));
+    ASSERT_TRUE(ini.WriteSection("Exclusions", {"", ""}));
+    ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
+    EXPECT_TRUE(keys.empty());
+}
+
+TEST_F(IniFileTest, FailedSectionWriteKeepsTheOldLines)
+{
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Exclusions]\r\nold.pdb\r\n"));
+    // Held open without sharing, the file cannot be written.
+    HANDLE held = CreateFileA(Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    CIniFile ini(Path().c_str());
+    const bool written = ini.WriteSection("Exclusions", {"new.pdb=1"});
+    CloseHandle(held);
+
+    EXPECT_FALSE(written);
+    EXPECT_NE(0u, ini.GetError());
+    std::vector<std::string> keys;
+    ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
+    EXPECT_EQ((std::vector<std::string>{"old.pdb"}), keys);
+}
+
+TEST_F(IniFileTest, RefusalsSetInvalidParameterAndTouchNoFile)
+{
+    CIniFile unnamed("");
+    EXPECT_FALSE(unnamed.WriteString("S", "k", "v"));
+    EXPECT_EQ(87u, unnamed.GetError());
+    EXPECT_FALSE(unnamed.WriteInt("S", "k", 1));
+    EXPECT_EQ(87u, unnamed.GetError());
+    EXPECT_FALSE(unnamed.WriteSection("S", {"a"}));
+    EXPECT_EQ(87u, unnamed.GetError());
+
+    CIniFile ini(Path().c_str());
+    std::vector<std::string> keys;
+    EXPECT_FALSE(ini.GetSectionKeys(nullptr, keys));
+    EXPECT_EQ(87u, ini.GetError());
+    EXPECT_FALSE(ini.WriteString(nullptr, "k", "v"));
+    EXPECT_EQ(87u, ini.GetError());
+    EXPECT_FALSE(ini.WriteString("S", nullptr, "v"));
+    EXPECT_EQ(87u, ini.GetError());
+    EXPECT_FALSE(ini.WriteInt("S", nullptr, 1));
+    EXPECT_EQ(87u, ini.GetError());
+    EXPECT_FALSE(ini.WriteSection(nullptr, {"a"}));
+    EXPECT_EQ(87u, ini.GetError());
+    EXPECT_FALSE(FileExists(Path()));
+
+    EXPECT_EQ(5, ini.GetInt("S", "k", 5));
+    EXPECT_EQ(0u, ini.GetError()) << "every operation starts by clearing the last error";
+}
+
+TEST_F(IniFileTest, ModuleRelativeNameLiesInTheModulesDirectory)
+{
+    CIniFile ini("qx3.ini", true, nullptr);
+    EXPECT_EQ(ExeDirectory() + "qx3.ini", ini.GetFileName());
+    CIniFile unknownModule("qx3.ini", true, reinterpret_cast<HMODULE>(0x1230));
+    EXPECT_EQ("qx3.ini", unknownModule.GetFileName());
+}
+
+} // namespace

@@ -1,0 +1,131 @@
+#include "TestSupport.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+void RemoveTree(const std::string& dir)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE)
+    {
+        do
+        {
+            const std::string name = data.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            const std::string path = dir + "\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            {
+                RemoveTree(path);
+            }
+            else
+            {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    SetFileAttributesA(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(dir.c_str());
+}
+
+} // namespace
+
+CTempDir::CTempDir()
+{
+    std::string base;
+    const char* fromHarness = getenv("QX3_TESTDIR");
+    if (fromHarness != nullptr && *fromHarness != '\0')
+    {
+        base = fromHarness;
+    }
+    else
+    {
+        char temp[MAX_PATH + 1] = {};
+        GetTempPathA(MAX_PATH, temp);
+        base = temp;
+    }
+    if (!base.empty() && base.back() == '\\')
+        base.pop_back();
+    CreateDirectoryA(base.c_str(), nullptr);
+
+    std::string testName = "test";
+    if (const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info())
+        testName = std::string(info->test_suite_name()) + "." + info->name();
+    for (unsigned int n = 0;; ++n)
+    {
+        char suffix[64];
+        snprintf(suffix, sizeof(suffix), "-%lu-%u", GetCurrentProcessId(), n);
+        m_path = base + "\\" + testName + suffix;
+        if (CreateDirectoryA(m_path.c_str(), nullptr))
+            break;
+    }
+}
+
+CTempDir::~CTempDir()
+{
+    RemoveTree(m_path);
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    std::string bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return bytes;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0)
+        bytes.append(chunk, got);
+    fclose(file);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    FILE* file = fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && ok;
+}
+
+bool FileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ExeDirectory()
+{
+    char path[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir = path;
+    dir.erase(dir.find_last_of('\\') + 1);
+    return dir;
+}
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size())
+    {
+        size_t end = text.find('\n', start);
+        end = (end == std::string::npos) ? text.size() : end + 1;
+        lines.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+// The log name a test program would use if it called InitModuleTrace itself.
+extern const char g_ModuleLogName[] = "qx3tests.log";

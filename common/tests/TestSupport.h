@@ -1,0 +1,31 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// A fresh directory for one test, outside the Wine prefix (under the
+// harness's QX3_TESTDIR), removed with everything in it when the object dies.
+class CTempDir
+{
+public:
+    CTempDir();
+    ~CTempDir();
+    CTempDir(const CTempDir&) = delete;
+    CTempDir& operator=(const CTempDir&) = delete;
+
+    // The directory's path, without a trailing backslash.
+    const std::string& Path() const { return m_path; }
+    // Path of an entry in the directory.
+    std::string File(const std::string& name) const { return m_path + "\\" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Whole-file helpers (binary: line ends are kept as stored).
+std::string ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+// Directory of the running test program, with a trailing backslash.
+std::string ExeDirectory();
+// Splits text into lines, each keeping its line end ("\r\n" or "\n").
+std::vector<std::string> SplitLines(const std::string& text);

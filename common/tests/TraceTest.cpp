@@ -1,0 +1,300 @@
+#include "Trace.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "TraceScope.h"
+
+namespace
+{
+
+// Each test traces into a log of its own in a fresh directory, with the
+// optional columns off unless the test turns them on.
+class TraceTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_log = m_dir.File("trace.log");
+        TraceOpenLogFile(m_log.c_str(), "a");
+        TraceSetOptions(0xFFFFFFFFu, 255, 0, 0);
+        TraceEnable(1);
+    }
+
+    void TearDown() override
+    {
+        // The library has no close operation: switching to a log that outlives
+        // the test releases this test's file so its directory can be removed.
+        TraceEnable(1);
+        TraceSetOptions(0xFFFFFFFFu, 255, 0, 0);
+        TraceOpenLogFile(ParkedLogName().c_str(), "a");
+    }
+
+    static std::string ParkedLogName()
+    {
+        const char* base = getenv("QX3_TESTDIR");
+        char name[MAX_PATH];
+        snprintf(name, sizeof(name), "%s\\parked-%lu.log", base != nullptr ? base : ".", GetCurrentProcessId());
+        return name;
+    }
+
+    std::string Log() const { return ReadFileBytes(m_log); }
+
+    CTempDir m_dir;
+    std::string m_log;
+};
+
+TEST_F(TraceTest, WritesCategoryColumnForEachCategory)
+{
+    TraceMessage(TRACE_ERROR, 0, "%s", "e\n");
+    TraceMessage(TRACE_WARNING, 0, "%s", "w\n");
+    TraceMessage(TRACE_INFO, 0, "%s", "i\n");
+    TraceMessage(8, 0, "%s", "other\n");
+    EXPECT_EQ("3\te\r\n2\tw\r\n1\ti\r\n0\tother\r\n", Log());
+}
+
+TEST_F(TraceTest, FiltersByCategoryMaskAndLevel)
+{
+    TraceSetOptions(TRACE_ERROR | TRACE_WARNING, 3, 0, 0);
+    TraceMessage(TRACE_INFO, 0, "%s", "masked\n");
+    TraceMessage(TRACE_ERROR, 4, "%s", "too deep\n");
+    TraceMessage(TRACE_WARNING, 3, "%s", "kept\n");
+    EXPECT_EQ("2\tkept\r\n", Log());
+}
+
+TEST_F(TraceTest, NegativeMaximumLevelLetsLevelZeroThrough)
+{
+    TraceSetOptions(0xFFFFFFFFu, -7, 0, 0);
+    TraceMessage(TRACE_INFO, 0, "%s", "zero\n");
+    TraceMessage(TRACE_INFO, 1, "%s", "one\n");
+    EXPECT_EQ("1\tzero\r\n", Log());
+}
+
+TEST_F(TraceTest, WritesNothingWhileDisabled)
+{
+    TraceEnable(0);
+    TraceMessage(TRACE_ERROR, 0, "%s", "hidden\n");
+    TraceEnable(1);
+    TraceMessage(TRACE_ERROR, 0, "%s", "shown\n");
+    EXPECT_EQ("3\tshown\r\n", Log());
+}
+
+TEST_F(TraceTest, ThreadIdColumnIsUpperCaseHexWithoutLeadingZeros)
+{
+    TraceSetOptions(0xFFFFFFFFu, 255, 0, 1);
+    TraceMessage(TRACE_INFO, 0, "Value: %d\n", 42);
+    char expected[64];
+    snprintf(expected, sizeof(expected), "1\t%lX\tValue: 42\r\n", GetCurrentThreadId());
+    EXPECT_EQ(expected, Log());
+    const std::string idColumn = Log().substr(2, Log().find('\t', 2) - 2);
+    EXPECT_EQ(std::string::npos, idColumn.find_first_of("abcdef"));
+    EXPECT_NE('0', idColumn[0]);
+}
+
+TEST_F(TraceTest, DateTimeColumnPadsTheTwoDigitYearWithABlank)
+{
+    TraceSetOptions(0xFFFFFFFFu, 255, 1, 0);
+    const time_t before = time(nullptr);
+    TraceMessage(TRACE_INFO, 0, "%s", "dated\n");
+    const time_t after = time(nullptr);
+
+    const std::string line = Log();
+    ASSERT_GE(line.size(), 20u);
+    EXPECT_EQ("1\t", line.substr(0, 2));
+    // "%2d/%02d/%02d %02d:%02d:%02d\t": year modulo 100, month, day, time.
+    const std::string column = line.substr(2, 18);
+    bool matchedOne = false;
+    for (time_t t = before; t <= after; ++t)
+    {
+        const struct tm* local = localtime(&t);
+        char expected[32];
+        snprintf(expected, sizeof(expected), "%2d/%02d/%02d %02d:%02d:%02d\t", local->tm_year % 100,
+                 local->tm_mon + 1, local->tm_mday, local->tm_hour, local->tm_min, local->tm_sec);
+        matchedOne = matchedOne || column == expected;
+    }
+    EXPECT_TRUE(matchedOne) << column;
+    EXPECT_EQ("dated\r\n", line.substr(20));
+}
+
+TEST_F(TraceTest, BothColumnsComeInThreadThenDateOrder)
+{
+    TraceSetOptions(0xFFFFFFFFu, 255, 1, 1);
+    TraceMessage(TRACE_WARNING, 0, "%s", "x\n");
+    char prefix[32];
+    snprintf(prefix, sizeof(prefix), "2\t%lX\t", GetCurrentThreadId());
+    const std::string line = Log();
+    ASSERT_EQ(0u, line.find(prefix));
+    // The date column ends with its own tab and is 18 characters wide.
+    EXPECT_EQ("\tx\r\n", line.substr(strlen(prefix) + 17));
+}
+
+TEST_F(TraceTest, IndentsNestedScopesAndAlignsClosingLines)
+{
+    {
+        CTraceScope outer("Outer()\n", 0);
+        {
+            CTraceScope inner("CInner::Run()\n", 0);
+            TraceMessage(TRACE_INFO, 0, "%s", "inside\n");
+        }
+    }
+    EXPECT_EQ("1\t{ Outer()\r\n"
+              "1\t   { CInner::Run()\r\n"
+              "1\t      inside\r\n"
+              "1\t   } CInner::Run()\r\n"
+              "1\t} Outer()\r\n",
+              Log());
+}
+
+TEST_F(TraceTest, ScopeRestoresTheEnableSwitchBeforeClosing)
+{
+    {
+        CTraceScope scope("Op()\n", 0);
+        TraceEnable(0);
+        TraceMessage(TRACE_INFO, 0, "%s", "hidden\n");
+    }
+    EXPECT_EQ(1, TraceIsEnabled());
+    EXPECT_EQ("1\t{ Op()\r\n1\t} Op()\r\n", Log());
+}
+
+TEST_F(TraceTest, CutsMessagesAt1023Characters)
+{
+    const std::string longText(3000, 'm');
+    TraceMessage(TRACE_INFO, 0, "%s\n", longText.c_str());
+    TraceMessage(TRACE_INFO, 0, "%s", "next\n");
+    EXPECT_EQ("1\t" + std::string(TRACE_MAX_MESSAGE, 'm') + "1\tnext\r\n", Log());
+}
+
+TEST_F(TraceTest, NestingDeeperThanTheLineBufferKeepsWithinIt)
+{
+    std::vector<std::unique_ptr<CTraceScope>> scopes;
+    TraceEnable(0);
+    for (int i = 0; i < 400; ++i)
+        scopes.push_back(std::make_unique<CTraceScope>("Deep()\n", 0));
+    TraceEnable(1);
+    EXPECT_EQ(1200, TraceNestingDepth());
+    TraceMessage(TRACE_INFO, 0, "%s", "bottom\n");
+    TraceEnable(0);
+    scopes.clear();
+    TraceEnable(1);
+    TraceMessage(TRACE_INFO, 0, "%s", "top\n");
+
+    EXPECT_EQ("1\t" + std::string(TRACE_MAX_MESSAGE, ' ') + "bottom\r\n1\ttop\r\n", Log());
+}
+
+TEST_F(TraceTest, ConcurrentScopesLeaveTheDepthBalanced)
+{
+    TraceEnable(0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+    {
+        threads.emplace_back([] {
+            for (int i = 0; i < 200000; ++i)
+            {
+                CTraceScope scope("Spin()\n", 0);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    TraceEnable(1);
+    EXPECT_EQ(0, TraceNestingDepth());
+}
+
+TEST_F(TraceTest, LinesOfConcurrentThreadsNeverMix)
+{
+    TraceSetOptions(0xFFFFFFFFu, 255, 0, 1);
+    constexpr int kThreads = 4;
+    constexpr int kLines = 300;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+    {
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i)
+                TraceMessage(TRACE_WARNING, 0, "thread %d line %d\n", t, i);
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+
+    const std::vector<std::string> lines = SplitLines(Log());
+    ASSERT_EQ(static_cast<size_t>(kThreads * kLines), lines.size());
+    std::vector<int> next(kThreads, 0);
+    for (const std::string& line : lines)
+    {
+        unsigned long id = 0;
+        int thread = -1;
+        int index = -1;
+        char end[4] = {};
+        ASSERT_EQ(4, sscanf(line.c_str(), "2\t%lX\tthread %d line %d%3c", &id, &thread, &index, end)) << line;
+        ASSERT_STREQ("\r\n", end) << line;
+        ASSERT_TRUE(thread >= 0 && thread < kThreads);
+        EXPECT_EQ(next[thread]++, index) << "lines of one thread keep their order";
+    }
+}
+
+TEST_F(TraceTest, OpeningAnExistingLogAppendsAfterItsLines)
+{
+    const std::string path = m_dir.File("existing.log");
+    ASSERT_TRUE(WriteFileBytes(path, "old line\r\n"));
+    TraceOpenLogFile(path.c_str(), "a");
+    TraceMessage(TRACE_INFO, 0, "%s", "new line\n");
+    TraceOpenLogFile(m_log.c_str(), "a");
+    EXPECT_EQ("old line\r\n1\tnew line\r\n", ReadFileBytes(path));
+}
+
+TEST_F(TraceTest, OpeningTheOpenNameAgainKeepsTheStream)
+{
+    TraceMessage(TRACE_INFO, 0, "%s", "before\n");
+    // Reopened with "w" the file would be truncated; the open stream is kept.
+    TraceOpenLogFile(m_log.c_str(), "w");
+    TraceMessage(TRACE_INFO, 0, "%s", "after\n");
+    EXPECT_EQ("1\tbefore\r\n1\tafter\r\n", Log());
+}
+
+TEST_F(TraceTest, NameWithoutDirectoryLandsBesideTheExecutable)
+{
+    char name[64];
+    snprintf(name, sizeof(name), "qx3trace-%lu.log", GetCurrentProcessId());
+    char previous[MAX_PATH + 1] = {};
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(m_dir.Path().c_str()));
+
+    TraceOpenLogFile(name, "a");
+    TraceMessage(TRACE_INFO, 0, "%s", "beside\n");
+    TraceOpenLogFile(m_log.c_str(), "a");
+    SetCurrentDirectoryA(previous);
+
+    const std::string besideExe = ExeDirectory() + name;
+    EXPECT_EQ("1\tbeside\r\n", ReadFileBytes(besideExe));
+    EXPECT_FALSE(FileExists(m_dir.File(name)));
+    DeleteFileA(besideExe.c_str());
+}
+
+TEST_F(TraceTest, OverlongNamesOpenNoFile)
+{
+    // Too long to keep, and short enough to keep but too long once placed
+    // beside the executable: neither may overrun a buffer or open a file.
+    const std::string tooLong = m_dir.Path() + "\\" + std::string(400, 'n') + ".log";
+    const std::string bare(MAX_PATH - 2, 'b');
+    for (const std::string& name : {tooLong, bare})
+    {
+        TraceOpenLogFile(name.c_str(), "a");
+        TraceMessage(TRACE_INFO, 0, "%s", "to the debugger\n");
+        TraceOpenLogFile(m_log.c_str(), "a");
+        TraceMessage(TRACE_INFO, 0, "%s", "back\n");
+    }
+    EXPECT_EQ("1\tback\r\n1\tback\r\n", Log());
+}
+
+} // namespace
