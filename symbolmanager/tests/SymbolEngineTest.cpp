@@ -1,0 +1,451 @@
+#include "SymbolEngine.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "FileHandleUtils.h"
+#include "PathSplit.h"
+#include "ScopedHandle.h"
+#include "TestSupport.h"
+
+namespace
+{
+
+std::string Samples()
+{
+    const char* dir = getenv("QX3_SAMPLES");
+    return dir != nullptr ? dir : "";
+}
+
+std::string Image(const std::string& name)
+{
+    return Samples() + "\\images\\" + name;
+}
+
+std::string SymbolsDir()
+{
+    return Samples() + "\\symbols";
+}
+
+bool IsLibraryLine(const std::string& line)
+{
+    return line.compare(0, 8, "QUILLM: ") != 0;
+}
+
+// The engine's own lines, in order; the library's lines are recognised by
+// not starting with "QUILLM: " and must each end in a line end.
+std::vector<std::string> EngineLines(const std::vector<std::string>& log)
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : log)
+    {
+        if (IsLibraryLine(line))
+        {
+            EXPECT_FALSE(line.empty());
+            EXPECT_EQ('\n', line.back()) << line;
+        }
+        else
+        {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+size_t LibraryLineCount(const std::vector<std::string>& log)
+{
+    size_t count = 0;
+    for (const std::string& line : log)
+        count += IsLibraryLine(line) ? 1 : 0;
+    return count;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+    {
+        const std::string name = data.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        {
+            for (const std::string& inner : FilesIn(dir + "\\" + name))
+                names.push_back(name + "\\" + inner);
+        }
+        else
+        {
+            names.push_back(name);
+        }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return names;
+}
+
+// One engine, initialised as the server does it: diagnostics on, exact
+// symbols only.
+class SymbolEngineTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_engine = new CSymbolEngine();
+        s_engine->AddSymOptions(SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS);
+        ASSERT_TRUE(s_engine->Init());
+    }
+    static void TearDownTestSuite()
+    {
+        s_engine->Close();
+        delete s_engine;
+        s_engine = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_FALSE(Samples().empty()) << "QX3_SAMPLES names the sample directory";
+        s_engine->SetSymOptions(s_engine->GetSymOptions() | SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS);
+    }
+
+    CSymbolEngine& Engine() { return *s_engine; }
+    std::string Dest() const { return m_dest.Path(); }
+
+    CTempDir m_dest;
+    static CSymbolEngine* s_engine;
+};
+
+CSymbolEngine* SymbolEngineTest::s_engine = nullptr;
+
+TEST_F(SymbolEngineTest, MatchingSymbolsInTheDestinationAreNotFetchedAgain)
+{
+    ASSERT_TRUE(CopyFileA((SymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), SymbolsDir(), Dest(), false, found, log));
+
+    EXPECT_TRUE(found);
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
+                                        "QUILLM: Symbols are already available.\n"}),
+              EngineLines(log));
+    EXPECT_GT(LibraryLineCount(log), 0u) << "the library's diagnostics are part of the log";
+    EXPECT_EQ(0u, log.front().find("QUILLM: File: "));
+    EXPECT_EQ((std::vector<std::string>{"nb10.pdb"}), FilesIn(Dest()));
+}
+
+TEST_F(SymbolEngineTest, CopiesAMatchingNb10PdbWithoutAWarning)
+{
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), SymbolsDir(), Dest(), false, found, log));
+
+    EXPECT_TRUE(found);
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
+                                        "QUILLM: Downloading symbols...\n",
+                                        "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
+              EngineLines(log));
+    EXPECT_EQ(ReadFileBytes(SymbolsDir() + "\\nb10.pdb"), ReadFileBytes(Dest() + "\\nb10.pdb"));
+}
+
+TEST_F(SymbolEngineTest, ExportOnlySymbolsAreRejected)
+{
+    // Without exact symbols the library falls back to the export table.
+    Engine().SetSymOptions(SYMOPT_DEBUG);
+    CTempDir empty;
+    bool found = true;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(Image("exports.dll"), empty.Path(), Dest(), false, found, log));
+
+    EXPECT_FALSE(found);
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("exports.dll") + "\n", "QUILLM: Checking symbols...\n",
+                                        "QUILLM: Downloading symbols...\n"}),
+              EngineLines(log));
+    EXPECT_TRUE(FilesIn(Dest()).empty());
+}
+
+TEST_F(SymbolEngineTest, MismatchedPdbIsNeitherAcceptedNorCopied)
+{
+    bool found = true;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), Samples() + "\\mismatch\\sig", Dest(), false, found, log));
+    EXPECT_FALSE(found);
+    EXPECT_TRUE(FilesIn(Dest()).empty());
+}
+
+TEST_F(SymbolEngineTest, DbgThatRefersToAPdbCopiesTheDbgFirst)
+{
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(Image("dbgpdb.dll"), SymbolsDir(), Dest() + "\\", false, found, log));
+
+    EXPECT_TRUE(found);
+    const std::vector<std::string> lines = EngineLines(log);
+    ASSERT_EQ(5u, lines.size());
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dbgpdb.dbg\n", lines[3]);
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dbgpdb.pdb\n", lines[4]);
+    EXPECT_EQ(ReadFileBytes(SymbolsDir() + "\\dbgpdb.dbg"), ReadFileBytes(Dest() + "\\dbgpdb.dbg"));
+    EXPECT_EQ(ReadFileBytes(SymbolsDir() + "\\dbgpdb.pdb"), ReadFileBytes(Dest() + "\\dbgpdb.pdb"));
+}
+
+TEST_F(SymbolEngineTest, SeparateDbgWithCodeViewIsCopied)
+{
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(Image("dbgcv.dll"), SymbolsDir(), Dest(), false, found, log));
+    EXPECT_TRUE(found);
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dbgcv.dbg\n", EngineLines(log).back());
+    EXPECT_EQ((std::vector<std::string>{"dbgcv.dbg"}), FilesIn(Dest()));
+}
+
+TEST_F(SymbolEngineTest, CodeViewInsideTheImageIsFoundWithoutACopy)
+{
+    CTempDir empty;
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(Image("embcv.exe"), empty.Path(), Dest(), false, found, log));
+    EXPECT_TRUE(found);
+    EXPECT_EQ("QUILLM: Downloading symbols...\n", EngineLines(log).back());
+    EXPECT_TRUE(FilesIn(Dest()).empty());
+}
+
+TEST_F(SymbolEngineTest, GuidSignedPdbIsWarnedAboutYetCopied)
+{
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(Image("rsds.exe"), SymbolsDir(), Dest(), false, found, log));
+    EXPECT_TRUE(found);
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("rsds.exe") + "\n", "QUILLM: Checking symbols...\n",
+                                        "QUILLM: Downloading symbols...\n",
+                                        "QUILLM: Symbol format can be incompatible with Visual C++ 6.0.\n",
+                                        "QUILLM: Copying to " + Dest() + "\\rsds.pdb\n"}),
+              EngineLines(log));
+    EXPECT_TRUE(FileExists(Dest() + "\\rsds.pdb"));
+}
+
+TEST_F(SymbolEngineTest, FileExtensionDirectoryKeepsTheImagesLetterCase)
+{
+    CTempDir images;
+    const std::string upper = images.File("NB10.DLL");
+    ASSERT_TRUE(CopyFileA(Image("nb10.dll").c_str(), upper.c_str(), FALSE));
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(upper, SymbolsDir(), Dest(), true, found, log));
+    EXPECT_TRUE(found);
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\DLL\\nb10.pdb\n", EngineLines(log).back());
+    EXPECT_TRUE(FileExists(Dest() + "\\DLL\\nb10.pdb"));
+}
+
+TEST_F(SymbolEngineTest, FailedCopyStillCountsAsFound)
+{
+    // A directory where the file should go makes the copy fail.
+    ASSERT_TRUE(CreateDirectoryA((Dest() + "\\nb10.pdb").c_str(), nullptr));
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), SymbolsDir(), Dest(), false, found, log));
+    EXPECT_TRUE(found);
+    const std::vector<std::string> lines = EngineLines(log);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\nb10.pdb\n", lines[lines.size() - 2]);
+    EXPECT_EQ("QUILLM: Cannot copy the file.\n", lines.back());
+}
+
+TEST_F(SymbolEngineTest, ParameterChecksFailBeforeAnyWork)
+{
+    bool found = true;
+    std::vector<std::string> log{"stale"};
+    EXPECT_FALSE(Engine().GetSymbols(std::string(), SymbolsDir(), Dest(), false, found, log));
+    EXPECT_FALSE(found);
+    EXPECT_TRUE(log.empty());
+    EXPECT_FALSE(Engine().GetSymbols(Image("nb10.dll"), std::string(), Dest(), false, found, log));
+    EXPECT_FALSE(Engine().GetSymbols(Image("nb10.dll"), SymbolsDir(), std::string(), false, found, log));
+    EXPECT_FALSE(Engine().GetSymbols(DWORD(0), GetCurrentProcessId(), SymbolsDir(), Dest(), false, found, log));
+    EXPECT_FALSE(Engine().GetSymbols(DWORD(0xFFFFFFFF), GetCurrentProcessId(), SymbolsDir(), Dest(), false, found, log));
+    EXPECT_TRUE(FilesIn(Dest()).empty());
+}
+
+TEST_F(SymbolEngineTest, UninitialisedEngineRefusesRequests)
+{
+    CSymbolEngine idle;
+    bool found = true;
+    std::vector<std::string> log;
+    EXPECT_FALSE(idle.GetSymbols(Image("nb10.dll"), SymbolsDir(), Dest(), false, found, log));
+    EXPECT_FALSE(found);
+}
+
+TEST_F(SymbolEngineTest, NoModuleStaysLoadedAfterARequest)
+{
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), SymbolsDir(), Dest(), false, found, log));
+    IMAGEHLP_MODULE64 module = {};
+    module.SizeOfStruct = sizeof(module);
+    const DWORD64 preferredBase = 0x10000000;
+    EXPECT_FALSE(SymGetModuleInfo64(GetCurrentProcess(), preferredBase, &module));
+}
+
+TEST_F(SymbolEngineTest, SimultaneousRequestsEachGetOnlyTheirOwnLines)
+{
+    struct Request
+    {
+        std::string image;
+        std::string symbol;
+        CTempDir dest;
+        bool ok = false;
+        bool found = false;
+        std::vector<std::string> log;
+    };
+    Request requests[2];
+    requests[0].image = "nb10.dll";
+    requests[0].symbol = "nb10.pdb";
+    requests[1].image = "rsds.exe";
+    requests[1].symbol = "rsds.pdb";
+    std::vector<std::thread> threads;
+    for (Request& request : requests)
+    {
+        threads.emplace_back([this, &request] {
+            request.ok = Engine().GetSymbols(Image(request.image), SymbolsDir(), request.dest.Path(), false,
+                                             request.found, request.log);
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+
+    for (Request& request : requests)
+    {
+        EXPECT_TRUE(request.ok);
+        EXPECT_TRUE(request.found);
+        const std::vector<std::string> lines = EngineLines(request.log);
+        EXPECT_EQ("QUILLM: File: " + Image(request.image) + "\n", lines.front());
+        EXPECT_EQ("QUILLM: Copying to " + request.dest.Path() + "\\" + request.symbol + "\n", lines.back());
+        for (const std::string& line : request.log)
+        {
+            const std::string other = &request == &requests[0] ? "rsds" : "nb10";
+            EXPECT_EQ(std::string::npos, line.find(other)) << line;
+        }
+    }
+}
+
+// A process of its own holds the image open, as the IDE does.
+class HandleHolder
+{
+public:
+    explicit HandleHolder(const std::string& file)
+    {
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr, inWrite = nullptr;
+        CreatePipe(&outRead, &outWrite, &inherit, 0);
+        CreatePipe(&inRead, &inWrite, &inherit, 0);
+        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+        m_output.reset(outRead);
+        m_input.reset(inWrite);
+        CScopedHandle childOut(outWrite), childIn(inRead);
+
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = outWrite;
+        startup.hStdInput = inRead;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        std::string command = "\"" + ExeDirectory() + "handle_holder.exe\" \"" + file + "\"";
+        PROCESS_INFORMATION info = {};
+        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+            return;
+        m_process.reset(info.hProcess);
+        CloseHandle(info.hThread);
+        childOut.Close();
+        childIn.Close();
+
+        char line[64] = {};
+        DWORD got = 0;
+        size_t used = 0;
+        while (used < sizeof(line) - 1 && ReadFile(m_output.get(), line + used, 1, &got, nullptr) && got == 1 &&
+               line[used] != '\n')
+            ++used;
+        sscanf(line, "%lu %lu", &m_pid, &m_handle);
+    }
+    ~HandleHolder()
+    {
+        m_input.reset();
+        if (m_process)
+            WaitForSingleObject(m_process.get(), 10000);
+    }
+    DWORD Pid() const { return m_pid; }
+    DWORD Handle() const { return m_handle; }
+
+private:
+    struct Closer
+    {
+        void operator()(HANDLE h) const { CloseHandle(h); }
+    };
+    std::unique_ptr<void, Closer> m_process, m_output, m_input;
+    unsigned long m_pid = 0;
+    unsigned long m_handle = 0;
+};
+
+TEST_F(SymbolEngineTest, ByHandleRequestNamesTheImageFromTheHandle)
+{
+    HandleHolder holder(Image("nb10.dll"));
+    ASSERT_NE(0u, holder.Handle());
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SymbolsDir(), Dest(), true, found, log));
+    EXPECT_TRUE(found);
+    const std::vector<std::string> lines = EngineLines(log);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(EqualNoCase(lines.front(), "QUILLM: File: " + Image("nb10.dll") + "\n")) << lines.front();
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dll\\nb10.pdb\n", lines.back());
+}
+
+TEST_F(SymbolEngineTest, ByHandleRequestWithoutANameStillLoadsByHandle)
+{
+    CTempDir files;
+    const std::string empty = files.File("empty.dll");
+    ASSERT_TRUE(WriteFileBytes(empty, ""));
+    HandleHolder holder(empty);
+    ASSERT_NE(0u, holder.Handle());
+    bool found = true;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SymbolsDir(), Dest(), true, found, log));
+    EXPECT_FALSE(found);
+    EXPECT_EQ("QUILLM: File: \n", EngineLines(log).front());
+}
+
+TEST_F(SymbolEngineTest, ByHandleRequestForAProcessThatIsGoneFails)
+{
+    bool found = true;
+    std::vector<std::string> log;
+    EXPECT_FALSE(Engine().GetSymbols(DWORD(0x44), 0xFFFFFFF0u, SymbolsDir(), Dest(), false, found, log));
+    EXPECT_FALSE(found);
+}
+
+TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
+{
+    ASSERT_TRUE(CopyFileA((SymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
+    HandleHolder holder(Image("nb10.dll"));
+    ASSERT_NE(0u, holder.Handle());
+    bool found = false;
+    std::vector<std::string> log;
+    // One request first, so that lazily made handles of the library exist.
+    ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SymbolsDir(), Dest(), false, found, log));
+    DWORD before = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+    for (int i = 0; i < 1000; ++i)
+    {
+        ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SymbolsDir(), Dest(), false, found, log));
+        ASSERT_TRUE(found);
+    }
+    DWORD after = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+    EXPECT_EQ(before, after);
+}
+
+} // namespace
