@@ -131,31 +131,9 @@ bool CSymbolEngine::GetSymbols(const std::string& FileName, const std::string& S
     }
 
     LogMessages.clear();
-    TraceMessage(TRACE_INFO, 0, "%s", "Checking symbols in the destination...\n");
     LogMessages.push_back("QUILLM: File: " + FileName + "\n");
-    Append("QUILLM: Checking symbols...\n");
-
-    if (!CheckSymbols(nullptr, FileName, DestPath, Found))
-    {
-        TraceMessage(TRACE_ERROR, 0, "%s", "CheckSymbols() failed.\n");
+    if (!RunRequest(nullptr, FileName, SymPath, DestPath, UseFileExt, Found))
         return false;
-    }
-    if (Found)
-    {
-        TraceMessage(TRACE_INFO, 0, "%s", "Symbols are already available.\n");
-        Append("QUILLM: Symbols are already available.\n");
-    }
-    else
-    {
-        TraceMessage(TRACE_INFO, 0, "%s", "Downloading symbols...\n");
-        Append("QUILLM: Downloading symbols...\n");
-        if (!DownloadSymbols(nullptr, FileName, SymPath, DestPath, UseFileExt, Found))
-        {
-            TraceMessage(TRACE_ERROR, 0, "%s", "DownloadSymbols() failed.\n");
-            return false;
-        }
-        TraceMessage(TRACE_INFO, 0, "Found: %s\n", BoolText(Found));
-    }
 
     TraceMessage(TRACE_INFO, 0, "Log messages: %u\n", static_cast<unsigned>(LogMessages.size()));
     LogLines = LogMessages;
@@ -220,33 +198,7 @@ bool CSymbolEngine::GetSymbols(DWORD FileHandle, DWORD ProcessId, const std::str
     }
     LogMessages.push_back("QUILLM: File: " + fileName + "\n");
 
-    bool result = false;
-    TraceMessage(TRACE_INFO, 0, "%s", "Checking symbols in the destination...\n");
-    Append("QUILLM: Checking symbols...\n");
-    if (!CheckSymbols(localHandle.Get(), fileName, DestPath, Found))
-    {
-        TraceMessage(TRACE_ERROR, 0, "%s", "CheckSymbols() failed.\n");
-    }
-    else if (Found)
-    {
-        result = true;
-        TraceMessage(TRACE_INFO, 0, "%s", "Symbols are already available.\n");
-        Append("QUILLM: Symbols are already available.\n");
-    }
-    else
-    {
-        TraceMessage(TRACE_INFO, 0, "%s", "Downloading symbols...\n");
-        Append("QUILLM: Downloading symbols...\n");
-        if (DownloadSymbols(localHandle.Get(), fileName, SymPath, DestPath, UseFileExt, Found))
-        {
-            TraceMessage(TRACE_INFO, 0, "Found: %s\n", BoolText(Found));
-            result = true;
-        }
-        else
-        {
-            TraceMessage(TRACE_ERROR, 0, "%s", "DownloadSymbols() failed.\n");
-        }
-    }
+    const bool result = RunRequest(localHandle.Get(), fileName, SymPath, DestPath, UseFileExt, Found);
 
     if (!localHandle.Close())
         TraceMessage(TRACE_ERROR, 0, "CloseHandle() failed. Error: %u\n", static_cast<unsigned>(GetLastError()));
@@ -255,6 +207,34 @@ bool CSymbolEngine::GetSymbols(DWORD FileHandle, DWORD ProcessId, const std::str
     LogLines = LogMessages;
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
     return result;
+}
+
+bool CSymbolEngine::RunRequest(HANDLE FileHandle, const std::string& FileName, const std::string& SymPath,
+                               const std::string& DestPath, bool UseFileExt, bool& Found)
+{
+    TraceMessage(TRACE_INFO, 0, "%s", "Checking symbols in the destination...\n");
+    Append("QUILLM: Checking symbols...\n");
+    if (!CheckSymbols(FileHandle, FileName, DestPath, Found))
+    {
+        TraceMessage(TRACE_ERROR, 0, "%s", "CheckSymbols() failed.\n");
+        return false;
+    }
+    if (Found)
+    {
+        TraceMessage(TRACE_INFO, 0, "%s", "Symbols are already available.\n");
+        Append("QUILLM: Symbols are already available.\n");
+        return true;
+    }
+
+    TraceMessage(TRACE_INFO, 0, "%s", "Downloading symbols...\n");
+    Append("QUILLM: Downloading symbols...\n");
+    if (!DownloadSymbols(FileHandle, FileName, SymPath, DestPath, UseFileExt, Found))
+    {
+        TraceMessage(TRACE_ERROR, 0, "%s", "DownloadSymbols() failed.\n");
+        return false;
+    }
+    TraceMessage(TRACE_INFO, 0, "Found: %s\n", BoolText(Found));
+    return true;
 }
 
 DWORD CSymbolEngine::GetSymOptions()

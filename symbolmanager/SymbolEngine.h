@@ -43,6 +43,10 @@ public:
     void OnEngineNotify(const std::string& Message);
 
 private:
+    // The look in the destination and, when it finds nothing usable, the load
+    // through the symbol path; false when either phase failed as an operation.
+    bool RunRequest(HANDLE FileHandle, const std::string& FileName, const std::string& SymPath,
+                    const std::string& DestPath, bool UseFileExt, bool& Found);
     bool CheckSymbols(HANDLE FileHandle, const std::string& FileName, const std::string& TestPath, bool& Found);
     bool DownloadSymbols(HANDLE FileHandle, const std::string& FileName, const std::string& SymPath,
                          const std::string& DestPath, bool UseFileExt, bool& Found);
