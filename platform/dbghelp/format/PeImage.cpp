@@ -7,8 +7,8 @@
 //   File header (20 bytes after the signature): Machine, NumberOfSections,
 //   TimeDateStamp, PointerToSymbolTable, NumberOfSymbols,
 //   SizeOfOptionalHeader, Characteristics.
-//   Optional header (SizeOfOptionalHeader bytes): Magic 0x10b (PE32); at 56
-//   SizeOfImage, at 60 SizeOfHeaders, at 92 NumberOfRvaAndSizes, at 96 the
+//   Optional header (SizeOfOptionalHeader bytes): Magic 0x10b (PE32); at 28
+//   ImageBase, at 56 SizeOfImage, at 60 SizeOfHeaders, at 64 CheckSum, at 92 NumberOfRvaAndSizes, at 96 the
 //   data directories (RVA, size), of which 0 is exports and 6 is debug.
 //   Section table: NumberOfSections headers right after the optional header.
 //   Export directory (40 bytes): at 20 NumberOfFunctions, NumberOfNames,
@@ -21,6 +21,7 @@ const uint8_t kPeSignature[4] = {'P', 'E', 0, 0};
 const size_t kLfanewOffset = 0x3C;
 const uint16_t kPe32Magic = 0x10b;
 const size_t kOptionalHeaderFixedSize = 96;
+const size_t kImageBaseOffset = 28;
 const size_t kSizeOfImageOffset = 56;
 const size_t kNumberOfRvaAndSizesOffset = 92;
 const uint32_t kMaxDataDirectories = 16;
@@ -39,8 +40,10 @@ void CPeImage::Clear()
     m_machine = 0;
     m_characteristics = 0;
     m_timeDateStamp = 0;
+    m_imageBase = 0;
     m_sizeOfImage = 0;
     m_sizeOfHeaders = 0;
+    m_checkSum = 0;
     m_pointerToSymbolTable = 0;
     m_numberOfSymbols = 0;
     m_exportRva = 0;
@@ -95,9 +98,12 @@ bool CPeImage::ReadHeaders(CByteReader& file)
         return false;
 
     uint32_t numberOfRvaAndSizes = 0;
+    optional.Seek(kImageBaseOffset);
+    optional.ReadU32(m_imageBase);
     optional.Seek(kSizeOfImageOffset);
     optional.ReadU32(m_sizeOfImage);
     optional.ReadU32(m_sizeOfHeaders);
+    optional.ReadU32(m_checkSum);
     optional.Seek(kNumberOfRvaAndSizesOffset);
     optional.ReadU32(numberOfRvaAndSizes);
     // Directories beyond the sixteen defined ones carry nothing we use.

@@ -27,6 +27,9 @@ public:
     uint16_t GetCharacteristics() const { return m_characteristics; }
     uint32_t GetTimeDateStamp() const { return m_timeDateStamp; }
     uint32_t GetSizeOfImage() const { return m_sizeOfImage; }
+    // The preferred load address from the optional header.
+    uint32_t GetImageBase() const { return m_imageBase; }
+    uint32_t GetCheckSum() const { return m_checkSum; }
     bool IsDebugStripped() const { return (m_characteristics & kDebugStripped) != 0; }
     // An export directory naming at least one function or name, all inside the file.
     bool HasExports() const { return m_hasExports; }
@@ -49,8 +52,10 @@ private:
     uint16_t m_machine;
     uint16_t m_characteristics;
     uint32_t m_timeDateStamp;
+    uint32_t m_imageBase;
     uint32_t m_sizeOfImage;
     uint32_t m_sizeOfHeaders;
+    uint32_t m_checkSum;
     uint32_t m_pointerToSymbolTable;
     uint32_t m_numberOfSymbols;
     uint32_t m_exportRva;

@@ -1,0 +1,332 @@
+#include "SymbolLibrary.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "CriticalSectionLock.h"
+#include "FilePath.h"
+#include "IniFile.h"
+#include "MappedFile.h"
+#include "ModuleLoader.h"
+#include "ModulePath.h"
+#include "SymbolPath.h"
+#ifdef QX3_HAVE_HTTP_CLIENT
+#include "HttpClient.h"
+#endif
+
+namespace
+{
+// Images are mapped whole; a 32-bit image is far smaller than this.
+const uint64_t kMaxImageSize = 0x10000000ull;
+
+// The documented sizes of IMAGEHLP_MODULE64: the first version (up to
+// LoadedImageName), the one that added the PDB fields (up to TypeInfo), the
+// one with SourceIndexed and Publics, and the one with MachineType.
+const DWORD kModuleInfoSizes[] = {584, 1664, 1672, sizeof(IMAGEHLP_MODULE64)};
+
+// The platform's default option mask after loading: undecorated names.
+const DWORD kDefaultOptions = SYMOPT_UNDNAME;
+
+std::string EnvironmentValue(const char* name)
+{
+    char buffer[4096];
+    const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof(buffer));
+    if (length == 0 || length >= sizeof(buffer))
+        return std::string();
+    return std::string(buffer, length);
+}
+}
+
+struct CSymbolLibrary::Session
+{
+    std::string searchPath;
+    PSYMBOL_REGISTERED_CALLBACK64 callback = nullptr;
+    ULONG64 userContext = 0;
+    CExclusionList exclusions;
+    std::map<DWORD64, IMAGEHLP_MODULE64> modules;
+#ifdef QX3_HAVE_HTTP_CLIENT
+    CHttpClient http;
+#endif
+};
+
+CSymbolLibrary& CSymbolLibrary::Instance()
+{
+    static CSymbolLibrary instance;
+    return instance;
+}
+
+CSymbolLibrary::CSymbolLibrary() : m_options(kDefaultOptions), m_module(nullptr)
+{
+}
+
+CSymbolLibrary::~CSymbolLibrary() = default;
+
+void CSymbolLibrary::SetModule(HMODULE module)
+{
+    m_module = module;
+}
+
+std::string CSymbolLibrary::BesideLibrary(const char* name) const
+{
+    std::string dir;
+    if (!GetModulePathPart(dir, MODULE_PATH_DRIVE | MODULE_PATH_DIR, m_module))
+        return name;
+    return dir + name;
+}
+
+std::string CSymbolLibrary::DefaultSearchPath() const
+{
+    // As the platform: the current directory, then the environment's symbol paths.
+    std::string path = ".";
+    for (const char* name : {"_NT_SYMBOL_PATH", "_NT_ALT_SYMBOL_PATH"})
+    {
+        const std::string value = EnvironmentValue(name);
+        if (!value.empty())
+            path += ";" + value;
+    }
+    return path;
+}
+
+CSymbolLibrary::Session* CSymbolLibrary::FindSession(HANDLE process)
+{
+    const auto found = m_sessions.find(process);
+    return found == m_sessions.end() ? nullptr : found->second.get();
+}
+
+void CSymbolLibrary::Notify(Session& session, const std::string& line)
+{
+    if ((m_options & SYMOPT_DEBUG) == 0 || session.callback == nullptr)
+        return;
+    for (const auto& entry : m_sessions)
+    {
+        if (entry.second.get() == &session)
+        {
+            session.callback(entry.first, CBA_DEBUG_INFO, static_cast<ULONG64>(reinterpret_cast<ULONG_PTR>(line.c_str())),
+                             session.userContext);
+            return;
+        }
+    }
+}
+
+BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
+{
+    CCriticalSectionLock lock(m_lock);
+    Session* session = FindSession(process);
+    if (session == nullptr)
+    {
+        std::unique_ptr<Session> created(new Session);
+        session = created.get();
+        m_sessions[process] = std::move(created);
+    }
+    session->searchPath = searchPath != nullptr ? searchPath : DefaultSearchPath();
+
+    // symsrv.ini is read once here: exclusions and the HTTP bounds.
+    const std::string ini = BesideLibrary("symsrv.ini");
+    session->exclusions.Load(ini);
+#ifdef QX3_HAVE_HTTP_CLIENT
+    CIniFile settings(ini.c_str());
+    HttpOptions http = session->http.GetOptions();
+    const int timeout = settings.GetInt("Http", "Timeout", 2000);
+    const int offline = settings.GetInt("Http", "OfflineSeconds", 300);
+    http.timeoutMs = timeout > 0 ? static_cast<DWORD>(timeout) : 2000;
+    http.offlineSeconds = offline >= 0 ? static_cast<DWORD>(offline) : 300;
+    session->http.SetOptions(http);
+    session->http.ResetOffline();
+#endif
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL CSymbolLibrary::Cleanup(HANDLE process)
+{
+    CCriticalSectionLock lock(m_lock);
+    const auto found = m_sessions.find(process);
+    if (found == m_sessions.end())
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    m_sessions.erase(found);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+DWORD CSymbolLibrary::GetOptions()
+{
+    CCriticalSectionLock lock(m_lock);
+    return m_options;
+}
+
+DWORD CSymbolLibrary::SetOptions(DWORD options)
+{
+    CCriticalSectionLock lock(m_lock);
+    m_options = options;
+    return m_options;
+}
+
+BOOL CSymbolLibrary::RegisterCallback(HANDLE process, PSYMBOL_REGISTERED_CALLBACK64 callback, ULONG64 userContext)
+{
+    CCriticalSectionLock lock(m_lock);
+    Session* session = FindSession(process);
+    if (session == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    session->callback = callback;
+    session->userContext = userContext;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL CSymbolLibrary::SetSearchPath(HANDLE process, PCSTR searchPath)
+{
+    CCriticalSectionLock lock(m_lock);
+    Session* session = FindSession(process);
+    if (session == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    session->searchPath = searchPath != nullptr ? searchPath : DefaultSearchPath();
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName, PCSTR moduleName, DWORD64 base,
+                                   DWORD size)
+{
+    CCriticalSectionLock lock(m_lock);
+    Session* session = FindSession(process);
+    if (session == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    const bool hasFile = file != nullptr && file != INVALID_HANDLE_VALUE;
+    const std::string name = imageName != nullptr ? imageName : "";
+    if (!hasFile && name.empty())
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+
+    // Through a mapping of the caller's handle: its file pointer stays where it is.
+    CMappedFile image;
+    bool opened = hasFile && image.OpenByHandle(file, kMaxImageSize);
+    if (!opened && !name.empty())
+        opened = image.OpenByName(name, kMaxImageSize);
+    if (!opened)
+    {
+        const DWORD error = image.GetError();
+        SetLastError(error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND || error == 0
+                         ? ERROR_FILE_NOT_FOUND
+                         : error);
+        return 0;
+    }
+
+    Session& current = *session;
+    CSymbolPath path(current.searchPath);
+    CSymbolSearch::Settings settings;
+    settings.path = &path;
+    settings.exclusions = &current.exclusions;
+#ifdef QX3_HAVE_HTTP_CLIENT
+    settings.http = &current.http;
+#endif
+    settings.defaultStore = BesideLibrary("sym");
+    settings.diagnostic = [this, &current](const std::string& line) { Notify(current, line); };
+
+    CModuleLoader loader(settings);
+    if (!loader.ParseImage(image.Data(), image.Size()))
+    {
+        Notify(current, "DBGHELP: " + (name.empty() ? std::string("image") : name) + " - not a 32-bit image\n");
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    if (base == 0)
+        base = loader.GetImage().GetImageBase();
+    if (current.modules.count(base) != 0)
+    {
+        // As the platform: a module already at this base is no error, but no new load.
+        SetLastError(ERROR_SUCCESS);
+        return 0;
+    }
+
+    std::string module = moduleName != nullptr ? moduleName : "";
+    if (module.empty())
+        module = CFilePath::BaseName(name);
+    if (module.empty())
+    {
+        char generated[32];
+        snprintf(generated, sizeof(generated), "image%08lx", static_cast<unsigned long>(base));
+        module = generated;
+    }
+    // Without a name of the image, the record's ImageName is the module name given, if any.
+    const std::string recordName = !name.empty() ? name : (moduleName != nullptr ? moduleName : "");
+
+    IMAGEHLP_MODULE64 record;
+    loader.Resolve(recordName, module, base, size, m_options, record);
+    image.Close();
+    current.modules[base] = record;
+    SetLastError(ERROR_SUCCESS);
+    return base;
+}
+
+BOOL CSymbolLibrary::GetModuleInfo(HANDLE process, DWORD64 address, PIMAGEHLP_MODULE64 info)
+{
+    CCriticalSectionLock lock(m_lock);
+    Session* session = FindSession(process);
+    if (session == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (info == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const DWORD requested = info->SizeOfStruct;
+    bool known = false;
+    for (DWORD size : kModuleInfoSizes)
+        known = known || size == requested;
+    if (!known)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    for (const auto& entry : session->modules)
+    {
+        const IMAGEHLP_MODULE64& record = entry.second;
+        if (address >= record.BaseOfImage && address - record.BaseOfImage < record.ImageSize)
+        {
+            memcpy(info, &record, requested);
+            info->SizeOfStruct = requested;
+            SetLastError(ERROR_SUCCESS);
+            return TRUE;
+        }
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+}
+
+BOOL CSymbolLibrary::UnloadModule(HANDLE process, DWORD64 base)
+{
+    CCriticalSectionLock lock(m_lock);
+    Session* session = FindSession(process);
+    if (session == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const auto found = session->modules.find(base);
+    if (found == session->modules.end())
+    {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    session->modules.erase(found);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}

@@ -1,0 +1,56 @@
+#pragma once
+#include <windows.h>
+#include <dbghelp.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "CriticalSection.h"
+#include "ExclusionList.h"
+
+class CHttpClient;
+
+// The library's one global state: the option mask and, per process handle
+// given to SymInitialize, a session with its search path, notification
+// callback, settings from symsrv.ini and loaded modules. Every operation
+// takes the lock for its whole run, so that several threads may call; the
+// callback runs on the calling thread with the lock held, and may call back
+// in. Failures set the last error; no operation throws.
+class CSymbolLibrary
+{
+public:
+    static CSymbolLibrary& Instance();
+
+    // The library's own module: symsrv.ini and the default store lie beside it.
+    void SetModule(HMODULE module);
+
+    BOOL Initialize(HANDLE process, PCSTR searchPath, BOOL invadeProcess);
+    BOOL Cleanup(HANDLE process);
+    DWORD GetOptions();
+    DWORD SetOptions(DWORD options);
+    BOOL RegisterCallback(HANDLE process, PSYMBOL_REGISTERED_CALLBACK64 callback, ULONG64 userContext);
+    BOOL SetSearchPath(HANDLE process, PCSTR searchPath);
+    DWORD64 LoadModule(HANDLE process, HANDLE file, PCSTR imageName, PCSTR moduleName, DWORD64 base, DWORD size);
+    BOOL GetModuleInfo(HANDLE process, DWORD64 address, PIMAGEHLP_MODULE64 info);
+    BOOL UnloadModule(HANDLE process, DWORD64 base);
+
+    CSymbolLibrary(const CSymbolLibrary&) = delete;
+    CSymbolLibrary& operator=(const CSymbolLibrary&) = delete;
+
+private:
+    struct Session;
+
+    CSymbolLibrary();
+    ~CSymbolLibrary();
+
+    Session* FindSession(HANDLE process);
+    void Notify(Session& session, const std::string& line);
+    std::string DefaultSearchPath() const;
+    std::string BesideLibrary(const char* name) const;
+
+    CCriticalSection m_lock;
+    DWORD m_options;
+    HMODULE m_module;
+    std::map<HANDLE, std::unique_ptr<Session>> m_sessions;
+};

@@ -1,0 +1,138 @@
+#include "SymbolLibraryFixture.h"
+
+#include <cstdio>
+
+CTempDir* SymbolLibraryFixture::s_libraryDir = nullptr;
+CDbgHelpLibrary* SymbolLibraryFixture::s_library = nullptr;
+
+void SymbolLibraryFixture::SetUpTestSuite()
+{
+    s_libraryDir = new CTempDir();
+    s_library = new CDbgHelpLibrary(s_libraryDir->Path());
+}
+
+void SymbolLibraryFixture::TearDownTestSuite()
+{
+    delete s_library;
+    s_library = nullptr;
+    delete s_libraryDir;
+    s_libraryDir = nullptr;
+}
+
+void SymbolLibraryFixture::SetUp()
+{
+    ASSERT_TRUE(s_library->IsReady()) << "cannot load " << s_library->Path();
+    m_work.reset(new CTempDir());
+    ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
+    ASSERT_TRUE(Lib().RegisterCallback64(Process(), &OnNotify, reinterpret_cast<ULONG_PTR>(this)));
+}
+
+void SymbolLibraryFixture::TearDown()
+{
+    Lib().Cleanup(Process());
+    DeleteFileA((s_library->Directory() + "\\symsrv.ini").c_str());
+    m_work.reset();
+}
+
+BOOL CALLBACK SymbolLibraryFixture::OnNotify(HANDLE, ULONG action, ULONG64 data, ULONG64 context)
+{
+    if (action != CBA_DEBUG_INFO || data == 0 || context == 0)
+        return FALSE;
+    auto* self = reinterpret_cast<SymbolLibraryFixture*>(static_cast<ULONG_PTR>(context));
+    self->m_lines.push_back(reinterpret_cast<const char*>(static_cast<ULONG_PTR>(data)));
+    return TRUE;
+}
+
+std::string SymbolLibraryFixture::Samples()
+{
+    std::string path = "Z:" QX3_SAMPLES_UNIX;
+    for (char& c : path)
+    {
+        if (c == '/')
+            c = '\\';
+    }
+    return path;
+}
+
+std::string SymbolLibraryFixture::Image(const std::string& name)
+{
+    return Samples() + "\\images\\" + name;
+}
+
+std::string SymbolLibraryFixture::Manifest(const std::string& section, const std::string& key)
+{
+    char value[1024] = {};
+    GetPrivateProfileStringA(section.c_str(), key.c_str(), "", value, sizeof(value),
+                             (Samples() + "\\manifest.ini").c_str());
+    return value;
+}
+
+std::string SymbolLibraryFixture::GuidText(const GUID& guid)
+{
+    char text[64];
+    snprintf(text, sizeof(text), "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+             static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
+             guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    return text;
+}
+
+IMAGEHLP_MODULE64 SymbolLibraryFixture::Load(const std::string& image, const std::string& searchPath,
+                                             DWORD options, DWORD64* base, DWORD* error)
+{
+    IMAGEHLP_MODULE64 module = {};
+    Lib().SetOptions(options);
+    EXPECT_TRUE(Lib().SetSearchPath(Process(), searchPath.c_str()));
+    const DWORD64 loaded = Lib().LoadModule64(Process(), nullptr, image.c_str(), nullptr, 0, 0);
+    const DWORD loadError = GetLastError();
+    if (base != nullptr)
+        *base = loaded;
+    if (error != nullptr)
+        *error = loadError;
+    if (loaded == 0)
+        return module;
+    module.SizeOfStruct = sizeof(module);
+    EXPECT_TRUE(Lib().GetModuleInfo64(Process(), loaded, &module));
+    EXPECT_TRUE(Lib().UnloadModule64(Process(), loaded));
+    return module;
+}
+
+void SymbolLibraryFixture::WriteSymsrvIni(const std::string& text)
+{
+    ASSERT_TRUE(WriteFileBytes(s_library->Directory() + "\\symsrv.ini", text));
+}
+
+std::vector<std::string> SymbolLibraryFixture::ListFiles(const std::string& dir)
+{
+    std::vector<std::string> files;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return files;
+    do
+    {
+        const std::string name = data.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        {
+            for (const std::string& inner : ListFiles(dir + "\\" + name))
+                files.push_back(inner);
+        }
+        else
+        {
+            files.push_back(dir + "\\" + name);
+        }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return files;
+}
+
+bool SymbolLibraryFixture::HasLine(const std::string& fragment) const
+{
+    for (const std::string& line : m_lines)
+    {
+        if (line.find(fragment) != std::string::npos)
+            return true;
+    }
+    return false;
+}

@@ -1,0 +1,60 @@
+#pragma once
+#include <windows.h>
+#include <dbghelp.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "DbgHelpLibrary.h"
+#include "TestSupport.h"
+
+// Tests of the built dbghelp.dll through its exports. One copy of the DLL is
+// loaded per suite from a private directory; each test gets a fresh session
+// (SymInitialize on the current process), a work directory for stores and
+// copies, and the diagnostic lines the library sent during the test.
+class SymbolLibraryFixture : public ::testing::Test
+{
+public:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The generated samples (Windows path, no trailing backslash) and their parts.
+    static std::string Samples();
+    static std::string Image(const std::string& name);
+    // A value of manifest.ini ("" when absent).
+    static std::string Manifest(const std::string& section, const std::string& key);
+    // The GUID text of a record's PdbSig70, as the manifest writes it.
+    static std::string GuidText(const GUID& guid);
+
+    // Loads an image by name through searchPath with the given options; the
+    // module is unloaded again, its record (the largest size) returned.
+    // base receives the load's result, error the last error after the load.
+    IMAGEHLP_MODULE64 Load(const std::string& image, const std::string& searchPath, DWORD options,
+                           DWORD64* base = nullptr, DWORD* error = nullptr);
+    // A store chain with a fresh downstream store in the work directory.
+    std::string Downstream() const { return m_work->File("down"); }
+    // Writes symsrv.ini beside the library; removed after the test.
+    void WriteSymsrvIni(const std::string& text);
+    // Every file below dir (recursively), as full paths.
+    static std::vector<std::string> ListFiles(const std::string& dir);
+    bool HasLine(const std::string& fragment) const;
+
+    static CDbgHelpLibrary& Lib() { return *s_library; }
+    HANDLE Process() const { return GetCurrentProcess(); }
+
+    std::unique_ptr<CTempDir> m_work;
+    std::vector<std::string> m_lines;
+
+private:
+    static BOOL CALLBACK OnNotify(HANDLE process, ULONG action, ULONG64 data, ULONG64 context);
+
+    static CTempDir* s_libraryDir;
+    static CDbgHelpLibrary* s_library;
+};
