@@ -1,0 +1,46 @@
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "ServerBackoff.h"
+
+struct HttpOptions {
+    DWORD timeoutMs = 2000;       // bound on connect, each send and each receive wait
+    DWORD offlineSeconds = 300;   // how long a server that could not be reached or did not answer is skipped
+    int maxRedirects = 5;
+    unsigned long long maxBytes = 0x40000000ull; // largest body accepted
+};
+
+enum class HttpResult { Ok, NotFound, Failed, Offline, TimedOut, Unreachable };
+
+using HttpDiag = std::function<void(const std::string& line)>; // each line ends in "\n"
+
+// Fetches files from HTTP symbol stores with every network wait bounded, and
+// skips for a while a server that could not be reached or did not answer.
+class CHttpClient {
+public:
+    CHttpClient();
+    void SetOptions(const HttpOptions& options);
+    HttpOptions GetOptions() const;
+    // GET url (http:// only). On 200, writes the body to targetPath through a temporary file
+    // in the same directory and renames it into place, so no partial file is ever visible;
+    // an existing target is replaced. Follows redirects. 404/410 -> NotFound. A server that
+    // refuses or cannot be reached -> Unreachable, one that does not answer in time -> TimedOut;
+    // both mark the server (host:port) offline for offlineSeconds, during which Download returns
+    // Offline at once without any network traffic. Other failures (bad reply, other statuses,
+    // cut body, too large, disk errors) -> Failed, and no target or temporary file remains.
+    // bytes: body bytes received (may be null). Thread-safe: several threads may download at once.
+    // An existing target is only ever replaced by a complete download: on any
+    // failure it stays as it was.
+    HttpResult Download(const std::string& url, const std::string& targetPath, const HttpDiag& diag, unsigned long long* bytes = nullptr);
+    // Forgets every offline mark (tests, and a changed search path).
+    void ResetOffline();
+
+private:
+    mutable std::mutex m_lock;
+    HttpOptions m_options;
+    CServerBackoff m_backoff;
+};

@@ -1,0 +1,896 @@
+#include <winsock2.h>
+
+#include "HttpClient.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+
+namespace
+{
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+// The directory the harness gives tests (QX3_TESTDIR), where http-servers.sh
+// put its store, logs and port list.
+std::string TestDirectory()
+{
+    const char* dir = getenv("QX3_TESTDIR");
+    return dir != nullptr ? dir : "";
+}
+
+std::string HttpDirectory()
+{
+    return TestDirectory() + "\\http";
+}
+
+std::string StoreFile(const std::string& name)
+{
+    return HttpDirectory() + "\\store\\" + name;
+}
+
+unsigned ServerPort(const char* name)
+{
+    const std::string ini = TestDirectory() + "\\http-servers.ini";
+    return GetPrivateProfileIntA("Servers", name, 0, ini.c_str());
+}
+
+std::string LoopbackUrl(unsigned port, const std::string& path)
+{
+    return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+std::vector<std::string> ListDirectory(const std::string& dir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+    {
+        const std::string name = data.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return names;
+}
+
+size_t CountLines(const std::string& path)
+{
+    return SplitLines(ReadFileBytes(path)).size();
+}
+
+class CStopwatch
+{
+public:
+    CStopwatch()
+    {
+        QueryPerformanceFrequency(&m_frequency);
+        QueryPerformanceCounter(&m_start);
+    }
+    double Milliseconds() const
+    {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return 1000.0 * static_cast<double>(now.QuadPart - m_start.QuadPart) / static_cast<double>(m_frequency.QuadPart);
+    }
+
+private:
+    LARGE_INTEGER m_frequency;
+    LARGE_INTEGER m_start;
+};
+
+// Collects the diagnostic lines of one download.
+class CDiagLines
+{
+public:
+    HttpDiag Sink()
+    {
+        return [this](const std::string& line) {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_lines.push_back(line);
+        };
+    }
+    std::vector<std::string> Lines()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_lines;
+    }
+    bool Has(const std::string& line) { return Count(line) > 0; }
+    size_t Count(const std::string& line)
+    {
+        size_t count = 0;
+        for (const std::string& seen : Lines())
+            count += seen == line ? 1 : 0;
+        return count;
+    }
+    size_t CountStartingWith(const std::string& prefix)
+    {
+        size_t count = 0;
+        for (const std::string& seen : Lines())
+            count += seen.compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
+        return count;
+    }
+    std::string All()
+    {
+        std::string all;
+        for (const std::string& line : Lines())
+            all += line;
+        return all;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_lines;
+};
+
+// Joins a thread however the test leaves its scope.
+class CJoinedThread
+{
+public:
+    template <typename Function>
+    explicit CJoinedThread(Function function) : m_thread(function) {}
+    ~CJoinedThread() { Join(); }
+    void Join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    std::thread m_thread;
+};
+
+class CWinsockForTest
+{
+public:
+    CWinsockForTest()
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~CWinsockForTest() { WSACleanup(); }
+};
+
+// A loopback port with nothing listening: bound once, then released.
+unsigned FreeLoopbackPort()
+{
+    CWinsockForTest winsock;
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof(address);
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+    closesocket(probe);
+    return ntohs(address.sin_port);
+}
+
+// A one-connection-at-a-time HTTP server on 127.0.0.1 that answers with
+// scripted bytes, for replies serve_store.py cannot give (chunked, hostile).
+// It reads each request whole, then sends the reply parts in turn, waiting
+// for Release() before every part after the first; then it closes gracefully.
+class CScriptedServer
+{
+public:
+    explicit CScriptedServer(std::vector<std::string> parts, int connections = 1)
+        : m_parts(std::move(parts)), m_connections(connections)
+    {
+        m_requestRead = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        m_release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof(address);
+        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        listen(m_listener, 8);
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+
+    ~CScriptedServer()
+    {
+        m_stopping = true;
+        SetEvent(m_release);
+        // Wakes an accept that no client came for.
+        SOCKET waker = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<u_short>(m_port));
+        connect(waker, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        m_thread.join();
+        closesocket(waker);
+        closesocket(m_listener);
+        CloseHandle(m_requestRead);
+        CloseHandle(m_release);
+    }
+
+    unsigned Port() const { return m_port; }
+    std::string Url(const std::string& path) const { return LoopbackUrl(m_port, path); }
+
+    // Waits until a request has been read whole.
+    bool WaitForRequest(DWORD ms) { return WaitForSingleObject(m_requestRead, ms) == WAIT_OBJECT_0; }
+    void Release() { SetEvent(m_release); }
+
+    std::vector<std::string> Requests()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_requests;
+    }
+
+private:
+    void Serve()
+    {
+        for (int n = 0; n < m_connections && !m_stopping; ++n)
+        {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(m_listener, &readable);
+            timeval wait = {20, 0};
+            if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+                return;
+            SOCKET client = accept(m_listener, nullptr, nullptr);
+            if (client == INVALID_SOCKET)
+                return;
+            if (!m_stopping)
+                Answer(client);
+            closesocket(client);
+        }
+    }
+
+    void Answer(SOCKET client)
+    {
+        const DWORD timeout = 20000;
+        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536)
+        {
+            const int got = recv(client, buffer, sizeof(buffer), 0);
+            if (got <= 0)
+                return;
+            request.append(buffer, got);
+        }
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_requests.push_back(request);
+        }
+        SetEvent(m_requestRead);
+        for (size_t i = 0; i < m_parts.size(); ++i)
+        {
+            if (i > 0)
+                WaitForSingleObject(m_release, 30000);
+            const std::string& part = m_parts[i];
+            size_t sent = 0;
+            while (sent < part.size())
+            {
+                const int count = send(client, part.data() + sent, static_cast<int>(part.size() - sent), 0);
+                if (count <= 0)
+                    return;
+                sent += count;
+            }
+        }
+        // Graceful close: the client reads to the end, then closes its side.
+        shutdown(client, SD_SEND);
+        while (recv(client, buffer, sizeof(buffer), 0) > 0)
+        {
+        }
+    }
+
+    CWinsockForTest m_winsock;
+    std::vector<std::string> m_parts;
+    int m_connections;
+    SOCKET m_listener = INVALID_SOCKET;
+    unsigned m_port = 0;
+    HANDLE m_requestRead = nullptr;
+    HANDLE m_release = nullptr;
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_lock;
+    std::vector<std::string> m_requests;
+    std::thread m_thread;
+};
+
+// ---------------------------------------------------------------------------
+// Against the serve_store.py instances that CTest started.
+
+class HttpClientTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_store = ServerPort("store");
+        s_mirror = ServerPort("mirror");
+        s_mute = ServerPort("mute");
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_store != 0 && s_mirror != 0 && s_mute != 0)
+            << "no server ports in QX3_TESTDIR\\http-servers.ini: run this test through ctest, whose http fixture starts them";
+    }
+
+    std::string Store(const std::string& path) const { return LoopbackUrl(s_store, path); }
+    std::string Target() const { return m_dir.File("file.bin"); }
+
+    HttpResult Fetch(const std::string& url, unsigned long long* bytes = nullptr)
+    {
+        return m_client.Download(url, Target(), m_diag.Sink(), bytes);
+    }
+
+    static unsigned s_store;
+    static unsigned s_mirror;
+    static unsigned s_mute;
+
+    CTempDir m_dir;
+    CHttpClient m_client;
+    CDiagLines m_diag;
+};
+
+unsigned HttpClientTest::s_store = 0;
+unsigned HttpClientTest::s_mirror = 0;
+unsigned HttpClientTest::s_mute = 0;
+
+TEST_F(HttpClientTest, DownloadsFileWithExactBytes)
+{
+    unsigned long long bytes = 0;
+    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/small.bin"), &bytes)) << m_diag.All();
+    const std::string expected = ReadFileBytes(StoreFile("small.bin"));
+    ASSERT_EQ(77825u, expected.size());
+    EXPECT_EQ(expected, ReadFileBytes(Target()));
+    EXPECT_EQ(77825u, bytes);
+}
+
+TEST_F(HttpClientTest, ReportsRequestAndByteCountAsDiagnosticLines)
+{
+    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/small.bin")));
+    EXPECT_EQ((std::vector<std::string>{"SYMSRV:  HTTP GET " + Store("/small.bin") + "\n", "SYMSRV:  HTTP 200 OK\n",
+                                        "SYMSRV:  Received 77825 bytes\n"}),
+              m_diag.Lines());
+}
+
+TEST_F(HttpClientTest, DownloadsMultiMegabyteFile)
+{
+    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/big.bin"))) << m_diag.All();
+    const std::string expected = ReadFileBytes(StoreFile("big.bin"));
+    ASSERT_EQ(4194304u, expected.size());
+    EXPECT_TRUE(expected == ReadFileBytes(Target()));
+}
+
+TEST_F(HttpClientTest, MissingFileIsNotFoundAndLeavesNoFile)
+{
+    EXPECT_EQ(HttpResult::NotFound, Fetch(Store("/no/such.pdb")));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP 404 Not Found\n")) << m_diag.All();
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpClientTest, GoneFileIsNotFound)
+{
+    EXPECT_EQ(HttpResult::NotFound, Fetch(Store("/gone/small.bin")));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpClientTest, ServerErrorIsFailedAndLeavesNoFile)
+{
+    EXPECT_EQ(HttpResult::Failed, Fetch(Store("/error/small.bin")));
+    EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  HTTP 500 ")) << m_diag.All();
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpClientTest, ServerErrorDoesNotMarkServerOffline)
+{
+    ASSERT_EQ(HttpResult::Failed, Fetch(Store("/error/small.bin")));
+    EXPECT_EQ(HttpResult::Ok, Fetch(Store("/small.bin")));
+}
+
+TEST_F(HttpClientTest, FollowsRedirectOnSameServer)
+{
+    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/moved/small.bin"))) << m_diag.All();
+    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + Store("/small.bin") + "\n")) << m_diag.All();
+}
+
+TEST_F(HttpClientTest, FollowsRedirectToAnotherServer)
+{
+    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/elsewhere/small.bin"))) << m_diag.All();
+    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + LoopbackUrl(s_mirror, "/small.bin") + "\n")) << m_diag.All();
+}
+
+TEST_F(HttpClientTest, FollowsRelativeRedirect)
+{
+    // The server answers /up/small.bin with "Location: ../small.bin".
+    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/up/small.bin"))) << m_diag.All();
+    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
+}
+
+TEST_F(HttpClientTest, RedirectLoopStopsAfterMaxRedirects)
+{
+    HttpOptions options;
+    options.maxRedirects = 3;
+    m_client.SetOptions(options);
+    EXPECT_EQ(HttpResult::Failed, Fetch(Store("/loop/small.bin")));
+    EXPECT_EQ(4u, m_diag.CountStartingWith("SYMSRV:  HTTP GET ")) << m_diag.All();
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpClientTest, EscapesBlanksInPath)
+{
+    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/with space/a b.bin"))) << m_diag.All();
+    EXPECT_EQ("a file whose URL needs escaping\n", ReadFileBytes(Target()));
+}
+
+TEST_F(HttpClientTest, MuteServerTimesOutWithinBound)
+{
+    HttpOptions options;
+    options.timeoutMs = 1000;
+    m_client.SetOptions(options);
+    CStopwatch watch;
+    EXPECT_EQ(HttpResult::TimedOut, Fetch(LoopbackUrl(s_mute, "/small.bin")));
+    const double elapsed = watch.Milliseconds();
+    EXPECT_GE(elapsed, 900.0);
+    EXPECT_LT(elapsed, 3000.0);
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  127.0.0.1:" + std::to_string(s_mute) + " did not answer within 1000 ms; skipped for 300 s\n"))
+        << m_diag.All();
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpClientTest, ServerThatTimedOutIsSkippedWithoutRequest)
+{
+    HttpOptions options;
+    options.timeoutMs = 1000;
+    m_client.SetOptions(options);
+    const std::string log = HttpDirectory() + "\\mute.log";
+    const size_t before = CountLines(log);
+    ASSERT_EQ(HttpResult::TimedOut, Fetch(LoopbackUrl(s_mute, "/small.bin")));
+    ASSERT_EQ(before + 1, CountLines(log));
+
+    CStopwatch watch;
+    EXPECT_EQ(HttpResult::Offline, Fetch(LoopbackUrl(s_mute, "/other.bin")));
+    EXPECT_LT(watch.Milliseconds(), 100.0);
+    EXPECT_EQ(before + 1, CountLines(log));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  127.0.0.1:" + std::to_string(s_mute) + " is offline; skipped\n")) << m_diag.All();
+}
+
+TEST_F(HttpClientTest, OfflineMarkCoversOnlyThatServer)
+{
+    HttpOptions options;
+    options.timeoutMs = 1000;
+    m_client.SetOptions(options);
+    ASSERT_EQ(HttpResult::TimedOut, Fetch(LoopbackUrl(s_mute, "/small.bin")));
+    EXPECT_EQ(HttpResult::Ok, Fetch(Store("/small.bin")));
+}
+
+TEST_F(HttpClientTest, RefusedConnectionIsUnreachable)
+{
+    const unsigned port = FreeLoopbackPort();
+    CStopwatch watch;
+    EXPECT_EQ(HttpResult::Unreachable, Fetch(LoopbackUrl(port, "/small.bin")));
+    EXPECT_LT(watch.Milliseconds(), 1000.0);
+    EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  127.0.0.1:" + std::to_string(port) + " could not be reached"))
+        << m_diag.All();
+}
+
+TEST_F(HttpClientTest, UnreachableServerIsThenOffline)
+{
+    const unsigned port = FreeLoopbackPort();
+    ASSERT_EQ(HttpResult::Unreachable, Fetch(LoopbackUrl(port, "/small.bin")));
+    EXPECT_EQ(HttpResult::Offline, Fetch(LoopbackUrl(port, "/small.bin")));
+}
+
+TEST_F(HttpClientTest, ZeroOfflineSecondsNeverSkipsAServer)
+{
+    HttpOptions options;
+    options.offlineSeconds = 0;
+    m_client.SetOptions(options);
+    const unsigned port = FreeLoopbackPort();
+    ASSERT_EQ(HttpResult::Unreachable, Fetch(LoopbackUrl(port, "/small.bin")));
+    EXPECT_EQ(HttpResult::Unreachable, Fetch(LoopbackUrl(port, "/small.bin")));
+}
+
+TEST_F(HttpClientTest, ResetOfflineLetsTheServerBeTriedAgain)
+{
+    const unsigned port = FreeLoopbackPort();
+    ASSERT_EQ(HttpResult::Unreachable, Fetch(LoopbackUrl(port, "/small.bin")));
+    m_client.ResetOffline();
+    EXPECT_EQ(HttpResult::Unreachable, Fetch(LoopbackUrl(port, "/small.bin")));
+}
+
+TEST_F(HttpClientTest, CutBodyIsFailedAndLeavesNoFile)
+{
+    unsigned long long bytes = 0;
+    EXPECT_EQ(HttpResult::Failed, Fetch(Store("/cut/small.bin"), &bytes));
+    EXPECT_EQ(1000u, bytes);
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpClientTest, FailedDownloadLeavesExistingTargetAsItWas)
+{
+    ASSERT_TRUE(WriteFileBytes(Target(), "previous"));
+    EXPECT_EQ(HttpResult::Failed, Fetch(Store("/cut/small.bin")));
+    EXPECT_EQ("previous", ReadFileBytes(Target()));
+    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListDirectory(m_dir.Path()));
+}
+
+TEST_F(HttpClientTest, ReplacesExistingTarget)
+{
+    ASSERT_TRUE(WriteFileBytes(Target(), "previous"));
+    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/small.bin"))) << m_diag.All();
+    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
+    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListDirectory(m_dir.Path()));
+}
+
+TEST_F(HttpClientTest, BodyLargerThanMaxBytesIsFailedAndLeavesNoFile)
+{
+    HttpOptions options;
+    options.maxBytes = 77824;
+    m_client.SetOptions(options);
+    EXPECT_EQ(HttpResult::Failed, Fetch(Store("/small.bin")));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpClientTest, TargetInMissingDirectoryIsFailed)
+{
+    EXPECT_EQ(HttpResult::Failed, m_client.Download(Store("/small.bin"), m_dir.File("none\\file.bin"), m_diag.Sink()));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpClientTest, OtherSchemesAreFailedWithoutConnecting)
+{
+    EXPECT_EQ(HttpResult::Failed, Fetch("https://127.0.0.1:" + std::to_string(s_store) + "/small.bin"));
+    EXPECT_EQ(HttpResult::Failed, Fetch("ftp://127.0.0.1/small.bin"));
+    EXPECT_EQ(0u, m_diag.CountStartingWith("SYMSRV:  HTTP GET")) << m_diag.All();
+}
+
+TEST_F(HttpClientTest, TwoThreadsDownloadAtOnce)
+{
+    HttpResult first = HttpResult::Failed;
+    HttpResult second = HttpResult::Failed;
+    CDiagLines otherDiag;
+    CJoinedThread other([&] { second = m_client.Download(Store("/big.bin"), m_dir.File("second.bin"), otherDiag.Sink()); });
+    first = m_client.Download(Store("/big.bin"), m_dir.File("first.bin"), m_diag.Sink());
+    other.Join();
+    ASSERT_EQ(HttpResult::Ok, first) << m_diag.All();
+    ASSERT_EQ(HttpResult::Ok, second) << otherDiag.All();
+    const std::string expected = ReadFileBytes(StoreFile("big.bin"));
+    EXPECT_TRUE(expected == ReadFileBytes(m_dir.File("first.bin")));
+    EXPECT_TRUE(expected == ReadFileBytes(m_dir.File("second.bin")));
+}
+
+TEST_F(HttpClientTest, TwoThreadsDownloadingOneTargetLeaveOneWholeFile)
+{
+    HttpResult first = HttpResult::Failed;
+    HttpResult second = HttpResult::Failed;
+    CDiagLines otherDiag;
+    CJoinedThread other([&] { second = m_client.Download(Store("/big.bin"), Target(), otherDiag.Sink()); });
+    first = Fetch(Store("/big.bin"));
+    other.Join();
+    EXPECT_EQ(HttpResult::Ok, first) << m_diag.All();
+    EXPECT_EQ(HttpResult::Ok, second) << otherDiag.All();
+    EXPECT_TRUE(ReadFileBytes(StoreFile("big.bin")) == ReadFileBytes(Target()));
+    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListDirectory(m_dir.Path()));
+}
+
+// ---------------------------------------------------------------------------
+// Against CScriptedServer: exact requests, and replies serve_store.py cannot give.
+
+class HttpReplyTest : public ::testing::Test
+{
+protected:
+    std::string Target() const { return m_dir.File("file.bin"); }
+
+    HttpResult Fetch(CScriptedServer& server, const std::string& path = "/file.bin")
+    {
+        return m_client.Download(server.Url(path), Target(), m_diag.Sink());
+    }
+
+    // What a download makes of one scripted reply.
+    HttpResult FetchReply(const std::string& reply)
+    {
+        CScriptedServer server({reply});
+        return Fetch(server);
+    }
+
+    CTempDir m_dir;
+    CHttpClient m_client;
+    CDiagLines m_diag;
+};
+
+TEST_F(HttpReplyTest, RequestIsHttp11GetOfThePath)
+{
+    CScriptedServer server({"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"});
+    ASSERT_EQ(HttpResult::NotFound, Fetch(server, "/a.pdb/0123ABC1/a.pdb"));
+    ASSERT_EQ(1u, server.Requests().size());
+    const std::vector<std::string> lines = SplitLines(server.Requests()[0]);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("GET /a.pdb/0123ABC1/a.pdb HTTP/1.1\r\n", lines[0]);
+}
+
+TEST_F(HttpReplyTest, RequestNamesHostAgentIdentityAndClose)
+{
+    CScriptedServer server({"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"});
+    ASSERT_EQ(HttpResult::NotFound, Fetch(server));
+    const std::vector<std::string> lines = SplitLines(server.Requests().at(0));
+    auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+    EXPECT_TRUE(has("Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n")) << server.Requests()[0];
+    EXPECT_TRUE(has("Connection: close\r\n")) << server.Requests()[0];
+    EXPECT_TRUE(has("User-Agent: Quillmar-SymSrv/1.0\r\n")) << server.Requests()[0];
+    EXPECT_TRUE(has("Accept-Encoding: identity\r\n")) << server.Requests()[0];
+}
+
+TEST_F(HttpReplyTest, EscapesUnsafeCharactersOfThePath)
+{
+    CScriptedServer server({"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"});
+    ASSERT_EQ(HttpResult::NotFound, Fetch(server, "/dir/a \"<>\\^`{|}\x7f\xe9.pdb"));
+    EXPECT_EQ("GET /dir/a%20%22%3C%3E%5C%5E%60%7B%7C%7D%7F%E9.pdb HTTP/1.1\r\n", SplitLines(server.Requests().at(0)).at(0));
+}
+
+TEST_F(HttpReplyTest, KeepsValidEscapesAndEscapesStrayPercent)
+{
+    CScriptedServer server({"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"});
+    ASSERT_EQ(HttpResult::NotFound, Fetch(server, "/a%20b/100%/c%4"));
+    EXPECT_EQ("GET /a%20b/100%25/c%254 HTTP/1.1\r\n", SplitLines(server.Requests().at(0)).at(0));
+}
+
+TEST_F(HttpReplyTest, ResolvesHostNames)
+{
+    CScriptedServer server({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"});
+    EXPECT_EQ(HttpResult::Ok, m_client.Download("http://localhost:" + std::to_string(server.Port()) + "/file.bin", Target(),
+                                                m_diag.Sink()))
+        << m_diag.All();
+    EXPECT_EQ("ok", ReadFileBytes(Target()));
+}
+
+TEST_F(HttpReplyTest, ConnectThatIsNeverAcceptedTimesOut)
+{
+    // A listener whose accept queue is full: the loopback stack drops further
+    // connection requests, so a connect neither succeeds nor fails.
+    CWinsockForTest winsock;
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof(address);
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+    ASSERT_EQ(0, listen(listener, 1));
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    std::vector<SOCKET> fillers;
+    for (int i = 0; i < 4; ++i)
+    {
+        SOCKET filler = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        u_long nonBlocking = 1;
+        ioctlsocket(filler, FIONBIO, &nonBlocking);
+        connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        fillers.push_back(filler);
+    }
+    HttpOptions options;
+    options.timeoutMs = 500;
+    m_client.SetOptions(options);
+    CStopwatch watch;
+    const HttpResult result = m_client.Download(LoopbackUrl(ntohs(address.sin_port), "/file.bin"), Target(), m_diag.Sink());
+    const double elapsed = watch.Milliseconds();
+    for (SOCKET filler : fillers)
+        closesocket(filler);
+    closesocket(listener);
+    EXPECT_EQ(HttpResult::TimedOut, result) << m_diag.All();
+    EXPECT_GE(elapsed, 450.0);
+    EXPECT_LT(elapsed, 1500.0);
+}
+
+TEST_F(HttpReplyTest, DecodesChunkedBody)
+{
+    EXPECT_EQ(HttpResult::Ok, FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                         "5\r\nhello\r\n"
+                                         "7;name=value\r\n, world\r\n"
+                                         "0\r\nX-Trailer: yes\r\n\r\n"))
+        << m_diag.All();
+    EXPECT_EQ("hello, world", ReadFileBytes(Target()));
+}
+
+TEST_F(HttpReplyTest, AcceptsBareLineFeeds)
+{
+    EXPECT_EQ(HttpResult::Ok, FetchReply("HTTP/1.0 200 OK\nContent-Length: 7\n\nx\r\ny\nz!")) << m_diag.All();
+    EXPECT_EQ("x\r\ny\nz!", ReadFileBytes(Target()));
+}
+
+TEST_F(HttpReplyTest, ReadsBodyToCloseWithoutLength)
+{
+    EXPECT_EQ(HttpResult::Ok, FetchReply("HTTP/1.0 200 OK\r\n\r\nuntil the end")) << m_diag.All();
+    EXPECT_EQ("until the end", ReadFileBytes(Target()));
+}
+
+TEST_F(HttpReplyTest, SkipsProvisionalReply)
+{
+    EXPECT_EQ(HttpResult::Ok, FetchReply("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"))
+        << m_diag.All();
+    EXPECT_EQ("ok", ReadFileBytes(Target()));
+}
+
+TEST_F(HttpReplyTest, EmptyBodyGivesEmptyFile)
+{
+    EXPECT_EQ(HttpResult::Ok, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")) << m_diag.All();
+    EXPECT_TRUE(FileExists(Target()));
+    EXPECT_EQ("", ReadFileBytes(Target()));
+}
+
+TEST_F(HttpReplyTest, RejectsGarbageStatusLine)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("SSH-2.0-OpenSSH_9.2\r\n\r\n"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, RejectsNonNumericStatus)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 2x0 OK\r\nContent-Length: 0\r\n\r\n"));
+}
+
+TEST_F(HttpReplyTest, RejectsReplyWithoutEndOfHeaders)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, RejectsGiantHeader)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nX-Big: " + std::string(100000, 'a') +
+                                             "\r\nContent-Length: 2\r\n\r\nok"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, RejectsTooManyHeaders)
+{
+    std::string reply = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 500; ++i)
+        reply += "X: " + std::to_string(i) + "\r\n";
+    EXPECT_EQ(HttpResult::Failed, FetchReply(reply + "Content-Length: 2\r\n\r\nok"));
+}
+
+TEST_F(HttpReplyTest, RejectsNegativeContentLength)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nhello"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, RejectsOverflowingContentLength)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: 18446744073709551621\r\n\r\nhello"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, RejectsConflictingContentLengths)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 3\r\n\r\nhello"));
+}
+
+TEST_F(HttpReplyTest, RejectsContentLengthBeyondMaxBytesBeforeReading)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: 2000000000000\r\n\r\nhello"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, RejectsBodyShorterThanContentLength)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nonly this"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, RejectsUnsupportedTransferCoding)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n"));
+}
+
+TEST_F(HttpReplyTest, RejectsBadChunkSize)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n0\r\n\r\n"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, RejectsOverflowingChunkSize)
+{
+    EXPECT_EQ(HttpResult::Failed,
+              FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000005\r\nhello\r\n0\r\n\r\n"));
+}
+
+TEST_F(HttpReplyTest, RejectsChunkLongerThanItsSize)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhello\r\n0\r\n\r\n"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, RejectsChunkedBodyWithoutLastChunk)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, RejectsChunkedBodyBeyondMaxBytes)
+{
+    HttpOptions options;
+    options.maxBytes = 8;
+    m_client.SetOptions(options);
+    EXPECT_EQ(HttpResult::Failed,
+              FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n5\r\nworld\r\n0\r\n\r\n"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, RejectsBodyToCloseBeyondMaxBytes)
+{
+    HttpOptions options;
+    options.maxBytes = 8;
+    m_client.SetOptions(options);
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.0 200 OK\r\n\r\nmore than eight bytes"));
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, ConnectionClosedWithoutReplyIsFailed)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply(""));
+}
+
+TEST_F(HttpReplyTest, RedirectToHttpsIsNotFollowed)
+{
+    EXPECT_EQ(HttpResult::Failed,
+              FetchReply("HTTP/1.1 302 Found\r\nLocation: https://127.0.0.1/file.bin\r\nContent-Length: 0\r\n\r\n"));
+    EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  HTTP GET ")) << m_diag.All();
+}
+
+TEST_F(HttpReplyTest, RedirectWithoutLocationIsFailed)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 301 Moved Permanently\r\nContent-Length: 0\r\n\r\n"));
+}
+
+TEST_F(HttpReplyTest, StatusReasonIsShownAsPrintableText)
+{
+    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 503 Busy\x1b[2J\x01\r\nContent-Length: 0\r\n\r\n"));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP 503 Busy?[2J?\n")) << m_diag.All();
+}
+
+TEST_F(HttpReplyTest, ServerStallingInTheBodyTimesOut)
+{
+    HttpOptions options;
+    options.timeoutMs = 500;
+    m_client.SetOptions(options);
+    CScriptedServer server({"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nten bytes.", "the rest"});
+    CStopwatch watch;
+    EXPECT_EQ(HttpResult::TimedOut, Fetch(server));
+    EXPECT_LT(watch.Milliseconds(), 1500.0);
+    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+}
+
+TEST_F(HttpReplyTest, StalledDownloadDoesNotHoldUpAnotherThread)
+{
+    // The first download waits until the server is released; the second must
+    // finish meanwhile on its own connection.
+    CScriptedServer stalled({"", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst"});
+    CScriptedServer quick({"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecond"});
+    HttpOptions options;
+    options.timeoutMs = 20000;
+    m_client.SetOptions(options);
+    HttpResult first = HttpResult::Failed;
+    CDiagLines firstDiag;
+    CJoinedThread waiting([&] { first = m_client.Download(stalled.Url("/file.bin"), m_dir.File("first.bin"), firstDiag.Sink()); });
+    ASSERT_TRUE(stalled.WaitForRequest(10000));
+    EXPECT_EQ(HttpResult::Ok, m_client.Download(quick.Url("/file.bin"), m_dir.File("second.bin"), m_diag.Sink()));
+    EXPECT_FALSE(FileExists(m_dir.File("first.bin")));
+    stalled.Release();
+    waiting.Join();
+    EXPECT_EQ(HttpResult::Ok, first) << firstDiag.All();
+    EXPECT_EQ("first", ReadFileBytes(m_dir.File("first.bin")));
+    EXPECT_EQ("second", ReadFileBytes(m_dir.File("second.bin")));
+}
+
+} // namespace

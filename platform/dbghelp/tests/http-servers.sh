@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Loopback store servers for HttpClientTest, run by CTest around the test
+# program (the Windows program under Wine cannot start host processes):
+#   http-servers.sh start BUILD_DIR SERVE_STORE_PY
+#   http-servers.sh stop  BUILD_DIR
+# start makes a small store under BUILD_DIR/testtmp/http/store, starts one
+# serve_store.py per behaviour on 127.0.0.1 and writes their ports to
+# BUILD_DIR/testtmp/http-servers.ini, section [Servers]. Every server ends by
+# itself after 600 s even when stop never runs.
+set -euo pipefail
+cmd=$1
+build=$(cd "$2" && pwd)
+dir="$build/testtmp/http"
+ini="$build/testtmp/http-servers.ini"
+# Outside testtmp, which the next prefix reset empties: stop must still find it.
+pids="$build/http-servers.pids"
+
+stop_servers() {
+  [ -f "$pids" ] || return 0
+  while read -r pid; do
+    # Only a server of ours: the numbers may be stale and reused by now.
+    if [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q 'serve_store.py'; then
+      kill "$pid" 2>/dev/null || true
+    fi
+  done <"$pids"
+  rm -f "$pids"
+}
+
+# start_server NAME ARGS...: sets PORT. Output goes to files, never to CTest's
+# pipes, which it would otherwise keep open for 600 s.
+start_server() {
+  local name=$1
+  shift
+  python3 "$serve" "$@" --lifetime 600 --log "$dir/$name.log" \
+    </dev/null >"$dir/$name.out" 2>"$dir/$name.err" &
+  local pid=$!
+  echo "$pid" >>"$pids"
+  PORT=""
+  for _ in $(seq 1 200); do
+    PORT=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$dir/$name.out")
+    [ -n "$PORT" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  if [ -z "$PORT" ]; then
+    echo "serve_store.py for '$name' did not start:" >&2
+    cat "$dir/$name.err" >&2
+    exit 1
+  fi
+  echo "$name=$PORT" >>"$ini"
+  echo "$name server on 127.0.0.1:$PORT"
+}
+
+case "$cmd" in
+  start)
+    serve=$3
+    stop_servers
+    rm -rf "$dir" "$ini"
+    mkdir -p "$dir/store/cut" "$dir/store/with space" "$dir/store/sub"
+    # Every byte value, CR and LF among them, in a length that is no multiple of a buffer.
+    python3 -c 'import sys; sys.stdout.buffer.write(bytes((i * 7 + i // 256) & 255 for i in range(77825)))' \
+      >"$dir/store/small.bin"
+    head -c 4194304 /dev/urandom >"$dir/store/big.bin"
+    cp "$dir/store/small.bin" "$dir/store/cut/small.bin"
+    printf 'a file whose URL needs escaping\n' >"$dir/store/with space/a b.bin"
+    printf 'in a sub-directory\n' >"$dir/store/sub/file.bin"
+    echo "[Servers]" >"$ini"
+
+    start_server mirror "$dir/store"
+    mirror=$PORT
+    start_server store "$dir/store" \
+      --status 500=/error/ --status 410=/gone/ \
+      --redirect-prefix /moved/=/ --redirect-prefix /loop/=/loop/ \
+      --redirect-prefix /elsewhere/=http://127.0.0.1:$mirror/ \
+      --redirect-prefix /up/=../ \
+      --cut 1000=/cut/
+    start_server mute "$dir/store" --mute
+    ;;
+  stop)
+    stop_servers
+    ;;
+  *)
+    echo "usage: $0 start BUILD_DIR SERVE_STORE_PY | stop BUILD_DIR" >&2
+    exit 2
+    ;;
+esac
