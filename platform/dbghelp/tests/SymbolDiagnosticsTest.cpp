@@ -1,0 +1,158 @@
+#include "SymbolLibraryFixture.h"
+
+namespace
+{
+const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
+}
+
+class SymbolDiagnosticsTest : public SymbolLibraryFixture
+{
+protected:
+    std::string Symbols() const { return Samples() + "\\symbols"; }
+    std::string Store() const { return Samples() + "\\store"; }
+};
+
+TEST_F(SymbolDiagnosticsTest, ReportsEachPathTriedInOrder)
+{
+    Load(Image("nb10.dll"), m_work->Path() + ";" + Symbols(), kExact);
+    const std::vector<std::string> expected = {
+        "DBGHELP: " + Manifest("nb10.dll", "pdb_path") + " - file not found\n",
+        "DBGHELP: " + m_work->File("nb10.pdb") + " - file not found\n",
+        "DBGHELP: " + m_work->File("symbols\\dll\\nb10.pdb") + " - file not found\n",
+        "DBGHELP: " + m_work->File("dll\\nb10.pdb") + " - file not found\n",
+        "DBGHELP: " + Symbols() + "\\nb10.pdb - OK\n",
+        "DBGHELP: nb10 - PDB symbols loaded from " + Symbols() + "\\nb10.pdb\n",
+    };
+    EXPECT_EQ(expected, m_lines);
+}
+
+TEST_F(SymbolDiagnosticsTest, ReportsCopyIntoDownstreamWithItsSize)
+{
+    Load(Image("nb10.dll"), "srv*" + Downstream() + "*" + Store(), kExact);
+    const std::string stored = "\\" + Manifest("nb10.dll", "store_pdb");
+    const std::string size = std::to_string(ReadFileBytes(Store() + stored).size());
+    EXPECT_TRUE(HasLine("SYMSRV:  " + Downstream() + stored + " - file not found\n"));
+    EXPECT_TRUE(HasLine("SYMSRV:  " + Store() + stored + " copied to " + Downstream() + stored + " (" + size
+                        + " bytes)\n"));
+}
+
+TEST_F(SymbolDiagnosticsTest, ReportsWhyMismatchedFileWasRefused)
+{
+    Load(Image("nb10.dll"), Samples() + "\\mismatch\\age", kExact);
+    // The file's age differs from the image's 2.
+    const std::string line = "DBGHELP: " + Samples() + "\\mismatch\\age\\nb10.pdb - mismatched age (";
+    EXPECT_TRUE(HasLine(line)) << line;
+    EXPECT_TRUE(HasLine(", image 2)\n"));
+}
+
+TEST_F(SymbolDiagnosticsTest, EndsEveryLineWithOneLineFeedAfterKnownPrefix)
+{
+    Load(Image("dbgpdb.dll"), "srv*" + Downstream() + "*" + Store(), kExact);
+    ASSERT_FALSE(m_lines.empty());
+    for (const std::string& line : m_lines)
+    {
+        EXPECT_TRUE(line.compare(0, 9, "DBGHELP: ") == 0 || line.compare(0, 9, "SYMSRV:  ") == 0) << line;
+        EXPECT_EQ(line.size() - 1, line.find('\n')) << line;
+    }
+}
+
+TEST_F(SymbolDiagnosticsTest, SendsNothingWithoutDebugOption)
+{
+    Load(Image("nb10.dll"), Symbols(), SYMOPT_EXACT_SYMBOLS);
+    EXPECT_TRUE(m_lines.empty());
+}
+
+TEST_F(SymbolDiagnosticsTest, DeliversLinesOnCallingThread)
+{
+    DWORD callbackThread = 0;
+    struct Probe
+    {
+        static BOOL CALLBACK Notify(HANDLE, ULONG action, ULONG64, ULONG64 context)
+        {
+            if (action == CBA_DEBUG_INFO)
+                *reinterpret_cast<DWORD*>(static_cast<ULONG_PTR>(context)) = GetCurrentThreadId();
+            return TRUE;
+        }
+    };
+    ASSERT_TRUE(Lib().RegisterCallback64(Process(), &Probe::Notify, reinterpret_cast<ULONG_PTR>(&callbackThread)));
+    Load(Image("nb10.dll"), Symbols(), kExact);
+    EXPECT_EQ(GetCurrentThreadId(), callbackThread);
+}
+
+TEST_F(SymbolDiagnosticsTest, PassesProcessHandleAndContextToCallback)
+{
+    struct Seen
+    {
+        HANDLE process = nullptr;
+        ULONG64 context = 0;
+        static BOOL CALLBACK Notify(HANDLE process, ULONG, ULONG64, ULONG64 context)
+        {
+            auto* seen = reinterpret_cast<Seen*>(static_cast<ULONG_PTR>(context));
+            seen->process = process;
+            seen->context = context;
+            return TRUE;
+        }
+    } seen;
+    const ULONG64 context = reinterpret_cast<ULONG_PTR>(&seen);
+    ASSERT_TRUE(Lib().RegisterCallback64(Process(), &Seen::Notify, context));
+    Load(Image("nb10.dll"), Symbols(), kExact);
+    EXPECT_EQ(Process(), seen.process);
+    EXPECT_EQ(context, seen.context);
+}
+
+class ExclusionTest : public SymbolDiagnosticsTest
+{
+protected:
+    // symsrv.ini is read by SymInitialize: write it, then start a new session.
+    void Restart(const std::string& ini)
+    {
+        WriteSymsrvIni(ini);
+        ASSERT_TRUE(Lib().Cleanup(Process()));
+        ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
+        ASSERT_TRUE(Lib().RegisterCallback64(Process(), &ExclusionTest::Collect, reinterpret_cast<ULONG_PTR>(this)));
+    }
+    static BOOL CALLBACK Collect(HANDLE, ULONG action, ULONG64 data, ULONG64 context)
+    {
+        if (action != CBA_DEBUG_INFO)
+            return FALSE;
+        reinterpret_cast<ExclusionTest*>(static_cast<ULONG_PTR>(context))
+            ->m_lines.push_back(reinterpret_cast<const char*>(static_cast<ULONG_PTR>(data)));
+        return TRUE;
+    }
+    IMAGEHLP_MODULE64 LoadThroughStore(const std::string& image)
+    {
+        return Load(Image(image), "srv*" + Downstream() + "*" + Store(), kExact);
+    }
+};
+
+TEST_F(ExclusionTest, FetchesExcludedFileFromNoStore)
+{
+    Restart("[Exclusions]\r\nnb10.pdb\r\n");
+    EXPECT_EQ(SymNone, LoadThroughStore("nb10.dll").SymType);
+    EXPECT_TRUE(ListFiles(Downstream()).empty());
+    EXPECT_TRUE(HasLine("SYMSRV:  nb10.pdb - excluded by symsrv.ini\n"));
+}
+
+TEST_F(ExclusionTest, MatchesWildcardsWithoutRegardToCase)
+{
+    Restart("[Exclusions]\r\nN?10.*\r\n");
+    EXPECT_EQ(SymNone, LoadThroughStore("nb10.dll").SymType);
+}
+
+TEST_F(ExclusionTest, TakesKeyOfKeyValueLineAsPattern)
+{
+    Restart("[Exclusions]\r\n*.pdb=1\r\n");
+    EXPECT_EQ(SymNone, LoadThroughStore("rsds.exe").SymType);
+}
+
+TEST_F(ExclusionTest, LeavesFilesNotMatchingAnyPatternAlone)
+{
+    Restart("[Exclusions]\r\nother*.pdb\r\n");
+    EXPECT_EQ(SymPdb, LoadThroughStore("nb10.dll").SymType);
+}
+
+TEST_F(ExclusionTest, StillFindsExcludedFileInPlainDirectory)
+{
+    Restart("[Exclusions]\r\nnb10.pdb\r\n");
+    EXPECT_EQ(SymPdb, Load(Image("nb10.dll"), Symbols(), kExact).SymType);
+}

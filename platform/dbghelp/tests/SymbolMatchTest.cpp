@@ -1,0 +1,101 @@
+#include "SymbolLibraryFixture.h"
+
+namespace
+{
+const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
+const DWORD kLoose = SYMOPT_DEBUG;
+}
+
+// The mismatched samples: each fails its image in one field.
+class SymbolMatchTest : public SymbolLibraryFixture
+{
+protected:
+    std::string MismatchDir(const std::string& reason) const { return Samples() + "\\mismatch\\" + reason; }
+
+    // Under EXACT, the image must get none of the mismatched file.
+    void ExpectRefusedFromDirectory(const std::string& image, const std::string& reason)
+    {
+        const IMAGEHLP_MODULE64 module = Load(Image(image), MismatchDir(reason), kExact);
+        EXPECT_EQ(SymNone, module.SymType) << reason;
+        EXPECT_STREQ("", module.LoadedPdbName);
+        EXPECT_EQ(std::string::npos, std::string(module.LoadedImageName).find("mismatch"));
+        EXPECT_TRUE(HasLine(" - mismatched ")) << reason;
+    }
+
+    void ExpectRefusedFromStore(const std::string& image, const std::string& reason)
+    {
+        const std::string chain = "srv*" + Downstream() + "*" + MismatchDir(reason) + "\\store";
+        const IMAGEHLP_MODULE64 module = Load(Image(image), chain, kExact);
+        EXPECT_EQ(SymNone, module.SymType) << reason;
+        EXPECT_TRUE(ListFiles(Downstream()).empty()) << "mismatched file copied downstream";
+    }
+};
+
+TEST_F(SymbolMatchTest, RefusesPdbOfOtherGuidUnderExact)
+{
+    ExpectRefusedFromDirectory("rsds.exe", "guid");
+}
+
+TEST_F(SymbolMatchTest, RefusesGuidSignedPdbOfOtherAgeUnderExact)
+{
+    ExpectRefusedFromDirectory("rsds.exe", "age");
+}
+
+TEST_F(SymbolMatchTest, RefusesPdbOfOtherSignatureUnderExact)
+{
+    ExpectRefusedFromDirectory("nb10.dll", "sig");
+}
+
+TEST_F(SymbolMatchTest, RefusesSignatureSignedPdbOfOtherAgeUnderExact)
+{
+    ExpectRefusedFromDirectory("nb10.dll", "age");
+}
+
+TEST_F(SymbolMatchTest, RefusesDbgOfOtherTimeStampUnderExact)
+{
+    ExpectRefusedFromDirectory("dbgcv.dll", "time");
+}
+
+TEST_F(SymbolMatchTest, RefusesDbgOfOtherImageSizeUnderExact)
+{
+    ExpectRefusedFromDirectory("dbgcv.dll", "size");
+}
+
+TEST_F(SymbolMatchTest, RefusesPdbNamedByDbgOfOtherAgeUnderExact)
+{
+    // The DBG matches and is found in the symbols directory; only its PDB is stale.
+    const IMAGEHLP_MODULE64 module
+        = Load(Image("dbgpdb.dll"), MismatchDir("age") + ";" + Samples() + "\\store", kExact);
+    EXPECT_NE(SymPdb, module.SymType);
+    EXPECT_STREQ("", module.LoadedPdbName);
+}
+
+TEST_F(SymbolMatchTest, RefusesMismatchedFilesInStoreWithoutCopying)
+{
+    ExpectRefusedFromStore("rsds.exe", "guid");
+    ExpectRefusedFromStore("nb10.dll", "sig");
+    ExpectRefusedFromStore("dbgcv.dll", "time");
+}
+
+TEST_F(SymbolMatchTest, LoadsMismatchedPdbMarkedUnmatchedWithoutExact)
+{
+    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), MismatchDir("sig"), kLoose);
+    EXPECT_EQ(SymPdb, module.SymType);
+    EXPECT_TRUE(module.PdbUnmatched);
+    EXPECT_STREQ((MismatchDir("sig") + "\\nb10.pdb").c_str(), module.LoadedPdbName);
+}
+
+TEST_F(SymbolMatchTest, LoadsMismatchedDbgMarkedUnmatchedWithoutExact)
+{
+    const IMAGEHLP_MODULE64 module = Load(Image("dbgcv.dll"), MismatchDir("size"), kLoose);
+    EXPECT_EQ(SymCv, module.SymType);
+    EXPECT_TRUE(module.DbgUnmatched);
+}
+
+TEST_F(SymbolMatchTest, PrefersMatchingFileLaterInPathOverEarlierMismatch)
+{
+    const IMAGEHLP_MODULE64 module
+        = Load(Image("nb10.dll"), MismatchDir("sig") + ";" + Samples() + "\\symbols", kLoose);
+    EXPECT_FALSE(module.PdbUnmatched);
+    EXPECT_STREQ((Samples() + "\\symbols\\nb10.pdb").c_str(), module.LoadedPdbName);
+}
