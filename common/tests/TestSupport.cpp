@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -61,14 +62,22 @@ CTempDir::CTempDir()
     std::string testName = "test";
     if (const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info())
         testName = std::string(info->test_suite_name()) + "." + info->name();
-    for (unsigned int n = 0;; ++n)
+    // Parameterised tests have '/' in their names; keep only what a file
+    // name may hold.
+    for (char& c : testName)
+    {
+        if (strchr("\\/:*?\"<>|", c) != nullptr)
+            c = '_';
+    }
+    for (unsigned int n = 0; n < 1000; ++n)
     {
         char suffix[64];
         snprintf(suffix, sizeof(suffix), "-%lu-%u", GetCurrentProcessId(), n);
         m_path = base + "\\" + testName + suffix;
         if (CreateDirectoryA(m_path.c_str(), nullptr))
-            break;
+            return;
     }
+    ADD_FAILURE() << "cannot create a test directory under " << base;
 }
 
 CTempDir::~CTempDir()

@@ -207,12 +207,16 @@ TEST_F(SymbolEngineTest, SeparateDbgWithCodeViewIsCopied)
 
 TEST_F(SymbolEngineTest, CodeViewInsideTheImageIsFoundWithoutACopy)
 {
+    // The image carries its own symbols, so the look in the destination
+    // already finds them and there is nothing to copy.
     CTempDir empty;
     bool found = false;
     std::vector<std::string> log;
     ASSERT_TRUE(Engine().GetSymbols(Image("embcv.exe"), empty.Path(), Dest(), false, found, log));
     EXPECT_TRUE(found);
-    EXPECT_EQ("QUILLM: Downloading symbols...\n", EngineLines(log).back());
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("embcv.exe") + "\n", "QUILLM: Checking symbols...\n",
+                                        "QUILLM: Symbols are already available.\n"}),
+              EngineLines(log));
     EXPECT_TRUE(FilesIn(Dest()).empty());
 }
 
@@ -427,6 +431,17 @@ TEST_F(SymbolEngineTest, ByHandleRequestForAProcessThatIsGoneFails)
     EXPECT_FALSE(found);
 }
 
+// Counts the open handles of this process by asking about every possible
+// handle value (Wine's GetProcessHandleCount always answers 0).
+size_t OpenHandleCount()
+{
+    size_t count = 0;
+    DWORD flags = 0;
+    for (ULONG_PTR value = 4; value < 0x20000; value += 4)
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    return count;
+}
+
 TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
 {
     ASSERT_TRUE(CopyFileA((SymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
@@ -436,16 +451,18 @@ TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
     std::vector<std::string> log;
     // One request first, so that lazily made handles of the library exist.
     ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SymbolsDir(), Dest(), false, found, log));
-    DWORD before = 0;
-    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+    const size_t before = OpenHandleCount();
+    {
+        CScopedHandle extra(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        ASSERT_EQ(before + 1, OpenHandleCount()) << "the count follows the handles";
+    }
     for (int i = 0; i < 1000; ++i)
     {
         ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SymbolsDir(), Dest(), false, found, log));
         ASSERT_TRUE(found);
     }
-    DWORD after = 0;
-    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
-    EXPECT_EQ(before, after);
+    const size_t after = OpenHandleCount();
+    EXPECT_EQ(before, after) << before << " " << after;
 }
 
 } // namespace
