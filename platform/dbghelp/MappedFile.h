@@ -3,9 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
-#include "FileHandle.h"
+#include "ScopedHandle.h"
 
 // A read-only view of a whole file, opened by name or through a handle the
 // caller keeps. A mapping reads without moving the handle's file pointer,
@@ -33,8 +34,9 @@ public:
 private:
     bool Map(HANDLE file, uint64_t maxSize);
 
-    CFileHandle m_file;
-    CFileHandle m_mapping;
+    // Empty while nothing is open; emplace takes ownership of a new handle.
+    std::optional<CScopedHandle> m_file;
+    std::optional<CScopedHandle> m_mapping;
     const uint8_t* m_view;
     size_t m_size;
     DWORD m_error;

@@ -40,6 +40,24 @@ void CopyText(char* target, size_t capacity, const std::string& text)
     target[length] = '\0';
 }
 
+// The matching file, else (without EXACT) the mismatched one marked unmatched.
+bool ChooseFile(const CSymbolSearch::Result& result, bool exact, std::string& path, bool& unmatched)
+{
+    unmatched = false;
+    if (!result.matched.empty())
+    {
+        path = result.matched;
+        return true;
+    }
+    if (!exact && !result.mismatched.empty())
+    {
+        path = result.mismatched;
+        unmatched = true;
+        return true;
+    }
+    return false;
+}
+
 std::string ToText(uint32_t value)
 {
     char text[16];
@@ -91,20 +109,7 @@ bool CModuleLoader::FindPdb(const CCodeViewRecord& record, const std::string& ex
             verdict.kind = CSymbolSearch::Verdict::Match;
         return verdict;
     };
-    const CSymbolSearch::Result result = m_search.Find(request);
-    unmatched = false;
-    if (!result.matched.empty())
-    {
-        path = result.matched;
-        return true;
-    }
-    if (!exact && !result.mismatched.empty())
-    {
-        path = result.mismatched;
-        unmatched = true;
-        return true;
-    }
-    return false;
+    return ChooseFile(m_search.Find(request), exact, path, unmatched);
 }
 
 bool CModuleLoader::FindDbg(const std::string& imageName, const std::string& extension, bool exact,
@@ -138,16 +143,7 @@ bool CModuleLoader::FindDbg(const std::string& imageName, const std::string& ext
             verdict.kind = CSymbolSearch::Verdict::Match;
         return verdict;
     };
-    const CSymbolSearch::Result result = m_search.Find(request);
-    unmatched = false;
-    if (!result.matched.empty())
-        path = result.matched;
-    else if (!exact && !result.mismatched.empty())
-    {
-        path = result.mismatched;
-        unmatched = true;
-    }
-    else
+    if (!ChooseFile(m_search.Find(request), exact, path, unmatched))
         return false;
 
     // Read again for its contents: the file was checked, but may have changed.

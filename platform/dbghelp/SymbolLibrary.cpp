@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
-#include "CriticalSectionLock.h"
 #include "FilePath.h"
 #include "IniFile.h"
 #include "MappedFile.h"
@@ -111,7 +111,7 @@ void CSymbolLibrary::Notify(Session& session, const std::string& line)
 
 BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
 {
-    CCriticalSectionLock lock(m_lock);
+    std::lock_guard<CCriticalSection> lock(m_lock);
     Session* session = FindSession(process);
     if (session == nullptr)
     {
@@ -140,7 +140,7 @@ BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
 
 BOOL CSymbolLibrary::Cleanup(HANDLE process)
 {
-    CCriticalSectionLock lock(m_lock);
+    std::lock_guard<CCriticalSection> lock(m_lock);
     const auto found = m_sessions.find(process);
     if (found == m_sessions.end())
     {
@@ -154,20 +154,20 @@ BOOL CSymbolLibrary::Cleanup(HANDLE process)
 
 DWORD CSymbolLibrary::GetOptions()
 {
-    CCriticalSectionLock lock(m_lock);
+    std::lock_guard<CCriticalSection> lock(m_lock);
     return m_options;
 }
 
 DWORD CSymbolLibrary::SetOptions(DWORD options)
 {
-    CCriticalSectionLock lock(m_lock);
+    std::lock_guard<CCriticalSection> lock(m_lock);
     m_options = options;
     return m_options;
 }
 
 BOOL CSymbolLibrary::RegisterCallback(HANDLE process, PSYMBOL_REGISTERED_CALLBACK64 callback, ULONG64 userContext)
 {
-    CCriticalSectionLock lock(m_lock);
+    std::lock_guard<CCriticalSection> lock(m_lock);
     Session* session = FindSession(process);
     if (session == nullptr)
     {
@@ -182,7 +182,7 @@ BOOL CSymbolLibrary::RegisterCallback(HANDLE process, PSYMBOL_REGISTERED_CALLBAC
 
 BOOL CSymbolLibrary::SetSearchPath(HANDLE process, PCSTR searchPath)
 {
-    CCriticalSectionLock lock(m_lock);
+    std::lock_guard<CCriticalSection> lock(m_lock);
     Session* session = FindSession(process);
     if (session == nullptr)
     {
@@ -197,7 +197,7 @@ BOOL CSymbolLibrary::SetSearchPath(HANDLE process, PCSTR searchPath)
 DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName, PCSTR moduleName, DWORD64 base,
                                    DWORD size)
 {
-    CCriticalSectionLock lock(m_lock);
+    std::lock_guard<CCriticalSection> lock(m_lock);
     Session* session = FindSession(process);
     if (session == nullptr)
     {
@@ -275,7 +275,7 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
 
 BOOL CSymbolLibrary::GetModuleInfo(HANDLE process, DWORD64 address, PIMAGEHLP_MODULE64 info)
 {
-    CCriticalSectionLock lock(m_lock);
+    std::lock_guard<CCriticalSection> lock(m_lock);
     Session* session = FindSession(process);
     if (session == nullptr)
     {
@@ -313,7 +313,7 @@ BOOL CSymbolLibrary::GetModuleInfo(HANDLE process, DWORD64 address, PIMAGEHLP_MO
 
 BOOL CSymbolLibrary::UnloadModule(HANDLE process, DWORD64 base)
 {
-    CCriticalSectionLock lock(m_lock);
+    std::lock_guard<CCriticalSection> lock(m_lock);
     Session* session = FindSession(process);
     if (session == nullptr)
     {

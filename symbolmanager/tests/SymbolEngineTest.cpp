@@ -466,3 +466,25 @@ TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
 }
 
 } // namespace
+
+TEST_F(SymbolEngineTest, FetchesAnNb10PdbFromAnHttpStoreWithoutAWarning)
+{
+    // The port of the samples server that CTest's http fixture started.
+    const char* testDir = getenv("QX3_TESTDIR");
+    const std::string ini = std::string(testDir != nullptr ? testDir : "") + "\\http-servers.ini";
+    const unsigned port = GetPrivateProfileIntA("Servers", "samples", 0, ini.c_str());
+    ASSERT_NE(0u, port) << "no samples server in " << ini << ": run through ctest";
+    CTempDir cache;
+    const std::string path = "srv*" + cache.Path() + "*http://127.0.0.1:" + std::to_string(port) + "/store";
+
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), path, Dest(), false, found, log));
+
+    EXPECT_TRUE(found);
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
+                                        "QUILLM: Downloading symbols...\n",
+                                        "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
+              EngineLines(log));
+    EXPECT_EQ(ReadFileBytes(SymbolsDir() + "\\nb10.pdb"), ReadFileBytes(Dest() + "\\nb10.pdb"));
+}

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Loopback store servers for HttpClientTest, run by CTest around the test
-# program (the Windows program under Wine cannot start host processes):
-#   http-servers.sh start BUILD_DIR SERVE_STORE_PY
+# Loopback store servers for the HTTP tests, run by CTest around the test
+# programs (a Windows program under Wine cannot start host processes):
+#   http-servers.sh start BUILD_DIR SERVE_STORE_PY [SAMPLES_DIR]
 #   http-servers.sh stop  BUILD_DIR
 # start makes a small store under BUILD_DIR/testtmp/http/store, starts one
 # serve_store.py per behaviour on 127.0.0.1 and writes their ports to
-# BUILD_DIR/testtmp/http-servers.ini, section [Servers]. Every server ends by
-# itself after 600 s even when stop never runs.
+# BUILD_DIR/testtmp/http-servers.ini, section [Servers]. With SAMPLES_DIR it
+# also serves the generated samples: "samples" serves the whole directory (the
+# store at /store, the mismatched stores at /mismatch/<reason>/store) and
+# "samplescut" serves the store but cuts the PDB downloads half-way. Every
+# server ends by itself after 600 s even when stop never runs.
 set -euo pipefail
 cmd=$1
 build=$(cd "$2" && pwd)
@@ -75,12 +78,19 @@ case "$cmd" in
       --redirect-prefix /up/=../ \
       --cut 1000=/cut/
     start_server mute "$dir/store" --mute
+    if [ -n "${4:-}" ]; then
+      samples=$(cd "$4" && pwd)
+      start_server samples "$samples"
+      # Both sample PDBs are longer than 3072 bytes: every PDB reply ends short.
+      start_server samplescut "$samples/store" --cut 3072=/nb10.pdb/ --cut 3072=/rsds.pdb/ \
+        --cut 3072=/dbgpdb.pdb/
+    fi
     ;;
   stop)
     stop_servers
     ;;
   *)
-    echo "usage: $0 start BUILD_DIR SERVE_STORE_PY | stop BUILD_DIR" >&2
+    echo "usage: $0 start BUILD_DIR SERVE_STORE_PY [SAMPLES_DIR] | stop BUILD_DIR" >&2
     exit 2
     ;;
 esac
