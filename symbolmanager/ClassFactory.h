@@ -1,0 +1,28 @@
+#pragma once
+#include <windows.h>
+#include <unknwn.h>
+
+// Creates one COM object, aggregated when Outer is given.
+typedef HRESULT (*CreateObjectFunction)(IUnknown* Outer, REFIID Iid, void** Object);
+
+// The standard class object of a local server: every CreateInstance makes a
+// new object through the class table's creation routine, and LockServer
+// counts as a lock on the server. The class object lives as long as the
+// process, so its own references do not keep the server running.
+class CClassFactory : public IClassFactory
+{
+public:
+    explicit CClassFactory(CreateObjectFunction Create) : m_create(Create) {}
+    virtual ~CClassFactory() = default;
+    CClassFactory(const CClassFactory&) = delete;
+    CClassFactory& operator=(const CClassFactory&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID Iid, void** Object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP CreateInstance(IUnknown* Outer, REFIID Iid, void** Object) override;
+    STDMETHODIMP LockServer(BOOL Lock) override;
+
+private:
+    CreateObjectFunction m_create;
+};

@@ -1,0 +1,107 @@
+#include "ComTestSupport.h"
+
+#include <tlhelp32.h>
+
+#include <cstdlib>
+
+#include "TestSupport.h"
+
+HRESULT CreateSymbolManager(CScopedComPtr<ISymbolManager>& manager)
+{
+    return CoCreateInstance(CLSID_SymbolManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISymbolManager,
+                            manager.ReceiveVoid());
+}
+
+std::wstring Widen(const std::string& text)
+{
+    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::vector<wchar_t> buffer(size > 0 ? size : 1);
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, buffer.data(), size);
+    return std::wstring(buffer.data());
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::vector<char> buffer(size > 0 ? size : 1);
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer.data(), size, nullptr, nullptr);
+    return std::string(buffer.data());
+}
+
+std::string Samples()
+{
+    const char* dir = getenv("QX3_SAMPLES");
+    return dir != nullptr ? dir : "";
+}
+
+std::string Image(const std::string& name)
+{
+    return Samples() + "\\images\\" + name;
+}
+
+std::string SymbolsDir()
+{
+    return Samples() + "\\symbols";
+}
+
+std::vector<DWORD> ServerProcessIds()
+{
+    std::vector<DWORD> ids;
+    CScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.IsValid())
+        return ids;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry))
+    {
+        if (lstrcmpiA(entry.szExeFile, "qx3fetch.exe") == 0)
+            ids.push_back(entry.th32ProcessID);
+    }
+    return ids;
+}
+
+CScopedHandle OpenTheServer()
+{
+    const std::vector<DWORD> ids = ServerProcessIds();
+    if (ids.size() != 1)
+        return CScopedHandle();
+    return CScopedHandle(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ids.front()));
+}
+
+bool WaitForNoServer(DWORD TimeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;)
+    {
+        const std::vector<DWORD> ids = ServerProcessIds();
+        if (ids.empty())
+            return true;
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= TimeoutMs)
+            return false;
+        CScopedHandle process(OpenProcess(SYNCHRONIZE, FALSE, ids.front()));
+        if (process.IsValid())
+            WaitForSingleObject(process.Get(), TimeoutMs - elapsed);
+    }
+}
+
+long RunProgram(const std::string& program, const std::string& arguments, DWORD TimeoutMs)
+{
+    const std::string path = program.find('\\') != std::string::npos ? program : ExeDirectory() + program;
+    std::string commandLine = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return -1;
+    CScopedHandle process(info.hProcess);
+    CScopedHandle thread(info.hThread);
+    if (WaitForSingleObject(process.Get(), TimeoutMs) != WAIT_OBJECT_0)
+    {
+        TerminateProcess(process.Get(), 1);
+        return -1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.Get(), &code);
+    return static_cast<long>(code);
+}

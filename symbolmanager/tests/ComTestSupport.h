@@ -1,0 +1,74 @@
+#pragma once
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+#include <vector>
+
+#include "ScopedComPtr.h"
+#include "ScopedHandle.h"
+#include "SymbolManager.h"
+
+// The calling thread's membership of the multithreaded apartment, for the
+// life of the object.
+class CComApartment
+{
+public:
+    CComApartment() : m_result(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~CComApartment()
+    {
+        if (SUCCEEDED(m_result))
+            CoUninitialize();
+    }
+    CComApartment(const CComApartment&) = delete;
+    CComApartment& operator=(const CComApartment&) = delete;
+    HRESULT Result() const { return m_result; }
+
+private:
+    HRESULT m_result;
+};
+
+// Owns a string allocated with the COM task allocator.
+class CTaskString
+{
+public:
+    CTaskString() = default;
+    ~CTaskString() { CoTaskMemFree(m_text); }
+    CTaskString(const CTaskString&) = delete;
+    CTaskString& operator=(const CTaskString&) = delete;
+    // Frees the current string and hands out the slot for an out-parameter.
+    LPWSTR* Receive()
+    {
+        CoTaskMemFree(m_text);
+        m_text = nullptr;
+        return &m_text;
+    }
+    const wchar_t* Get() const { return m_text; }
+
+private:
+    LPWSTR m_text = nullptr;
+};
+
+// Creates a SymbolManager object in the local server.
+HRESULT CreateSymbolManager(CScopedComPtr<ISymbolManager>& manager);
+
+// ANSI code page conversions, as a client of the server does them.
+std::wstring Widen(const std::string& text);
+std::string Narrow(const std::wstring& text);
+
+// Sample data (the QX3_SAMPLES directory).
+std::string Samples();
+std::string Image(const std::string& name);
+std::string SymbolsDir();
+
+// Ids of the running qx3fetch.exe processes of this session.
+std::vector<DWORD> ServerProcessIds();
+// The one running server, opened for waiting; invalid when none or several run.
+CScopedHandle OpenTheServer();
+// Waits, at most TimeoutMs, until no qx3fetch.exe runs.
+bool WaitForNoServer(DWORD TimeoutMs);
+
+// Runs a program of the test directory (or the full path given) with the
+// command line's arguments and returns its exit code, or -1 when it could not
+// be started or did not end within TimeoutMs.
+long RunProgram(const std::string& program, const std::string& arguments, DWORD TimeoutMs);

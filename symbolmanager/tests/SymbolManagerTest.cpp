@@ -1,0 +1,167 @@
+// ISymbolManager::GetSymbols through COM: the test program is the client, the
+// registered qx3fetch.exe the server, and every call crosses the proxy/stub.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ComTestSupport.h"
+#include "ScopedHandle.h"
+#include "TestSupport.h"
+
+namespace
+{
+
+std::string StartOfLog(const std::string& image)
+{
+    return "QUILLM: File: " + image + "\nQUILLM: Checking symbols...\n";
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+class SymbolManagerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(Samples().empty()) << "QX3_SAMPLES names the sample directory";
+        ASSERT_HRESULT_SUCCEEDED(m_apartment.Result());
+        ASSERT_HRESULT_SUCCEEDED(CreateSymbolManager(m_manager));
+    }
+
+    // One call; found and log are set to values the server must overwrite.
+    HRESULT Call(DWORD handle, DWORD pid, const wchar_t* fileName, const wchar_t* symbolPath,
+                 const wchar_t* destPath, BOOL useFileExt)
+    {
+        m_found = 7;
+        return m_manager->GetSymbols(handle, pid, const_cast<LPWSTR>(fileName), const_cast<LPWSTR>(symbolPath),
+                                     const_cast<LPWSTR>(destPath), useFileExt, &m_found, m_log.Receive());
+    }
+    HRESULT CallByName(const std::string& image, const std::string& symbolPath, BOOL useFileExt = FALSE)
+    {
+        return Call(0, 0, Widen(image).c_str(), Widen(symbolPath).c_str(), Widen(m_dest.Path()).c_str(),
+                    useFileExt);
+    }
+    std::string Log() const { return m_log.Get() != nullptr ? Narrow(m_log.Get()) : std::string(); }
+
+    CComApartment m_apartment;
+    CScopedComPtr<ISymbolManager> m_manager;
+    CTempDir m_dest;
+    BOOL m_found = 7;
+    CTaskString m_log;
+};
+
+TEST_F(SymbolManagerTest, NoFileHandleAndNoFileNameIsAnInvalidArgument)
+{
+    EXPECT_EQ(E_INVALIDARG, Call(0, GetCurrentProcessId(), nullptr, L"C:\\symbols", L"C:\\dest", FALSE));
+    EXPECT_EQ(0, m_found);
+    EXPECT_EQ(nullptr, m_log.Get());
+}
+
+TEST_F(SymbolManagerTest, InvalidHandleValueCountsAsNoHandle)
+{
+    EXPECT_EQ(E_INVALIDARG, Call(0xFFFFFFFFu, GetCurrentProcessId(), nullptr, L"C:\\symbols", L"C:\\dest", FALSE));
+    EXPECT_EQ(nullptr, m_log.Get());
+}
+
+TEST_F(SymbolManagerTest, EmptyFileNameReachesTheEngineAndFails)
+{
+    EXPECT_EQ(E_FAIL, Call(0, 0, L"", Widen(SymbolsDir()).c_str(), Widen(m_dest.Path()).c_str(), FALSE));
+    EXPECT_EQ(0, m_found);
+    EXPECT_EQ(nullptr, m_log.Get());
+}
+
+TEST_F(SymbolManagerTest, NullDestinationPathFails)
+{
+    EXPECT_EQ(E_FAIL, Call(0, 0, Widen(Image("nb10.dll")).c_str(), Widen(SymbolsDir()).c_str(), nullptr, FALSE));
+    EXPECT_EQ(0, m_found);
+    EXPECT_EQ(nullptr, m_log.Get());
+}
+
+TEST_F(SymbolManagerTest, CompletedRequestReturnsTheWholeLogAsOneString)
+{
+    ASSERT_EQ(S_OK, CallByName(Image("nb10.dll"), SymbolsDir()));
+    EXPECT_EQ(1, m_found);
+    ASSERT_NE(nullptr, m_log.Get()) << "the log string must arrive through the proxy";
+    const std::string log = Log();
+    EXPECT_TRUE(StartsWith(log, StartOfLog(Image("nb10.dll")))) << log;
+    const std::string copied = "QUILLM: Copying to " + m_dest.Path() + "\\nb10.pdb\n";
+    ASSERT_GE(log.size(), copied.size());
+    EXPECT_EQ(copied, log.substr(log.size() - copied.size())) << "nothing follows the last line";
+    EXPECT_EQ(std::string::npos, log.find('\r'));
+    EXPECT_TRUE(FileExists(m_dest.File("nb10.pdb")));
+}
+
+TEST_F(SymbolManagerTest, RequestWithoutUsableSymbolsCompletesNotFound)
+{
+    CTempDir empty;
+    ASSERT_EQ(S_OK, CallByName(Image("exports.dll"), empty.Path()));
+    EXPECT_EQ(0, m_found);
+    EXPECT_TRUE(StartsWith(Log(), StartOfLog(Image("exports.dll")))) << Log();
+}
+
+TEST_F(SymbolManagerTest, ByHandleRequestTakesTheNameFromTheClientsHandle)
+{
+    CScopedHandle file(CreateFileA(Image("nb10.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   0, nullptr));
+    ASSERT_TRUE(file.IsValid());
+    const DWORD handle = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(file.Get()));
+    ASSERT_EQ(S_OK, Call(handle, GetCurrentProcessId(), L"C:\\not\\this.dll", Widen(SymbolsDir()).c_str(),
+                         Widen(m_dest.Path()).c_str(), FALSE));
+    EXPECT_EQ(1, m_found);
+    EXPECT_EQ(0, lstrcmpiA(StartOfLog(Image("nb10.dll")).c_str(), Log().substr(0, StartOfLog(Image("nb10.dll")).size()).c_str()))
+        << Log();
+    EXPECT_TRUE(FileExists(m_dest.File("nb10.pdb")));
+}
+
+TEST_F(SymbolManagerTest, AnyNonZeroUseFileExtCopiesIntoTheExtensionDirectory)
+{
+    ASSERT_EQ(S_OK, CallByName(Image("nb10.dll"), SymbolsDir(), -1));
+    EXPECT_TRUE(FileExists(m_dest.File("dll\\nb10.pdb")));
+}
+
+TEST_F(SymbolManagerTest, CharactersOutsideTheCodePageFollowItsRulesBothWays)
+{
+    // U+4E2D and U+0416 lie outside the Western code pages; U+00E9 lies inside.
+    const std::wstring name = Widen(m_dest.Path()) + L"\\\x00E9\x4E2D\x0416.dll";
+    ASSERT_EQ(S_OK, Call(0, 0, name.c_str(), Widen(SymbolsDir()).c_str(), Widen(m_dest.Path()).c_str(), FALSE));
+    ASSERT_NE(nullptr, m_log.Get());
+    const std::wstring expected = Widen("QUILLM: File: " + Narrow(name) + "\n");
+    EXPECT_EQ(expected, std::wstring(m_log.Get()).substr(0, expected.size()));
+}
+
+TEST_F(SymbolManagerTest, ThreeClientProcessesCallingAtOnceEachGetTheirOwnLines)
+{
+    // Each client makes 200 calls for its own image and checks every log.
+    HANDLE processes[3] = {};
+    std::vector<std::unique_ptr<CScopedHandle>> owners;
+    const char* images[3] = {"nb10.dll", "rsds.exe", "dbgcv.dll"};
+    for (int i = 0; i < 3; ++i)
+    {
+        std::string commandLine = "\"" + ExeDirectory() + "qx3fetch_client.exe\" 200 \"" + Image(images[i]) + "\" \"" +
+                                  SymbolsDir() + "\" \"" + m_dest.File(images[i]) + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &info));
+        CloseHandle(info.hThread);
+        processes[i] = info.hProcess;
+        owners.push_back(std::make_unique<CScopedHandle>(info.hProcess));
+    }
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(3, processes, TRUE, 240000));
+    for (int i = 0; i < 3; ++i)
+    {
+        DWORD code = 99;
+        GetExitCodeProcess(processes[i], &code);
+        EXPECT_EQ(0u, code) << images[i];
+    }
+}
+
+} // namespace
