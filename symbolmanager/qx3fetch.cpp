@@ -24,7 +24,7 @@ const DWORD kServerSymOptions = 0x80000400u;
 
 // A server that finds another one serving waits this long for it to end
 // before it leaves the session to that one.
-const DWORD kServerSlotWaitMs = 10000;
+const DWORD kServerSlotWaitMs = 4000;
 
 CClassTableEntry g_classTable[] = {
     {&CLSID_SymbolManager, IDR_SYMBOLMANAGER, CSymbolManager::CreateInstance, nullptr, 0},

@@ -60,12 +60,31 @@ std::vector<DWORD> ServerProcessIds()
     return ids;
 }
 
-CScopedHandle OpenTheServer()
+HANDLE OpenTheServer(DWORD TimeoutMs)
 {
-    const std::vector<DWORD> ids = ServerProcessIds();
-    if (ids.size() != 1)
-        return CScopedHandle();
-    return CScopedHandle(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ids.front()));
+    const DWORD start = GetTickCount();
+    for (;;)
+    {
+        const std::vector<DWORD> ids = ServerProcessIds();
+        if (ids.empty())
+            return nullptr;
+        if (ids.size() == 1)
+            return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ids.front());
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= TimeoutMs)
+            return nullptr;
+        std::vector<HANDLE> handles;
+        for (DWORD id : ids)
+        {
+            HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+            if (process != nullptr)
+                handles.push_back(process);
+        }
+        if (!handles.empty())
+            WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, TimeoutMs - elapsed);
+        for (HANDLE process : handles)
+            CloseHandle(process);
+    }
 }
 
 bool WaitForNoServer(DWORD TimeoutMs)

@@ -63,8 +63,10 @@ std::string SymbolsDir();
 
 // Ids of the running qx3fetch.exe processes of this session.
 std::vector<DWORD> ServerProcessIds();
-// The one running server, opened for waiting; invalid when none or several run.
-CScopedHandle OpenTheServer();
+// The one running server, opened for waiting (the caller owns the handle).
+// While several run (one winding down, a new one serving) it waits, at most
+// TimeoutMs, until one is left; null when none or still several run.
+HANDLE OpenTheServer(DWORD TimeoutMs);
 // Waits, at most TimeoutMs, until no qx3fetch.exe runs.
 bool WaitForNoServer(DWORD TimeoutMs);
 

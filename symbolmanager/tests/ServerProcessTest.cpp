@@ -1,0 +1,328 @@
+// qx3fetch.exe as a process: its registration switches, its trace switch, and
+// its lifetime under COM (idle exit, holding clients, activations that race
+// with the exit, simultaneous first activations).
+#include <windows.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ComTestSupport.h"
+#include "ScopedRegKey.h"
+#include "TestSupport.h"
+
+namespace
+{
+
+const char kClsidKey[] = "CLSID\\{D8D37A73-85BF-44B5-AE68-3B2A8B178F71}";
+const char kAppIdKey[] = "AppID\\{CB3E2565-8587-4150-B8A0-51B6D87683DD}";
+const char kAppIdValue[] = "{CB3E2565-8587-4150-B8A0-51B6D87683DD}";
+const char kTypeLibKey[] = "TypeLib\\{7C9E5B37-E3C2-4EDA-B842-6D8A552980A7}";
+const char kInterfaceKey[] = "Interface\\{E1370703-CE16-48A9-B87A-1889E8A23825}";
+
+// Longest a registration run may take.
+const DWORD kRunMs = 60000;
+
+bool KeyExists(const std::string& path)
+{
+    CScopedRegKey key;
+    return key.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ) == ERROR_SUCCESS;
+}
+
+// A string value of HKCR\path ("" names the default value); "<none>" if absent.
+std::string StringValue(const std::string& path, const char* name = "")
+{
+    CScopedRegKey key;
+    if (key.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ) != ERROR_SUCCESS)
+        return "<none>";
+    char data[1024];
+    DWORD size = sizeof(data) - 1;
+    DWORD type = 0;
+    if (RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return "<none>";
+    data[size] = '\0';
+    return data;
+}
+
+// Every key and value below HKCR\path, as "key" and "key|value=data" entries.
+void Dump(const std::string& path, std::map<std::string, std::string>& out)
+{
+    CScopedRegKey key;
+    if (key.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ) != ERROR_SUCCESS)
+        return;
+    out[path] = "";
+    for (DWORD i = 0;; ++i)
+    {
+        char name[512];
+        DWORD nameSize = sizeof(name);
+        BYTE data[2048];
+        DWORD dataSize = sizeof(data);
+        DWORD type = 0;
+        if (RegEnumValueA(key.Get(), i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+            break;
+        out[path + "|" + name] = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataSize);
+    }
+    std::vector<std::string> subKeys;
+    for (DWORD i = 0;; ++i)
+    {
+        char name[512];
+        DWORD nameSize = sizeof(name);
+        if (RegEnumKeyExA(key.Get(), i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        subKeys.push_back(name);
+    }
+    for (const std::string& subKey : subKeys)
+        Dump(path + "\\" + subKey, out);
+}
+
+// What registration may touch: the whole AppID tree, the class, the ProgIDs,
+// the type library and the interface (the proxy/stub's, which must survive).
+std::map<std::string, std::string> Snapshot()
+{
+    std::map<std::string, std::string> entries;
+    for (const char* path : {"AppID", kClsidKey, "Quillmar.SymbolManager.1", "Quillmar.SymbolManager", kTypeLibKey,
+                             kInterfaceKey})
+        Dump(path, entries);
+    return entries;
+}
+
+std::string ServerPath()
+{
+    return ExeDirectory() + "qx3fetch.exe";
+}
+
+// Each test leaves the server registered as the fixture registered it.
+class ServerRegistrationTest : public ::testing::Test
+{
+protected:
+    void TearDown() override { EXPECT_EQ(0, RunProgram(ServerPath(), "/RegServer", kRunMs)); }
+    void Unregister() { ASSERT_EQ(0, RunProgram(ServerPath(), "/UnregServer", kRunMs)); }
+};
+
+TEST_F(ServerRegistrationTest, RegServerSwitchWritesTheRegistration)
+{
+    Unregister();
+    ASSERT_FALSE(KeyExists(kClsidKey));
+    ASSERT_EQ(0, RunProgram(ServerPath(), "/RegServer", kRunMs));
+
+    char shortPath[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameA(ServerPath().c_str(), shortPath, MAX_PATH));
+    EXPECT_EQ(0, lstrcmpiA(shortPath, StringValue(std::string(kClsidKey) + "\\LocalServer32").c_str()));
+    EXPECT_EQ("SymbolManager Class", StringValue(kClsidKey));
+    EXPECT_EQ(kAppIdValue, StringValue(kClsidKey, "AppID"));
+    EXPECT_EQ("Quillmar.SymbolManager.1", StringValue(std::string(kClsidKey) + "\\ProgID"));
+    EXPECT_EQ("Quillmar.SymbolManager", StringValue(std::string(kClsidKey) + "\\VersionIndependentProgID"));
+    EXPECT_EQ("{7C9E5B37-E3C2-4EDA-B842-6D8A552980A7}", StringValue(std::string(kClsidKey) + "\\TypeLib"));
+    EXPECT_EQ("SymbolManager", StringValue(kAppIdKey));
+    EXPECT_EQ(kAppIdValue, StringValue("AppID\\qx3fetch.exe", "AppID"));
+    EXPECT_EQ("SymbolManager Class", StringValue("Quillmar.SymbolManager.1"));
+    EXPECT_EQ("{D8D37A73-85BF-44B5-AE68-3B2A8B178F71}", StringValue("Quillmar.SymbolManager.1\\CLSID"));
+    EXPECT_EQ("SymbolManager Class", StringValue("Quillmar.SymbolManager"));
+    EXPECT_EQ("{D8D37A73-85BF-44B5-AE68-3B2A8B178F71}", StringValue("Quillmar.SymbolManager\\CLSID"));
+    EXPECT_EQ("Quillmar.SymbolManager.1", StringValue("Quillmar.SymbolManager\\CurVer"));
+    EXPECT_TRUE(KeyExists(kTypeLibKey));
+}
+
+TEST_F(ServerRegistrationTest, LowerCaseDashSwitchRegisters)
+{
+    Unregister();
+    ASSERT_EQ(0, RunProgram(ServerPath(), "-regserver", kRunMs));
+    EXPECT_TRUE(KeyExists(kClsidKey));
+}
+
+TEST_F(ServerRegistrationTest, SwitchFollowedByMoreTextRunsAsAServerInstead)
+{
+    // A serving process holds the session's slot, so the process started
+    // here, which finds no switch, waits for it and leaves.
+    CComApartment apartment;
+    CScopedComPtr<ISymbolManager> held;
+    ASSERT_HRESULT_SUCCEEDED(CreateSymbolManager(held));
+    Unregister();
+    EXPECT_EQ(0, RunProgram(ServerPath(), "/RegServer /x", kRunMs));
+    EXPECT_FALSE(KeyExists(kClsidKey));
+    EXPECT_FALSE(KeyExists(kAppIdKey));
+}
+
+TEST_F(ServerRegistrationTest, UnregisteringRemovesExactlyWhatRegisteringWrote)
+{
+    Unregister();
+    const std::map<std::string, std::string> before = Snapshot();
+    ASSERT_EQ(0, RunProgram(ServerPath(), "/RegServer", kRunMs));
+    ASSERT_NE(before, Snapshot());
+    Unregister();
+    EXPECT_EQ(before, Snapshot());
+    EXPECT_TRUE(KeyExists(kInterfaceKey)) << "the proxy/stub's registration stays";
+}
+
+TEST_F(ServerRegistrationTest, UnregisteringKeepsTheClsidAndAppIdKeys)
+{
+    Unregister();
+    EXPECT_FALSE(KeyExists(kClsidKey));
+    EXPECT_FALSE(KeyExists("AppID\\qx3fetch.exe"));
+    EXPECT_TRUE(KeyExists("CLSID"));
+    EXPECT_TRUE(KeyExists("AppID"));
+}
+
+// A copy of the server in a directory of its own, for the trace switch.
+class ServerTraceTest : public ServerRegistrationTest
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(CopyFileA(ServerPath().c_str(), m_dir.File("qx3fetch.exe").c_str(), FALSE)); }
+    CTempDir m_dir;
+};
+
+TEST_F(ServerTraceTest, WithTracingOffNoLogFileAppears)
+{
+    ASSERT_TRUE(WriteFileBytes(m_dir.File("qx3.ini"), "[Debug]\r\nTrace=0\r\n"));
+    ASSERT_EQ(0, RunProgram(m_dir.File("qx3fetch.exe"), "/UnregServer", kRunMs));
+    EXPECT_FALSE(FileExists(m_dir.File("qx3fetch.log")));
+}
+
+TEST_F(ServerTraceTest, WithTraceOnTheLogAppearsBesideTheExeWithBothColumns)
+{
+    ASSERT_TRUE(WriteFileBytes(m_dir.File("qx3.ini"), "[Debug]\r\nTrace=1\r\n"));
+    ASSERT_EQ(0, RunProgram(m_dir.File("qx3fetch.exe"), "/UnregServer", kRunMs));
+    const std::vector<std::string> lines = SplitLines(ReadFileBytes(m_dir.File("qx3fetch.log")));
+    ASSERT_FALSE(lines.empty());
+    // Category, thread id, date and time, then the text.
+    unsigned long thread = 0;
+    int y, mo, d, h, mi, s;
+    char text[64] = {};
+    ASSERT_EQ(8, sscanf(lines.front().c_str(), "1\t%lX\t%2d/%2d/%2d %2d:%2d:%2d\t%63[^\r\n]", &thread, &y, &mo, &d, &h,
+                        &mi, &s, text))
+        << lines.front();
+    EXPECT_STREQ("Entering WinMain()...", text);
+    bool exited = false;
+    for (const std::string& line : lines)
+        exited = exited || line.find("\tExiting WinMain()...\r\n") != std::string::npos;
+    EXPECT_TRUE(exited);
+}
+
+// The server's life under COM. Each test starts without a server running.
+class ServerLifetimeTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_HRESULT_SUCCEEDED(m_apartment.Result());
+        ASSERT_TRUE(WaitForNoServer(20000)) << "a server of an earlier test is still running";
+    }
+    // The server answers a cheap call (an invalid argument) of the object.
+    static HRESULT Ping(ISymbolManager* manager)
+    {
+        BOOL found = 7;
+        CTaskString log;
+        return manager->GetSymbols(0, 0, nullptr, nullptr, nullptr, FALSE, &found, log.Receive());
+    }
+    CComApartment m_apartment;
+};
+
+TEST_F(ServerLifetimeTest, ServerEndsAboutFiveSecondsAfterTheLastRelease)
+{
+    HANDLE serverHandle = nullptr;
+    {
+        CScopedComPtr<ISymbolManager> manager;
+        ASSERT_HRESULT_SUCCEEDED(CreateSymbolManager(manager));
+        ASSERT_EQ(E_INVALIDARG, Ping(manager.Get()));
+        serverHandle = OpenTheServer(15000);
+    }
+    CScopedHandle server(serverHandle);
+    ASSERT_TRUE(server.IsValid());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(server.Get(), 4000)) << "ended too early";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(server.Get(), 8000)) << "did not end";
+}
+
+TEST_F(ServerLifetimeTest, ServerStaysUpWhileAClientHoldsAnObject)
+{
+    CScopedComPtr<ISymbolManager> manager;
+    ASSERT_HRESULT_SUCCEEDED(CreateSymbolManager(manager));
+    CScopedHandle server(OpenTheServer(15000));
+    ASSERT_TRUE(server.IsValid());
+    {
+        // A second object comes and goes while the first is held.
+        CScopedComPtr<ISymbolManager> other;
+        ASSERT_HRESULT_SUCCEEDED(CreateSymbolManager(other));
+    }
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(server.Get(), 8000));
+    EXPECT_EQ(E_INVALIDARG, Ping(manager.Get()));
+}
+
+TEST_F(ServerLifetimeTest, ActivationAroundTheIdleExitIsServed)
+{
+    // Each round releases the last object, then activates again at a moment
+    // around the server's exit: before the class object is withdrawn, during
+    // the grace period, while the process winds down, and after it ended.
+    for (DWORD offset : {4900u, 5100u, 5400u, 5900u, 6400u, 7100u})
+    {
+        DWORD released = 0;
+        HANDLE serverHandle = nullptr;
+        {
+            CScopedComPtr<ISymbolManager> manager;
+            ASSERT_HRESULT_SUCCEEDED(CreateSymbolManager(manager)) << offset;
+            serverHandle = OpenTheServer(15000);
+            released = GetTickCount();
+        }
+        CScopedHandle server(serverHandle);
+        ASSERT_TRUE(server.IsValid()) << offset;
+        // Bounded by the moment; an earlier end of the server ends the wait.
+        const DWORD elapsed = GetTickCount() - released;
+        if (elapsed < offset)
+            WaitForSingleObject(server.Get(), offset - elapsed);
+
+        CScopedComPtr<ISymbolManager> manager;
+        const HRESULT created = CreateSymbolManager(manager);
+        ASSERT_EQ(S_OK, created) << "activation " << offset << " ms after the release";
+        EXPECT_EQ(E_INVALIDARG, Ping(manager.Get())) << offset;
+    }
+}
+
+TEST_F(ServerLifetimeTest, SimultaneousFirstActivationsLeaveOneServingProcess)
+{
+    CScopedHandle go(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    HRESULT created[2] = {E_UNEXPECTED, E_UNEXPECTED};
+    HRESULT pinged[2] = {E_UNEXPECTED, E_UNEXPECTED};
+    CScopedHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    CScopedHandle ready[2] = {CScopedHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+                              CScopedHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr))};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 2; ++i)
+    {
+        clients.emplace_back([&, i] {
+            CComApartment apartment;
+            CScopedComPtr<ISymbolManager> manager;
+            WaitForSingleObject(go.Get(), INFINITE);
+            created[i] = CreateSymbolManager(manager);
+            if (SUCCEEDED(created[i]))
+                pinged[i] = Ping(manager.Get());
+            SetEvent(ready[i].Get());
+            WaitForSingleObject(release.Get(), INFINITE);
+        });
+    }
+    SetEvent(go.Get());
+    HANDLE readyHandles[2] = {ready[0].Get(), ready[1].Get()};
+    const DWORD bothReady = WaitForMultipleObjects(2, readyHandles, TRUE, 60000);
+
+    // A second process started for the same activation leaves once it finds
+    // the first one serving; the objects are still held meanwhile.
+    const std::vector<DWORD> started = ServerProcessIds();
+    CScopedHandle remaining(OpenTheServer(15000));
+    const bool oneLeft = remaining.IsValid();
+    SetEvent(release.Get());
+    for (std::thread& client : clients)
+        client.join();
+
+    ASSERT_EQ(WAIT_OBJECT_0, bothReady);
+    EXPECT_EQ(S_OK, created[0]);
+    EXPECT_EQ(S_OK, created[1]);
+    EXPECT_EQ(E_INVALIDARG, pinged[0]);
+    EXPECT_EQ(E_INVALIDARG, pinged[1]);
+    EXPECT_TRUE(oneLeft) << started.size() << " servers started, " << ServerProcessIds().size() << " left";
+}
+
+} // namespace
