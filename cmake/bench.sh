@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# make bench: runs every benchmark program and prints its figures.
+# make bench: runs every benchmark program and prints its figures. The
+# qx3fetch benchmark needs the server registered in the private prefix and
+# the sample data.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build"
+build="${QX3_BUILD:-$root/build}"
 shopt -s nullglob
 benches=("$build"/bin/*_bench.exe)
 if [ ${#benches[@]} -eq 0 ]; then
@@ -11,6 +13,10 @@ if [ ${#benches[@]} -eq 0 ]; then
 fi
 bash "$root/cmake/wine-prefix.sh" reset "$build"
 trap 'bash "$root/cmake/wine-prefix.sh" stop "$build"' EXIT
+if [ -f "$build/bin/qx3fetch.exe" ]; then
+  bash "$root/cmake/register-server.sh" "$build"
+fi
+export QX3_SAMPLES="Z:$(printf '%s' "$build/samples" | tr / '\\')"
 for bench in "${benches[@]}"; do
   echo "== $(basename "$bench")"
   "$build/wine-run.sh" "$bench"

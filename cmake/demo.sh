@@ -1,17 +1,45 @@
 #!/usr/bin/env bash
-# make demo: runs the main job on the built-in sample data under the build's
-# private Wine prefix. For now it shows the per-module trace start-up: a module
-# with Trace=1 in the qx3.ini beside it writes its log there.
+# make demo: the main job end to end on the built-in sample data. In the
+# build's private Wine prefix it registers the proxy/stub and qx3fetch (with
+# the override that makes it use our dbghelp.dll), serves the sample symbol
+# store over HTTP on 127.0.0.1, and runs a client that does what the add-in
+# does for each image the debugger reports: open the file, pass the handle and
+# its own process id to ISymbolManager::GetSymbols, show the log.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build"
-bash "$root/cmake/wine-prefix.sh" reset "$build"
-trap 'bash "$root/cmake/wine-prefix.sh" stop "$build"' EXIT
-. "$build/wine-env.sh"
-
+build="${QX3_BUILD:-$root/build}"
 work="$build/testtmp/demo"
-rm -rf "$work" && mkdir -p "$work"
-echo "== Sample data in $build/samples"
-(cd "$build/samples" && find images symbols store -type f | sort | sed 's/^/   /')
-echo "== common_tests.exe under Wine"
-timeout 300 wine "$build/bin/common_tests.exe" --gtest_brief=1 2>&1 | tail -n 3
+server_pid=""
+cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; fi
+  bash "$root/cmake/wine-prefix.sh" stop "$build"
+}
+bash "$root/cmake/wine-prefix.sh" reset "$build"
+trap cleanup EXIT
+. "$build/wine-env.sh"
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+echo "== Registering qx3ps.dll and qx3fetch.exe in $WINEPREFIX"
+bash "$root/cmake/register-server.sh" "$build"
+
+rm -rf "$work" && mkdir -p "$work/cache" "$work/dest"
+python3 "$root/samples/serve_store.py" "$build/samples/store" --lifetime 300 >"$work/serve.out" 2>&1 &
+server_pid=$!
+port=""
+for _ in $(seq 100); do
+  port=$(sed -n 's/^PORT \([0-9]*\)$/\1/p' "$work/serve.out" | head -n 1)
+  [ -n "$port" ] && break
+  kill -0 "$server_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$port" ]; then
+  echo "The sample store server did not start:" >&2
+  cat "$work/serve.out" >&2
+  exit 1
+fi
+symbol_path="srv*$(winpath "$work/cache")*http://127.0.0.1:$port"
+echo "== Symbol store $build/samples/store served at http://127.0.0.1:$port"
+echo "== Symbol path $symbol_path"
+images=()
+for image in "$build"/samples/images/*; do images+=("$(winpath "$image")"); done
+timeout 300 wine "$build/bin/qx3fetch_demo.exe" "$symbol_path" "$(winpath "$work/dest")" "${images[@]}"
