@@ -122,6 +122,48 @@ std::string ExeDirectory()
     return dir;
 }
 
+std::string SamplesDir()
+{
+    const char* dir = getenv("QX3_SAMPLES");
+    return dir != nullptr ? dir : "";
+}
+
+std::string SampleImage(const std::string& name)
+{
+    return SamplesDir() + "\\images\\" + name;
+}
+
+std::string SampleSymbolsDir()
+{
+    return SamplesDir() + "\\symbols";
+}
+
+std::vector<std::string> ListFiles(const std::string& dir)
+{
+    std::vector<std::string> files;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return files;
+    do
+    {
+        const std::string name = data.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        {
+            for (const std::string& inner : ListFiles(dir + "\\" + name))
+                files.push_back(name + "\\" + inner);
+        }
+        else
+        {
+            files.push_back(name);
+        }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return files;
+}
+
 std::vector<std::string> SplitLines(const std::string& text)
 {
     std::vector<std::string> lines;

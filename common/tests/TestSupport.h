@@ -27,5 +27,12 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 // Directory of the running test program, with a trailing backslash.
 std::string ExeDirectory();
+// The generated sample data, named by the harness in QX3_SAMPLES: its
+// images and its flat directory of matching symbol files.
+std::string SamplesDir();
+std::string SampleImage(const std::string& name);
+std::string SampleSymbolsDir();
+// Every file below dir (sub-directories walked), as paths relative to dir.
+std::vector<std::string> ListFiles(const std::string& dir);
 // Splits text into lines, each keeping its line end ("\r\n" or "\n").
 std::vector<std::string> SplitLines(const std::string& text);

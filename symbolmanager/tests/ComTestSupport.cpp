@@ -28,22 +28,6 @@ std::string Narrow(const std::wstring& text)
     return std::string(buffer.data());
 }
 
-std::string Samples()
-{
-    const char* dir = getenv("QX3_SAMPLES");
-    return dir != nullptr ? dir : "";
-}
-
-std::string Image(const std::string& name)
-{
-    return Samples() + "\\images\\" + name;
-}
-
-std::string SymbolsDir()
-{
-    return Samples() + "\\symbols";
-}
-
 std::vector<DWORD> ServerProcessIds()
 {
     std::vector<DWORD> ids;

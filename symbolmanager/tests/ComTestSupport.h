@@ -57,9 +57,6 @@ std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
 
 // Sample data (the QX3_SAMPLES directory).
-std::string Samples();
-std::string Image(const std::string& name);
-std::string SymbolsDir();
 
 // Ids of the running qx3fetch.exe processes of this session.
 std::vector<DWORD> ServerProcessIds();

@@ -18,22 +18,6 @@
 namespace
 {
 
-std::string Samples()
-{
-    const char* dir = getenv("QX3_SAMPLES");
-    return dir != nullptr ? dir : "";
-}
-
-std::string Image(const std::string& name)
-{
-    return Samples() + "\\images\\" + name;
-}
-
-std::string SymbolsDir()
-{
-    return Samples() + "\\symbols";
-}
-
 bool IsLibraryLine(const std::string& line)
 {
     return line.compare(0, 8, "QUILLM: ") != 0;
@@ -67,32 +51,6 @@ size_t LibraryLineCount(const std::vector<std::string>& log)
     return count;
 }
 
-std::vector<std::string> FilesIn(const std::string& dir)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do
-    {
-        const std::string name = data.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        {
-            for (const std::string& inner : FilesIn(dir + "\\" + name))
-                names.push_back(name + "\\" + inner);
-        }
-        else
-        {
-            names.push_back(name);
-        }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    return names;
-}
-
 // One engine, initialised as the server does it: diagnostics on, exact
 // symbols only.
 class SymbolEngineTest : public ::testing::Test
@@ -112,7 +70,7 @@ protected:
     }
     void SetUp() override
     {
-        ASSERT_FALSE(Samples().empty()) << "QX3_SAMPLES names the sample directory";
+        ASSERT_FALSE(SamplesDir().empty()) << "QX3_SAMPLES names the sample directory";
         s_engine->SetSymOptions(s_engine->GetSymOptions() | SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS);
     }
 
@@ -127,32 +85,32 @@ CSymbolEngine* SymbolEngineTest::s_engine = nullptr;
 
 TEST_F(SymbolEngineTest, MatchingSymbolsInTheDestinationAreNotFetchedAgain)
 {
-    ASSERT_TRUE(CopyFileA((SymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
     bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), SymbolsDir(), Dest(), false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), Dest(), false, found, log));
 
     EXPECT_TRUE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
                                         "QUILLM: Symbols are already available.\n"}),
               EngineLines(log));
     EXPECT_GT(LibraryLineCount(log), 0u) << "the library's diagnostics are part of the log";
     EXPECT_EQ(0u, log.front().find("QUILLM: File: "));
-    EXPECT_EQ((std::vector<std::string>{"nb10.pdb"}), FilesIn(Dest()));
+    EXPECT_EQ((std::vector<std::string>{"nb10.pdb"}), ListFiles(Dest()));
 }
 
 TEST_F(SymbolEngineTest, CopiesAMatchingNb10PdbWithoutAWarning)
 {
     bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), SymbolsDir(), Dest(), false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), Dest(), false, found, log));
 
     EXPECT_TRUE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
                                         "QUILLM: Downloading symbols...\n",
                                         "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
               EngineLines(log));
-    EXPECT_EQ(ReadFileBytes(SymbolsDir() + "\\nb10.pdb"), ReadFileBytes(Dest() + "\\nb10.pdb"));
+    EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\nb10.pdb"), ReadFileBytes(Dest() + "\\nb10.pdb"));
 }
 
 TEST_F(SymbolEngineTest, ExportOnlySymbolsAreRejected)
@@ -162,47 +120,47 @@ TEST_F(SymbolEngineTest, ExportOnlySymbolsAreRejected)
     CTempDir empty;
     bool found = true;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(Image("exports.dll"), empty.Path(), Dest(), false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("exports.dll"), empty.Path(), Dest(), false, found, log));
 
     EXPECT_FALSE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("exports.dll") + "\n", "QUILLM: Checking symbols...\n",
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("exports.dll") + "\n", "QUILLM: Checking symbols...\n",
                                         "QUILLM: Downloading symbols...\n"}),
               EngineLines(log));
-    EXPECT_TRUE(FilesIn(Dest()).empty());
+    EXPECT_TRUE(ListFiles(Dest()).empty());
 }
 
 TEST_F(SymbolEngineTest, MismatchedPdbIsNeitherAcceptedNorCopied)
 {
     bool found = true;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), Samples() + "\\mismatch\\sig", Dest(), false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SamplesDir() + "\\mismatch\\sig", Dest(), false, found, log));
     EXPECT_FALSE(found);
-    EXPECT_TRUE(FilesIn(Dest()).empty());
+    EXPECT_TRUE(ListFiles(Dest()).empty());
 }
 
 TEST_F(SymbolEngineTest, DbgThatRefersToAPdbCopiesTheDbgFirst)
 {
     bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(Image("dbgpdb.dll"), SymbolsDir(), Dest() + "\\", false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("dbgpdb.dll"), SampleSymbolsDir(), Dest() + "\\", false, found, log));
 
     EXPECT_TRUE(found);
     const std::vector<std::string> lines = EngineLines(log);
     ASSERT_EQ(5u, lines.size());
     EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dbgpdb.dbg\n", lines[3]);
     EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dbgpdb.pdb\n", lines[4]);
-    EXPECT_EQ(ReadFileBytes(SymbolsDir() + "\\dbgpdb.dbg"), ReadFileBytes(Dest() + "\\dbgpdb.dbg"));
-    EXPECT_EQ(ReadFileBytes(SymbolsDir() + "\\dbgpdb.pdb"), ReadFileBytes(Dest() + "\\dbgpdb.pdb"));
+    EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\dbgpdb.dbg"), ReadFileBytes(Dest() + "\\dbgpdb.dbg"));
+    EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\dbgpdb.pdb"), ReadFileBytes(Dest() + "\\dbgpdb.pdb"));
 }
 
 TEST_F(SymbolEngineTest, SeparateDbgWithCodeViewIsCopied)
 {
     bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(Image("dbgcv.dll"), SymbolsDir(), Dest(), false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("dbgcv.dll"), SampleSymbolsDir(), Dest(), false, found, log));
     EXPECT_TRUE(found);
     EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dbgcv.dbg\n", EngineLines(log).back());
-    EXPECT_EQ((std::vector<std::string>{"dbgcv.dbg"}), FilesIn(Dest()));
+    EXPECT_EQ((std::vector<std::string>{"dbgcv.dbg"}), ListFiles(Dest()));
 }
 
 TEST_F(SymbolEngineTest, CodeViewInsideTheImageIsFoundWithoutACopy)
@@ -212,21 +170,21 @@ TEST_F(SymbolEngineTest, CodeViewInsideTheImageIsFoundWithoutACopy)
     CTempDir empty;
     bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(Image("embcv.exe"), empty.Path(), Dest(), false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("embcv.exe"), empty.Path(), Dest(), false, found, log));
     EXPECT_TRUE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("embcv.exe") + "\n", "QUILLM: Checking symbols...\n",
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("embcv.exe") + "\n", "QUILLM: Checking symbols...\n",
                                         "QUILLM: Symbols are already available.\n"}),
               EngineLines(log));
-    EXPECT_TRUE(FilesIn(Dest()).empty());
+    EXPECT_TRUE(ListFiles(Dest()).empty());
 }
 
 TEST_F(SymbolEngineTest, GuidSignedPdbIsWarnedAboutYetCopied)
 {
     bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(Image("rsds.exe"), SymbolsDir(), Dest(), false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("rsds.exe"), SampleSymbolsDir(), Dest(), false, found, log));
     EXPECT_TRUE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("rsds.exe") + "\n", "QUILLM: Checking symbols...\n",
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("rsds.exe") + "\n", "QUILLM: Checking symbols...\n",
                                         "QUILLM: Downloading symbols...\n",
                                         "QUILLM: Symbol format can be incompatible with Visual C++ 6.0.\n",
                                         "QUILLM: Copying to " + Dest() + "\\rsds.pdb\n"}),
@@ -238,10 +196,10 @@ TEST_F(SymbolEngineTest, FileExtensionDirectoryKeepsTheImagesLetterCase)
 {
     CTempDir images;
     const std::string upper = images.File("NB10.DLL");
-    ASSERT_TRUE(CopyFileA(Image("nb10.dll").c_str(), upper.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(SampleImage("nb10.dll").c_str(), upper.c_str(), FALSE));
     bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(upper, SymbolsDir(), Dest(), true, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(upper, SampleSymbolsDir(), Dest(), true, found, log));
     EXPECT_TRUE(found);
     EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\DLL\\nb10.pdb\n", EngineLines(log).back());
     EXPECT_TRUE(FileExists(Dest() + "\\DLL\\nb10.pdb"));
@@ -253,7 +211,7 @@ TEST_F(SymbolEngineTest, FailedCopyStillCountsAsFound)
     ASSERT_TRUE(CreateDirectoryA((Dest() + "\\nb10.pdb").c_str(), nullptr));
     bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), SymbolsDir(), Dest(), false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), Dest(), false, found, log));
     EXPECT_TRUE(found);
     const std::vector<std::string> lines = EngineLines(log);
     ASSERT_GE(lines.size(), 2u);
@@ -265,14 +223,14 @@ TEST_F(SymbolEngineTest, ParameterChecksFailBeforeAnyWork)
 {
     bool found = true;
     std::vector<std::string> log{"stale"};
-    EXPECT_FALSE(Engine().GetSymbols(std::string(), SymbolsDir(), Dest(), false, found, log));
+    EXPECT_FALSE(Engine().GetSymbols(std::string(), SampleSymbolsDir(), Dest(), false, found, log));
     EXPECT_FALSE(found);
     EXPECT_TRUE(log.empty());
-    EXPECT_FALSE(Engine().GetSymbols(Image("nb10.dll"), std::string(), Dest(), false, found, log));
-    EXPECT_FALSE(Engine().GetSymbols(Image("nb10.dll"), SymbolsDir(), std::string(), false, found, log));
-    EXPECT_FALSE(Engine().GetSymbols(DWORD(0), GetCurrentProcessId(), SymbolsDir(), Dest(), false, found, log));
-    EXPECT_FALSE(Engine().GetSymbols(DWORD(0xFFFFFFFF), GetCurrentProcessId(), SymbolsDir(), Dest(), false, found, log));
-    EXPECT_TRUE(FilesIn(Dest()).empty());
+    EXPECT_FALSE(Engine().GetSymbols(SampleImage("nb10.dll"), std::string(), Dest(), false, found, log));
+    EXPECT_FALSE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), std::string(), false, found, log));
+    EXPECT_FALSE(Engine().GetSymbols(DWORD(0), GetCurrentProcessId(), SampleSymbolsDir(), Dest(), false, found, log));
+    EXPECT_FALSE(Engine().GetSymbols(DWORD(0xFFFFFFFF), GetCurrentProcessId(), SampleSymbolsDir(), Dest(), false, found, log));
+    EXPECT_TRUE(ListFiles(Dest()).empty());
 }
 
 TEST_F(SymbolEngineTest, UninitialisedEngineRefusesRequests)
@@ -280,7 +238,7 @@ TEST_F(SymbolEngineTest, UninitialisedEngineRefusesRequests)
     CSymbolEngine idle;
     bool found = true;
     std::vector<std::string> log;
-    EXPECT_FALSE(idle.GetSymbols(Image("nb10.dll"), SymbolsDir(), Dest(), false, found, log));
+    EXPECT_FALSE(idle.GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), Dest(), false, found, log));
     EXPECT_FALSE(found);
 }
 
@@ -288,7 +246,7 @@ TEST_F(SymbolEngineTest, NoModuleStaysLoadedAfterARequest)
 {
     bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), SymbolsDir(), Dest(), false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), Dest(), false, found, log));
     IMAGEHLP_MODULE64 module = {};
     module.SizeOfStruct = sizeof(module);
     const DWORD64 preferredBase = 0x10000000;
@@ -315,7 +273,7 @@ TEST_F(SymbolEngineTest, SimultaneousRequestsEachGetOnlyTheirOwnLines)
     for (Request& request : requests)
     {
         threads.emplace_back([this, &request] {
-            request.ok = Engine().GetSymbols(Image(request.image), SymbolsDir(), request.dest.Path(), false,
+            request.ok = Engine().GetSymbols(SampleImage(request.image), SampleSymbolsDir(), request.dest.Path(), false,
                                              request.found, request.log);
         });
     }
@@ -327,7 +285,7 @@ TEST_F(SymbolEngineTest, SimultaneousRequestsEachGetOnlyTheirOwnLines)
         EXPECT_TRUE(request.ok);
         EXPECT_TRUE(request.found);
         const std::vector<std::string> lines = EngineLines(request.log);
-        EXPECT_EQ("QUILLM: File: " + Image(request.image) + "\n", lines.front());
+        EXPECT_EQ("QUILLM: File: " + SampleImage(request.image) + "\n", lines.front());
         EXPECT_EQ("QUILLM: Copying to " + request.dest.Path() + "\\" + request.symbol + "\n", lines.back());
         for (const std::string& line : request.log)
         {
@@ -397,15 +355,15 @@ private:
 
 TEST_F(SymbolEngineTest, ByHandleRequestNamesTheImageFromTheHandle)
 {
-    HandleHolder holder(Image("nb10.dll"));
+    HandleHolder holder(SampleImage("nb10.dll"));
     ASSERT_NE(0u, holder.Handle());
     bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SymbolsDir(), Dest(), true, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SampleSymbolsDir(), Dest(), true, found, log));
     EXPECT_TRUE(found);
     const std::vector<std::string> lines = EngineLines(log);
     ASSERT_FALSE(lines.empty());
-    EXPECT_TRUE(EqualNoCase(lines.front(), "QUILLM: File: " + Image("nb10.dll") + "\n")) << lines.front();
+    EXPECT_TRUE(EqualNoCase(lines.front(), "QUILLM: File: " + SampleImage("nb10.dll") + "\n")) << lines.front();
     EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dll\\nb10.pdb\n", lines.back());
 }
 
@@ -418,7 +376,7 @@ TEST_F(SymbolEngineTest, ByHandleRequestWithoutANameStillLoadsByHandle)
     ASSERT_NE(0u, holder.Handle());
     bool found = true;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SymbolsDir(), Dest(), true, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SampleSymbolsDir(), Dest(), true, found, log));
     EXPECT_FALSE(found);
     EXPECT_EQ("QUILLM: File: \n", EngineLines(log).front());
 }
@@ -427,7 +385,7 @@ TEST_F(SymbolEngineTest, ByHandleRequestForAProcessThatIsGoneFails)
 {
     bool found = true;
     std::vector<std::string> log;
-    EXPECT_FALSE(Engine().GetSymbols(DWORD(0x44), 0xFFFFFFF0u, SymbolsDir(), Dest(), false, found, log));
+    EXPECT_FALSE(Engine().GetSymbols(DWORD(0x44), 0xFFFFFFF0u, SampleSymbolsDir(), Dest(), false, found, log));
     EXPECT_FALSE(found);
 }
 
@@ -444,13 +402,13 @@ size_t OpenHandleCount()
 
 TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
 {
-    ASSERT_TRUE(CopyFileA((SymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
-    HandleHolder holder(Image("nb10.dll"));
+    ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
+    HandleHolder holder(SampleImage("nb10.dll"));
     ASSERT_NE(0u, holder.Handle());
     bool found = false;
     std::vector<std::string> log;
     // One request first, so that lazily made handles of the library exist.
-    ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SymbolsDir(), Dest(), false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SampleSymbolsDir(), Dest(), false, found, log));
     const size_t before = OpenHandleCount();
     {
         CScopedHandle extra(CreateEventA(nullptr, TRUE, FALSE, nullptr));
@@ -458,7 +416,7 @@ TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
     }
     for (int i = 0; i < 1000; ++i)
     {
-        ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SymbolsDir(), Dest(), false, found, log));
+        ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SampleSymbolsDir(), Dest(), false, found, log));
         ASSERT_TRUE(found);
     }
     const size_t after = OpenHandleCount();
@@ -479,12 +437,12 @@ TEST_F(SymbolEngineTest, FetchesAnNb10PdbFromAnHttpStoreWithoutAWarning)
 
     bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(Image("nb10.dll"), path, Dest(), false, found, log));
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), path, Dest(), false, found, log));
 
     EXPECT_TRUE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + Image("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
                                         "QUILLM: Downloading symbols...\n",
                                         "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
               EngineLines(log));
-    EXPECT_EQ(ReadFileBytes(SymbolsDir() + "\\nb10.pdb"), ReadFileBytes(Dest() + "\\nb10.pdb"));
+    EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\nb10.pdb"), ReadFileBytes(Dest() + "\\nb10.pdb"));
 }

@@ -30,7 +30,7 @@ class SymbolManagerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_FALSE(Samples().empty()) << "QX3_SAMPLES names the sample directory";
+        ASSERT_FALSE(SamplesDir().empty()) << "QX3_SAMPLES names the sample directory";
         ASSERT_HRESULT_SUCCEEDED(m_apartment.Result());
         ASSERT_HRESULT_SUCCEEDED(CreateSymbolManager(m_manager));
     }
@@ -72,25 +72,25 @@ TEST_F(SymbolManagerTest, InvalidHandleValueCountsAsNoHandle)
 
 TEST_F(SymbolManagerTest, EmptyFileNameReachesTheEngineAndFails)
 {
-    EXPECT_EQ(E_FAIL, Call(0, 0, L"", Widen(SymbolsDir()).c_str(), Widen(m_dest.Path()).c_str(), FALSE));
+    EXPECT_EQ(E_FAIL, Call(0, 0, L"", Widen(SampleSymbolsDir()).c_str(), Widen(m_dest.Path()).c_str(), FALSE));
     EXPECT_EQ(0, m_found);
     EXPECT_EQ(nullptr, m_log.Get());
 }
 
 TEST_F(SymbolManagerTest, NullDestinationPathFails)
 {
-    EXPECT_EQ(E_FAIL, Call(0, 0, Widen(Image("nb10.dll")).c_str(), Widen(SymbolsDir()).c_str(), nullptr, FALSE));
+    EXPECT_EQ(E_FAIL, Call(0, 0, Widen(SampleImage("nb10.dll")).c_str(), Widen(SampleSymbolsDir()).c_str(), nullptr, FALSE));
     EXPECT_EQ(0, m_found);
     EXPECT_EQ(nullptr, m_log.Get());
 }
 
 TEST_F(SymbolManagerTest, CompletedRequestReturnsTheWholeLogAsOneString)
 {
-    ASSERT_EQ(S_OK, CallByName(Image("nb10.dll"), SymbolsDir()));
+    ASSERT_EQ(S_OK, CallByName(SampleImage("nb10.dll"), SampleSymbolsDir()));
     EXPECT_EQ(1, m_found);
     ASSERT_NE(nullptr, m_log.Get()) << "the log string must arrive through the proxy";
     const std::string log = Log();
-    EXPECT_TRUE(StartsWith(log, StartOfLog(Image("nb10.dll")))) << log;
+    EXPECT_TRUE(StartsWith(log, StartOfLog(SampleImage("nb10.dll")))) << log;
     const std::string copied = "QUILLM: Copying to " + m_dest.Path() + "\\nb10.pdb\n";
     ASSERT_GE(log.size(), copied.size());
     EXPECT_EQ(copied, log.substr(log.size() - copied.size())) << "nothing follows the last line";
@@ -101,28 +101,28 @@ TEST_F(SymbolManagerTest, CompletedRequestReturnsTheWholeLogAsOneString)
 TEST_F(SymbolManagerTest, RequestWithoutUsableSymbolsCompletesNotFound)
 {
     CTempDir empty;
-    ASSERT_EQ(S_OK, CallByName(Image("exports.dll"), empty.Path()));
+    ASSERT_EQ(S_OK, CallByName(SampleImage("exports.dll"), empty.Path()));
     EXPECT_EQ(0, m_found);
-    EXPECT_TRUE(StartsWith(Log(), StartOfLog(Image("exports.dll")))) << Log();
+    EXPECT_TRUE(StartsWith(Log(), StartOfLog(SampleImage("exports.dll")))) << Log();
 }
 
 TEST_F(SymbolManagerTest, ByHandleRequestTakesTheNameFromTheClientsHandle)
 {
-    CScopedHandle file(CreateFileA(Image("nb10.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    CScopedHandle file(CreateFileA(SampleImage("nb10.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    0, nullptr));
     ASSERT_TRUE(file.IsValid());
     const DWORD handle = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(file.Get()));
-    ASSERT_EQ(S_OK, Call(handle, GetCurrentProcessId(), L"C:\\not\\this.dll", Widen(SymbolsDir()).c_str(),
+    ASSERT_EQ(S_OK, Call(handle, GetCurrentProcessId(), L"C:\\not\\this.dll", Widen(SampleSymbolsDir()).c_str(),
                          Widen(m_dest.Path()).c_str(), FALSE));
     EXPECT_EQ(1, m_found);
-    EXPECT_EQ(0, lstrcmpiA(StartOfLog(Image("nb10.dll")).c_str(), Log().substr(0, StartOfLog(Image("nb10.dll")).size()).c_str()))
+    EXPECT_EQ(0, lstrcmpiA(StartOfLog(SampleImage("nb10.dll")).c_str(), Log().substr(0, StartOfLog(SampleImage("nb10.dll")).size()).c_str()))
         << Log();
     EXPECT_TRUE(FileExists(m_dest.File("nb10.pdb")));
 }
 
 TEST_F(SymbolManagerTest, AnyNonZeroUseFileExtCopiesIntoTheExtensionDirectory)
 {
-    ASSERT_EQ(S_OK, CallByName(Image("nb10.dll"), SymbolsDir(), -1));
+    ASSERT_EQ(S_OK, CallByName(SampleImage("nb10.dll"), SampleSymbolsDir(), -1));
     EXPECT_TRUE(FileExists(m_dest.File("dll\\nb10.pdb")));
 }
 
@@ -130,7 +130,7 @@ TEST_F(SymbolManagerTest, CharactersOutsideTheCodePageFollowItsRulesBothWays)
 {
     // U+4E2D and U+0416 lie outside the Western code pages; U+00E9 lies inside.
     const std::wstring name = Widen(m_dest.Path()) + L"\\\x00E9\x4E2D\x0416.dll";
-    ASSERT_EQ(S_OK, Call(0, 0, name.c_str(), Widen(SymbolsDir()).c_str(), Widen(m_dest.Path()).c_str(), FALSE));
+    ASSERT_EQ(S_OK, Call(0, 0, name.c_str(), Widen(SampleSymbolsDir()).c_str(), Widen(m_dest.Path()).c_str(), FALSE));
     ASSERT_NE(nullptr, m_log.Get());
     const std::wstring expected = Widen("QUILLM: File: " + Narrow(name) + "\n");
     EXPECT_EQ(expected, std::wstring(m_log.Get()).substr(0, expected.size()));
@@ -144,8 +144,8 @@ TEST_F(SymbolManagerTest, ThreeClientProcessesCallingAtOnceEachGetTheirOwnLines)
     const char* images[3] = {"nb10.dll", "rsds.exe", "dbgcv.dll"};
     for (int i = 0; i < 3; ++i)
     {
-        std::string commandLine = "\"" + ExeDirectory() + "qx3fetch_client.exe\" 200 \"" + Image(images[i]) + "\" \"" +
-                                  SymbolsDir() + "\" \"" + m_dest.File(images[i]) + "\"";
+        std::string commandLine = "\"" + ExeDirectory() + "qx3fetch_client.exe\" 200 \"" + SampleImage(images[i]) + "\" \"" +
+                                  SampleSymbolsDir() + "\" \"" + m_dest.File(images[i]) + "\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info = {};

@@ -101,32 +101,6 @@ void SymbolLibraryFixture::WriteSymsrvIni(const std::string& text)
     ASSERT_TRUE(WriteFileBytes(s_library->Directory() + "\\symsrv.ini", text));
 }
 
-std::vector<std::string> SymbolLibraryFixture::ListFiles(const std::string& dir)
-{
-    std::vector<std::string> files;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return files;
-    do
-    {
-        const std::string name = data.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        {
-            for (const std::string& inner : ListFiles(dir + "\\" + name))
-                files.push_back(inner);
-        }
-        else
-        {
-            files.push_back(dir + "\\" + name);
-        }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    return files;
-}
-
 bool SymbolLibraryFixture::HasLine(const std::string& fragment) const
 {
     for (const std::string& line : m_lines)

@@ -43,7 +43,6 @@ protected:
     // Writes symsrv.ini beside the library; removed after the test.
     void WriteSymsrvIni(const std::string& text);
     // Every file below dir (recursively), as full paths.
-    static std::vector<std::string> ListFiles(const std::string& dir);
     bool HasLine(const std::string& fragment) const;
 
     static CDbgHelpLibrary& Lib() { return *s_library; }
