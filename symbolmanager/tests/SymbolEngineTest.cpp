@@ -205,6 +205,40 @@ TEST_F(SymbolEngineTest, FileExtensionDirectoryKeepsTheImagesLetterCase)
     EXPECT_TRUE(FileExists(Dest() + "\\DLL\\nb10.pdb"));
 }
 
+TEST_F(SymbolEngineTest, PdbLoadedFromTheDestinationItselfIsUpToDate)
+{
+    // The DBG comes from a directory of its own; the PDB it refers to is
+    // found in the destination, which is also on the symbol path.
+    CTempDir dbgOnly;
+    ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\dbgpdb.dbg").c_str(), dbgOnly.File("dbgpdb.dbg").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\dbgpdb.pdb").c_str(), (Dest() + "\\dbgpdb.pdb").c_str(), FALSE));
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("dbgpdb.dll"), dbgOnly.Path() + ";" + Dest(), Dest(), false, found,
+                                    log));
+
+    EXPECT_TRUE(found);
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("dbgpdb.dll") + "\n",
+                                        "QUILLM: Checking symbols...\n", "QUILLM: Downloading symbols...\n",
+                                        "QUILLM: Copying to " + Dest() + "\\dbgpdb.dbg\n",
+                                        "QUILLM: File is up-to-date.\n"}),
+              EngineLines(log));
+    EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\dbgpdb.pdb"), ReadFileBytes(Dest() + "\\dbgpdb.pdb"));
+}
+
+TEST_F(SymbolEngineTest, TrailingBackslashOnTheDestinationMakesNoDifference)
+{
+    for (const std::string& dest : {Dest(), Dest() + "\\"})
+    {
+        bool found = false;
+        std::vector<std::string> log;
+        ASSERT_TRUE(Engine().GetSymbols(SampleImage("dbgcv.dll"), SampleSymbolsDir(), dest, true, found, log));
+        EXPECT_TRUE(found);
+        EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dll\\dbgcv.dbg\n", EngineLines(log).back()) << dest;
+        ASSERT_TRUE(DeleteFileA((Dest() + "\\dll\\dbgcv.dbg").c_str()));
+    }
+}
+
 TEST_F(SymbolEngineTest, FailedCopyStillCountsAsFound)
 {
     // A directory where the file should go makes the copy fail.
