@@ -23,20 +23,10 @@ echo "== Registering qx3ps.dll and qx3fetch.exe in $WINEPREFIX"
 bash "$root/cmake/register-server.sh" "$build"
 
 rm -rf "$work" && mkdir -p "$work/cache" "$work/dest"
-python3 "$root/samples/serve_store.py" "$build/samples/store" --lifetime 300 >"$work/serve.out" 2>&1 &
-server_pid=$!
-port=""
-for _ in $(seq 100); do
-  port=$(sed -n 's/^PORT \([0-9]*\)$/\1/p' "$work/serve.out" | head -n 1)
-  [ -n "$port" ] && break
-  kill -0 "$server_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -z "$port" ]; then
-  echo "The sample store server did not start:" >&2
-  cat "$work/serve.out" >&2
-  exit 1
-fi
+. "$root/samples/serve-store.sh"
+start_store_server store "$work" "$build/samples/store" --lifetime 300
+server_pid=$SERVER_PID
+port=$PORT
 symbol_path="srv*$(winpath "$work/cache")*http://127.0.0.1:$port"
 echo "== Symbol store $build/samples/store served at http://127.0.0.1:$port"
 echo "== Symbol path $symbol_path"

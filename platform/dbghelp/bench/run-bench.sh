@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 dir="$build/bench-http"
-serve="$root/samples/serve_store.py"
+. "$root/samples/serve-store.sh"
 pids=()
 
 stop_servers() {
@@ -18,23 +18,12 @@ stop_servers() {
 }
 trap stop_servers EXIT
 
-# start_server NAME ARGS...: sets PORT; output goes to files.
+# start_server NAME ARGS...: sets PORT.
 start_server() {
   local name=$1
   shift
-  python3 "$serve" "$@" --lifetime 300 </dev/null >"$dir/$name.out" 2>"$dir/$name.err" &
-  pids+=($!)
-  PORT=""
-  for _ in $(seq 1 200); do
-    PORT=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$dir/$name.out")
-    [ -n "$PORT" ] && break
-    sleep 0.05
-  done
-  if [ -z "$PORT" ]; then
-    echo "serve_store.py for '$name' did not start:" >&2
-    cat "$dir/$name.err" >&2
-    exit 1
-  fi
+  start_store_server "$name" "$dir" "$@" --lifetime 300
+  pids+=("$SERVER_PID")
 }
 
 rm -rf "$dir"

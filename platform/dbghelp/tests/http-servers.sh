@@ -29,27 +29,13 @@ stop_servers() {
   rm -f "$pids"
 }
 
-# start_server NAME ARGS...: sets PORT. Output goes to files, never to CTest's
-# pipes, which it would otherwise keep open for 600 s.
+# start_server NAME ARGS...: sets PORT and records the server in the ini
+# file and the pid list.
 start_server() {
   local name=$1
   shift
-  python3 "$serve" "$@" --lifetime 600 --log "$dir/$name.log" \
-    </dev/null >"$dir/$name.out" 2>"$dir/$name.err" &
-  local pid=$!
-  echo "$pid" >>"$pids"
-  PORT=""
-  for _ in $(seq 1 200); do
-    PORT=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$dir/$name.out")
-    [ -n "$PORT" ] && break
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  if [ -z "$PORT" ]; then
-    echo "serve_store.py for '$name' did not start:" >&2
-    cat "$dir/$name.err" >&2
-    exit 1
-  fi
+  start_store_server "$name" "$dir" "$@" --lifetime 600 --log "$dir/$name.log"
+  echo "$SERVER_PID" >>"$pids"
   echo "$name=$PORT" >>"$ini"
   echo "$name server on 127.0.0.1:$PORT"
 }
@@ -57,6 +43,7 @@ start_server() {
 case "$cmd" in
   start)
     serve=$3
+    . "$(dirname "$serve")/serve-store.sh"
     stop_servers
     rm -rf "$dir" "$ini"
     mkdir -p "$dir/store/cut" "$dir/store/with space" "$dir/store/sub"
