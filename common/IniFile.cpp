@@ -4,9 +4,38 @@
 #include <new>
 
 #include "ModulePath.h"
+#include "PathSplit.h"
+#include "ScopedHandle.h"
 
 namespace
 {
+
+// The key of a section line: the text before its first '=', or the whole
+// line when it has none; a line that starts with '=' has no key.
+bool KeyOfLine(const std::string& line, std::string& key)
+{
+    const size_t equals = line.find('=');
+    if (equals == 0)
+        return false;
+    key = equals == std::string::npos ? line : line.substr(0, equals);
+    return true;
+}
+
+// The section name of a "[name]" header line, blanks around it ignored.
+bool HeaderName(const std::string& line, std::string& name)
+{
+    const size_t open = line.find_first_not_of(" \t");
+    if (open == std::string::npos || line[open] != '[')
+        return false;
+    const size_t close = line.find(']', open);
+    if (close == std::string::npos)
+        return false;
+    name = line.substr(open + 1, close - open - 1);
+    const size_t first = name.find_first_not_of(" \t");
+    const size_t last = name.find_last_not_of(" \t");
+    name = first == std::string::npos ? std::string() : name.substr(first, last - first + 1);
+    return true;
+}
 
 // Resizes a buffer without letting an allocation failure escape.
 bool TryResize(std::vector<char>& buffer, size_t size)
@@ -98,11 +127,9 @@ bool CIniFile::GetSectionKeys(const char* section, std::vector<std::string>& key
     while (line < end && *line != '\0')
     {
         const std::string text(line);
-        const size_t equals = text.find('=');
-        if (equals == std::string::npos)
-            keys.push_back(text);
-        else if (equals > 0)
-            keys.push_back(text.substr(0, equals));
+        std::string key;
+        if (KeyOfLine(text, key))
+            keys.push_back(key);
         line += text.size() + 1;
     }
     return true;
@@ -186,6 +213,105 @@ bool CIniFile::WriteSection(const char* section, const std::vector<std::string>&
     if (!WritePrivateProfileSectionA(section, buffer.data(), m_fileName.c_str()))
     {
         m_error = GetLastError();
+        return false;
+    }
+    // Some profile implementations (Wine's) drop lines without '=' and still
+    // report success, and the exclusion list is made of exactly such lines.
+    if (SectionHoldsKeys(section, lines))
+        return true;
+    return RewriteSection(section, lines);
+}
+
+bool CIniFile::SectionHoldsKeys(const char* section, const std::vector<std::string>& lines)
+{
+    std::vector<std::string> expected;
+    for (const std::string& line : lines)
+    {
+        std::string key;
+        if (!line.empty() && KeyOfLine(line, key))
+            expected.push_back(key);
+    }
+    std::vector<std::string> actual;
+    const bool read = GetSectionKeys(section, actual);
+    m_error = 0;
+    return read && actual == expected;
+}
+
+bool CIniFile::RewriteSection(const char* section, const std::vector<std::string>& lines)
+{
+    std::string text;
+    HANDLE file = CreateFileA(m_fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+    {
+        CScopedHandle owner(file);
+        char chunk[4096];
+        DWORD got = 0;
+        while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
+            text.append(chunk, got);
+    }
+
+    // The file's lines with the section's old lines left out; the new lines
+    // go right after its header (or under a new header at the end).
+    std::string body;
+    for (const std::string& line : lines)
+    {
+        if (!line.empty())
+            body += line + "\r\n";
+    }
+    std::string result;
+    bool inSection = false;
+    bool written = false;
+    size_t start = 0;
+    while (start < text.size())
+    {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        const std::string line = text.substr(start, end - start);
+        start = end;
+        std::string name;
+        if (HeaderName(line, name))
+        {
+            inSection = !written && EqualNoCase(name, section);
+            result += line;
+            if (!line.empty() && line.back() != '\n')
+                result += "\r\n";
+            if (inSection)
+            {
+                result += body;
+                written = true;
+            }
+            continue;
+        }
+        if (!inSection)
+            result += line;
+    }
+    if (!written)
+    {
+        if (!result.empty() && result.back() != '\n')
+            result += "\r\n";
+        result += "[" + std::string(section) + "]\r\n" + body;
+    }
+
+    char suffix[32];
+    _snprintf(suffix, sizeof(suffix) - 1, ".%lu.tmp", GetCurrentProcessId());
+    suffix[sizeof(suffix) - 1] = '\0';
+    const std::string temporary = m_fileName + suffix;
+    {
+        CScopedHandle out(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD put = 0;
+        if (!out.IsValid() || !WriteFile(out.Get(), result.data(), static_cast<DWORD>(result.size()), &put, nullptr) ||
+            put != result.size() || !FlushFileBuffers(out.Get()))
+        {
+            m_error = GetLastError();
+            out.Close();
+            DeleteFileA(temporary.c_str());
+            return false;
+        }
+    }
+    if (!MoveFileExA(temporary.c_str(), m_fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    {
+        m_error = GetLastError();
+        DeleteFileA(temporary.c_str());
         return false;
     }
     return true;

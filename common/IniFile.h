@@ -32,6 +32,11 @@ public:
 
 private:
     bool RemoveSection(const char* section);
+    // Whether the section now holds exactly the keys of the given lines.
+    bool SectionHoldsKeys(const char* section, const std::vector<std::string>& lines);
+    // Replaces the section's lines in the file text itself, through a
+    // temporary file renamed over the old one.
+    bool RewriteSection(const char* section, const std::vector<std::string>& lines);
 
     std::string m_fileName;
     DWORD m_error;

@@ -119,6 +119,34 @@ TEST_F(IniFileTest, WriteSectionReplacesTheWholeSection)
     EXPECT_EQ("v", ini.GetString("Keep", "k", "", 16));
 }
 
+TEST_F(IniFileTest, WriteSectionKeepsBareEntries)
+{
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Before]\r\na=1\r\n[exclusions]\r\nold.pdb\r\n[After]\r\nb=2\r\n"));
+    CIniFile ini(Path().c_str());
+    ASSERT_TRUE(ini.WriteSection("Exclusions", {"first.pdb", "", "third.dll"}));
+    EXPECT_EQ(0u, ini.GetError());
+
+    std::vector<std::string> keys;
+    ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
+    EXPECT_EQ((std::vector<std::string>{"first.pdb", "third.dll"}), keys);
+    EXPECT_EQ("1", ini.GetString("Before", "a", "", 16));
+    EXPECT_EQ("2", ini.GetString("After", "b", "", 16));
+    const std::string text = ReadFileBytes(Path());
+    EXPECT_NE(std::string::npos, text.find("first.pdb\r\nthird.dll\r\n")) << "bare entries stay bare";
+    EXPECT_EQ(std::string::npos, text.find("old.pdb"));
+}
+
+TEST_F(IniFileTest, WriteSectionAddsAMissingSection)
+{
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Other]\r\nk=v\r\n"));
+    CIniFile ini(Path().c_str());
+    ASSERT_TRUE(ini.WriteSection("Exclusions", {"only.pdb"}));
+    std::vector<std::string> keys;
+    ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
+    EXPECT_EQ((std::vector<std::string>{"only.pdb"}), keys);
+    EXPECT_EQ("v", ini.GetString("Other", "k", "", 16));
+}
+
 TEST_F(IniFileTest, WriteSectionWithNothingToWriteRemovesTheSection)
 {
     ASSERT_TRUE(WriteFileBytes(Path(), "[Exclusions]\r\nold.pdb\r\n[Keep]\r\nk=v\r\n"));
