@@ -38,6 +38,22 @@ bool IsAllZero(const GUID& guid)
     return true;
 }
 
+// Both request forms need a symbol path and a destination.
+bool CheckRequestPaths(const std::string& SymPath, const std::string& DestPath)
+{
+    if (SymPath.empty())
+    {
+        TraceMessage(TRACE_ERROR, 0, "%s", "Symbol path is empty.\n");
+        return false;
+    }
+    if (DestPath.empty())
+    {
+        TraceMessage(TRACE_ERROR, 0, "%s", "Destination path is empty.\n");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 CSymbolEngine::CSymbolEngine() : m_initialized(false), m_process(GetCurrentProcess())
@@ -111,32 +127,19 @@ bool CSymbolEngine::GetSymbols(const std::string& FileName, const std::string& S
         TraceMessage(TRACE_ERROR, 0, "%s", "File name is empty.\n");
         return false;
     }
-    if (SymPath.empty())
-    {
-        TraceMessage(TRACE_ERROR, 0, "%s", "Symbol path is empty.\n");
+    if (!CheckRequestPaths(SymPath, DestPath))
         return false;
-    }
-    if (DestPath.empty())
-    {
-        TraceMessage(TRACE_ERROR, 0, "%s", "Destination path is empty.\n");
-        return false;
-    }
 
     std::lock_guard<CCriticalSection> lock(m_lock);
-    TraceMessage(TRACE_INFO, 0, "%s", "Instance locked.\n");
-    if (!m_initialized)
-    {
-        TraceMessage(TRACE_ERROR, 0, "%s", "Object is not initialized.\n");
+    if (!IsReady())
         return false;
-    }
 
     LogMessages.clear();
     LogMessages.push_back("QUILLM: File: " + FileName + "\n");
     if (!RunRequest(nullptr, FileName, SymPath, DestPath, UseFileExt, Found))
         return false;
 
-    TraceMessage(TRACE_INFO, 0, "Log messages: %u\n", static_cast<unsigned>(LogMessages.size()));
-    LogLines = LogMessages;
+    HandOverLog(LogLines);
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
     return true;
 }
@@ -159,24 +162,12 @@ bool CSymbolEngine::GetSymbols(DWORD FileHandle, DWORD ProcessId, const std::str
         TraceMessage(TRACE_ERROR, 0, "%s", "File handle is invalid.\n");
         return false;
     }
-    if (SymPath.empty())
-    {
-        TraceMessage(TRACE_ERROR, 0, "%s", "Symbol path is empty.\n");
+    if (!CheckRequestPaths(SymPath, DestPath))
         return false;
-    }
-    if (DestPath.empty())
-    {
-        TraceMessage(TRACE_ERROR, 0, "%s", "Destination path is empty.\n");
-        return false;
-    }
 
     std::lock_guard<CCriticalSection> lock(m_lock);
-    TraceMessage(TRACE_INFO, 0, "%s", "Instance locked.\n");
-    if (!m_initialized)
-    {
-        TraceMessage(TRACE_ERROR, 0, "%s", "Object is not initialized.\n");
+    if (!IsReady())
         return false;
-    }
 
     LogMessages.clear();
     TraceMessage(TRACE_INFO, 0, "%s", "Getting the file handle...\n");
@@ -203,10 +194,26 @@ bool CSymbolEngine::GetSymbols(DWORD FileHandle, DWORD ProcessId, const std::str
     if (!localHandle.Close())
         TraceMessage(TRACE_ERROR, 0, "CloseHandle() failed. Error: %u\n", static_cast<unsigned>(GetLastError()));
 
-    TraceMessage(TRACE_INFO, 0, "Log messages: %u\n", static_cast<unsigned>(LogMessages.size()));
-    LogLines = LogMessages;
+    HandOverLog(LogLines);
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
     return result;
+}
+
+bool CSymbolEngine::IsReady()
+{
+    TraceMessage(TRACE_INFO, 0, "%s", "Instance locked.\n");
+    if (!m_initialized)
+    {
+        TraceMessage(TRACE_ERROR, 0, "%s", "Object is not initialized.\n");
+        return false;
+    }
+    return true;
+}
+
+void CSymbolEngine::HandOverLog(std::vector<std::string>& LogLines)
+{
+    TraceMessage(TRACE_INFO, 0, "Log messages: %u\n", static_cast<unsigned>(LogMessages.size()));
+    LogLines = LogMessages;
 }
 
 bool CSymbolEngine::RunRequest(HANDLE FileHandle, const std::string& FileName, const std::string& SymPath,

@@ -43,6 +43,10 @@ public:
     void OnEngineNotify(const std::string& Message);
 
 private:
+    // Traces that the lock is held; false (traced) when Init has not succeeded.
+    bool IsReady();
+    // Copies the request's log to the caller.
+    void HandOverLog(std::vector<std::string>& LogLines);
     // The look in the destination and, when it finds nothing usable, the load
     // through the symbol path; false when either phase failed as an operation.
     bool RunRequest(HANDLE FileHandle, const std::string& FileName, const std::string& SymPath,

@@ -127,6 +127,10 @@ TEST_F(SymbolEngineTest, ExportOnlySymbolsAreRejected)
                                         "QUILLM: Downloading symbols...\n"}),
               EngineLines(log));
     EXPECT_TRUE(ListFiles(Dest()).empty());
+    bool exportsLoaded = false;
+    for (const std::string& line : log)
+        exportsLoaded = exportsLoaded || line.find("export symbols") != std::string::npos;
+    EXPECT_TRUE(exportsLoaded) << "the library did load the export table, which the engine then refused";
 }
 
 TEST_F(SymbolEngineTest, MismatchedPdbIsNeitherAcceptedNorCopied)
