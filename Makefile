@@ -1,34 +1,73 @@
 # Quillmar: top-level commands. Every target first makes sure the machine has
 # what the build needs (a fresh Debian 12 gets it through apt), then drives CMake.
+#
+# Two builds of the same tree: build/ for 32-bit Windows (the product) and
+# build-x64/ for 64-bit Windows, which exists so that hosts whose kernel runs no
+# 32-bit code can run every test under 64-bit Wine. Where the host runs 32-bit
+# code, `make test` tests both; elsewhere the 64-bit one. `make demo` and
+# `make bench` use the 32-bit build where they can. ARCH=x86 or ARCH=x64
+# forces one build for every target; HOST_I386=no acts as such a host would.
 
-BUILD      := build
-STAMP      := $(BUILD)/.deps-ok
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+ifeq ($(origin HOST_I386),undefined)
+  HOST_I386 := $(shell bash cmake/host-runs-i386.sh && echo yes || echo no)
+endif
 
-.PHONY: all deps configure test demo bench fuzz clean
+ifeq ($(ARCH),)
+  ifeq ($(HOST_I386),yes)
+    ARCHES  := x86 x64
+    RUN_ARCH := x86
+  else
+    ARCHES  := x64
+    RUN_ARCH := x64
+  endif
+else ifneq ($(filter $(ARCH),x86 x64),)
+  ARCHES   := $(ARCH)
+  RUN_ARCH := $(ARCH)
+else
+  $(error ARCH must be x86 or x64, not "$(ARCH)")
+endif
 
-all: configure
-	cmake --build $(BUILD) -j $(JOBS)
+build_dir  = $(if $(filter x64,$(1)),build-x64,build)
+toolchain  = $(if $(filter x64,$(1)),cmake/mingw-x86_64.cmake,cmake/mingw-i686.cmake)
+arch_name  = $(if $(filter x64,$(1)),64-bit,32-bit)
+RUN_BUILD  := $(call build_dir,$(RUN_ARCH))
+HOST_NOTE  := $(if $(filter no,$(HOST_I386)),$(if $(ARCH),,this host runs no 32-bit code: testing the 64-bit build only))
 
-# Installs only what is missing, so a second run costs a few command look-ups.
-deps: $(STAMP)
-$(STAMP): Makefile cmake/install-deps.sh
-	@bash cmake/install-deps.sh
-	@mkdir -p $(BUILD) && touch $@
+.PHONY: all deps test demo bench fuzz clean $(addprefix build-,$(ARCHES))
 
-configure: deps
-	@if [ ! -f $(BUILD)/CMakeCache.txt ]; then \
-	  cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release; \
+all: $(addprefix build-,$(ARCHES))
+
+# Installs only what is missing, so a run on a ready machine costs a few
+# command look-ups. The 32-bit Wine packages only where the host can run them.
+deps:
+	@QX3_HOST_I386=$(HOST_I386) bash cmake/install-deps.sh
+
+$(addprefix build-,$(ARCHES)): build-%: deps
+	@if [ ! -f $(call build_dir,$*)/CMakeCache.txt ]; then \
+	  cmake -S . -B $(call build_dir,$*) -DCMAKE_TOOLCHAIN_FILE=$(call toolchain,$*) \
+	        -DCMAKE_BUILD_TYPE=Release; \
 	fi
+	cmake --build $(call build_dir,$*) -j $(JOBS)
 
+# Runs every suite even when an earlier one fails, and fails if any did.
 test: all
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	@$(if $(HOST_NOTE),echo "$(HOST_NOTE)";) \
+	status=0; \
+	for arch in $(ARCHES); do \
+	  if [ $$arch = x64 ]; then dir=build-x64; name=64-bit; else dir=build; name=32-bit; fi; \
+	  echo "== Testing the $$name build ($$dir)"; \
+	  (cd $$dir && ctest --output-on-failure -j $(JOBS) --timeout 600) || status=1; \
+	done; \
+	exit $$status
 
-demo: all
-	bash cmake/demo.sh
+demo: build-$(RUN_ARCH)
+	@echo "== make demo: the $(call arch_name,$(RUN_ARCH)) build ($(RUN_BUILD))"
+	QX3_BUILD=$(CURDIR)/$(RUN_BUILD) bash cmake/demo.sh
 
-bench: all
-	bash cmake/bench.sh
+bench: build-$(RUN_ARCH)
+	@echo "== make bench: the $(call arch_name,$(RUN_ARCH)) build ($(RUN_BUILD))"
+	QX3_BUILD=$(CURDIR)/$(RUN_BUILD) bash cmake/bench.sh
 
 # Each reader of outside files, fuzzed natively with libFuzzer and ASan/UBSan.
 FUZZ_SECONDS ?= 300
@@ -36,4 +75,4 @@ fuzz: deps
 	bash platform/dbghelp/fuzz/run-fuzz.sh $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf build build-x64

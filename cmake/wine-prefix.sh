@@ -3,14 +3,16 @@
 #   wine-prefix.sh reset BUILD_DIR   fresh prefix from a template, wineserver kept warm
 #   wine-prefix.sh stop  BUILD_DIR   stops this prefix's wineserver (and no other)
 # The template is made once per build tree; every reset copies it, so registry
-# and INI state never carry over from one test run to the next.
+# and INI state never carry over from one test run to the next. The build's
+# wine-env.sh says which Wine (32- or 64-bit) and which prefix kind to use.
 set -euo pipefail
 cmd=$1
 build=$(cd "$2" && pwd)
 prefix="$build/wineprefix"
 template="$build/wineprefix-template"
 
-export WINEARCH=win32
+. "$build/wine-env.sh"
+unset WINEPREFIX
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -28,9 +30,23 @@ stop_server() { # stop_server PREFIX
   fi
 }
 
+# Says why no test can run when this build's Wine cannot start at all, instead
+# of leaving every test "Not Run" after a silent fixture failure.
+explain_wine_failure() {
+  echo "wine-prefix.sh: cannot start $QX3_ARCH Wine ($WINELOADER) for $build." >&2
+  if [ "$QX3_ARCH" = x86 ] && ! bash "$(dirname "$0")/host-runs-i386.sh"; then
+    echo "This host runs no 32-bit code: test the 64-bit build (make test ARCH=x64)." >&2
+  elif [ ! -x "$WINELOADER" ]; then
+    echo "$WINELOADER is not installed: run make deps." >&2
+  fi
+}
+
 make_template() {
   rm -rf "$template.tmp"
-  WINEPREFIX="$template.tmp" detached timeout 300 wineboot -i
+  if ! WINEPREFIX="$template.tmp" detached timeout 300 wineboot -i; then
+    explain_wine_failure
+    exit 1
+  fi
   # The null graphics driver lets windows and dialogs exist without a display.
   WINEPREFIX="$template.tmp" detached timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' \
       /v Graphics /d null /f
@@ -52,7 +68,10 @@ case "$cmd" in
     # the server: start them here, detached from the caller's output, or
     # CTest would wait for them to close its pipes.
     WINEPREFIX="$prefix" detached wineserver -p
-    WINEPREFIX="$prefix" detached timeout 120 wine cmd /c exit
+    if ! WINEPREFIX="$prefix" detached timeout 120 wine cmd /c exit; then
+      explain_wine_failure
+      exit 1
+    fi
     ;;
   stop)
     stop_server "$prefix"
