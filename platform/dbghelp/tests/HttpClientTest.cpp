@@ -411,12 +411,6 @@ TEST_F(HttpClientTest, FollowsRedirectToAnotherServer)
     EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + LoopbackUrl(s_mirror, "/small.bin") + "\n")) << m_diag.All();
 }
 
-TEST_F(HttpClientTest, FollowsRelativeRedirect)
-{
-    // The server answers /up/small.bin with "Location: ../small.bin".
-    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/up/small.bin"))) << m_diag.All();
-    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
-}
 
 TEST_F(HttpClientTest, RedirectLoopStopsAfterMaxRedirects)
 {
@@ -428,11 +422,6 @@ TEST_F(HttpClientTest, RedirectLoopStopsAfterMaxRedirects)
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
 
-TEST_F(HttpClientTest, EscapesBlanksInPath)
-{
-    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/with space/a b.bin"))) << m_diag.All();
-    EXPECT_EQ("a file whose URL needs escaping\n", ReadFileBytes(Target()));
-}
 
 TEST_F(HttpClientTest, MuteServerTimesOutWithinBound)
 {
@@ -632,19 +621,7 @@ TEST_F(HttpReplyTest, RequestNamesHostAgentIdentityAndClose)
     EXPECT_TRUE(has("Accept-Encoding: identity\r\n")) << server.Requests()[0];
 }
 
-TEST_F(HttpReplyTest, EscapesUnsafeCharactersOfThePath)
-{
-    CScriptedServer server({"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"});
-    ASSERT_EQ(HttpResult::NotFound, Fetch(server, "/dir/a \"<>\\^`{|}\x7f\xe9.pdb"));
-    EXPECT_EQ("GET /dir/a%20%22%3C%3E%5C%5E%60%7B%7C%7D%7F%E9.pdb HTTP/1.1\r\n", SplitLines(server.Requests().at(0)).at(0));
-}
 
-TEST_F(HttpReplyTest, KeepsValidEscapesAndEscapesStrayPercent)
-{
-    CScriptedServer server({"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"});
-    ASSERT_EQ(HttpResult::NotFound, Fetch(server, "/a%20b/100%/c%4"));
-    EXPECT_EQ("GET /a%20b/100%25/c%254 HTTP/1.1\r\n", SplitLines(server.Requests().at(0)).at(0));
-}
 
 TEST_F(HttpReplyTest, ResolvesHostNames)
 {
@@ -733,10 +710,6 @@ TEST_F(HttpReplyTest, RejectsGarbageStatusLine)
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
 
-TEST_F(HttpReplyTest, RejectsNonNumericStatus)
-{
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 2x0 OK\r\nContent-Length: 0\r\n\r\n"));
-}
 
 TEST_F(HttpReplyTest, RejectsReplyWithoutEndOfHeaders)
 {
@@ -751,30 +724,9 @@ TEST_F(HttpReplyTest, RejectsGiantHeader)
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
 
-TEST_F(HttpReplyTest, RejectsTooManyHeaders)
-{
-    std::string reply = "HTTP/1.1 200 OK\r\n";
-    for (int i = 0; i < 500; ++i)
-        reply += "X: " + std::to_string(i) + "\r\n";
-    EXPECT_EQ(HttpResult::Failed, FetchReply(reply + "Content-Length: 2\r\n\r\nok"));
-}
 
-TEST_F(HttpReplyTest, RejectsNegativeContentLength)
-{
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nhello"));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
 
-TEST_F(HttpReplyTest, RejectsOverflowingContentLength)
-{
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: 18446744073709551621\r\n\r\nhello"));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
 
-TEST_F(HttpReplyTest, RejectsConflictingContentLengths)
-{
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 3\r\n\r\nhello"));
-}
 
 TEST_F(HttpReplyTest, RejectsContentLengthBeyondMaxBytesBeforeReading)
 {
@@ -788,10 +740,6 @@ TEST_F(HttpReplyTest, RejectsBodyShorterThanContentLength)
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
 
-TEST_F(HttpReplyTest, RejectsUnsupportedTransferCoding)
-{
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n"));
-}
 
 TEST_F(HttpReplyTest, RejectsBadChunkSize)
 {
@@ -853,11 +801,6 @@ TEST_F(HttpReplyTest, RedirectWithoutLocationIsFailed)
     EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 301 Moved Permanently\r\nContent-Length: 0\r\n\r\n"));
 }
 
-TEST_F(HttpReplyTest, StatusReasonIsShownAsPrintableText)
-{
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 503 Busy\x1b[2J\x01\r\nContent-Length: 0\r\n\r\n"));
-    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP 503 Busy?[2J?\n")) << m_diag.All();
-}
 
 TEST_F(HttpReplyTest, ServerStallingInTheBodyTimesOut)
 {
