@@ -93,12 +93,11 @@ bool CHttpReplyHead::ParseStatusLine(const std::string& text, std::string& why)
     m_reason.clear();
     if (line.GetRemaining() > 0)
     {
-        if (!line.ReadU8(blank) || blank != ' ')
+        if (!line.ReadU8(blank) || blank != ' ' || !line.ReadFixedString(m_reason, line.GetRemaining()))
         {
             why = "bad status line";
             return false;
         }
-        line.ReadFixedString(m_reason, line.GetRemaining());
         m_reason = CHttpText::Printable(m_reason);
     }
     return true;
