@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -208,19 +209,15 @@ private:
 
 // ---- Register and unregister ----------------------------------------------
 
-TEST_F(RegistrarTest, RegisterWritesExactlyTheScriptsKeysAndValues)
+TEST_F(RegistrarTest, RegisterWritesExactlyTheScriptsKeysAndValuesAgainAndAgain)
 {
     ASSERT_EQ(S_OK, m_registrar.Apply(kServerScript, true));
     EXPECT_EQ(Sorted(ServerEntries()), ScratchTree());
     EXPECT_EQ("", m_registrar.GetErrorText());
-}
-
-TEST_F(RegistrarTest, RegisteringTwiceLeavesTheSameEntries)
-{
-    ASSERT_EQ(S_OK, m_registrar.Apply(kServerScript, true));
     ASSERT_EQ(S_OK, m_registrar.Apply(kServerScript, true));
     EXPECT_EQ(Sorted(ServerEntries()), ScratchTree());
 }
+
 
 TEST_F(RegistrarTest, UnregisterRemovesWhatRegisterWroteAndKeepsNoRemoveKeys)
 {
@@ -303,9 +300,9 @@ TEST_F(RegistrarTest, AcceptsLongRootNamesAndKeywordsInAnyCase)
 
 // ---- Names, values and placeholders ----------------------------------------
 
-TEST_F(RegistrarTest, ReplacesTheModulePlaceholder)
+TEST_F(RegistrarTest, ReplacesPlaceholdersWhateverTheirNamesCase)
 {
-    ASSERT_EQ(S_OK, m_registrar.Apply("HKCR { Server = s '%MODULE%' { Dir = s '[%MODULE%]' } }", true));
+    ASSERT_EQ(S_OK, m_registrar.Apply("HKCR { Server = s '%MODULE%' { Dir = s '[%module%]' } }", true));
     EXPECT_EQ(Sorted({"Server", "Server|@=s:C:\\Program Files\\Quillmar\\qx3fetch.exe", "Server\\Dir",
                       "Server\\Dir|@=s:[C:\\Program Files\\Quillmar\\qx3fetch.exe]"}),
               ScratchTree());
@@ -318,10 +315,10 @@ TEST_F(RegistrarTest, TakesReplacementTextLiterally)
     EXPECT_EQ(Sorted({"Server", "Server|@=s:C:\\Bob's {files}\\x.exe"}), ScratchTree());
 }
 
-TEST_F(RegistrarTest, PlaceholderNamesIgnoreCase)
+TEST_F(RegistrarTest, ReplacementOfTheSameNameInAnotherCaseReplacesTheFirst)
 {
     m_registrar.AddReplacement("Module", "C:\\other.exe");
-    ASSERT_EQ(S_OK, m_registrar.Apply("HKCR { Server = s '%module%' }", true));
+    ASSERT_EQ(S_OK, m_registrar.Apply("HKCR { Server = s '%MODULE%' }", true));
     EXPECT_EQ(Sorted({"Server", "Server|@=s:C:\\other.exe"}), ScratchTree());
 }
 
@@ -345,50 +342,33 @@ TEST_F(RegistrarTest, WritesDwordValuesInDecimalAndHex)
 
 // ---- Refused scripts -------------------------------------------------------
 
-TEST_F(RegistrarTest, UnbalancedBraceWritesNothing)
+TEST_F(RegistrarTest, ScriptWithAnErrorWritesNothingAndNamesItsLine)
 {
-    ExpectRefused("HKCR\n{\n    First = s 'x'\n    Second\n    {\n", "line 6");
+    const std::pair<const char*, const char*> refused[] = {
+        {"HKCR\n{\n    First = s 'x'\n    Second\n    {\n", "line 6"},                      // unbalanced brace
+        {"HKCR\n{\n    First = s 'x'\n}\n}\n", "line 5"},                                   // extra closing brace
+        {"HKCR\n{\n    First = s 'x'\n    Second = s 'y\n}\n", "line 4"},                    // unterminated quote
+        {"HKCR\n{\n    First = s 'x'\n    Second = q 'y'\n}\n", "line 4"},                   // unknown value type
+        {"HKCR { First = s 'x' }\nHKXX { Second }\n", "line 2"},                                // unknown root key
+        {"HKCR\n{\n    First = s 'x'\n    Second { val Name s 'y' }\n}\n", "line 4"},        // val without '='
+        {"HKCR\n{\n    First = s 'x'\n    Second { val N = d 4294967296 }\n}\n", "line 4"},  // DWORD out of range
+        {"HKCR\n{\n    First = s 'x'\n    Second = s '%MODULEPATH%'\n}\n", "line 4"},        // unknown placeholder
+        {"HKCR\n{\n    First = s 'x'\n    'Second\\Third'\n}\n", "line 4"},                // backslash in a key name
+    };
+    for (const auto& script : refused)
+    {
+        SCOPED_TRACE(script.first);
+        ExpectRefused(script.first, script.second);
+    }
 }
 
-TEST_F(RegistrarTest, ExtraClosingBraceWritesNothing)
-{
-    ExpectRefused("HKCR\n{\n    First = s 'x'\n}\n}\n", "line 5");
-}
 
-TEST_F(RegistrarTest, UnterminatedQuoteWritesNothing)
-{
-    ExpectRefused("HKCR\n{\n    First = s 'x'\n    Second = s 'y\n}\n", "line 4");
-}
 
-TEST_F(RegistrarTest, UnknownValueTypeWritesNothing)
-{
-    ExpectRefused("HKCR\n{\n    First = s 'x'\n    Second = q 'y'\n}\n", "line 4");
-}
 
-TEST_F(RegistrarTest, UnknownRootKeyWritesNothing)
-{
-    ExpectRefused("HKCR { First = s 'x' }\nHKXX { Second }\n", "line 2");
-}
 
-TEST_F(RegistrarTest, ValWithoutEqualsWritesNothing)
-{
-    ExpectRefused("HKCR\n{\n    First = s 'x'\n    Second { val Name s 'y' }\n}\n", "line 4");
-}
 
-TEST_F(RegistrarTest, DwordOutOfRangeWritesNothing)
-{
-    ExpectRefused("HKCR\n{\n    First = s 'x'\n    Second { val N = d 4294967296 }\n}\n", "line 4");
-}
 
-TEST_F(RegistrarTest, UnknownPlaceholderWritesNothing)
-{
-    ExpectRefused("HKCR\n{\n    First = s 'x'\n    Second = s '%MODULEPATH%'\n}\n", "line 4");
-}
 
-TEST_F(RegistrarTest, BackslashInKeyNameWritesNothing)
-{
-    ExpectRefused("HKCR\n{\n    First = s 'x'\n    'Second\\Third'\n}\n", "line 4");
-}
 
 std::string NestedScript(int keyBlocks)
 {

@@ -6,14 +6,12 @@
 #include <vector>
 
 #include "FilePath.h"
+#include "HttpClient.h"
 #include "IniFile.h"
 #include "MappedFile.h"
 #include "ModuleLoader.h"
 #include "ModulePath.h"
 #include "SymbolPath.h"
-#ifdef QX3_HAVE_HTTP_CLIENT
-#include "HttpClient.h"
-#endif
 
 namespace
 {
@@ -45,9 +43,7 @@ struct CSymbolLibrary::Session
     ULONG64 userContext = 0;
     CExclusionList exclusions;
     std::map<DWORD64, IMAGEHLP_MODULE64> modules;
-#ifdef QX3_HAVE_HTTP_CLIENT
     CHttpClient http;
-#endif
 };
 
 CSymbolLibrary& CSymbolLibrary::Instance()
@@ -124,7 +120,6 @@ BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
     // symsrv.ini is read once here: exclusions and the HTTP bounds.
     const std::string ini = BesideLibrary("symsrv.ini");
     session->exclusions.Load(ini);
-#ifdef QX3_HAVE_HTTP_CLIENT
     CIniFile settings(ini.c_str());
     HttpOptions http = session->http.GetOptions();
     const int timeout = settings.GetInt("Http", "Timeout", 2000);
@@ -133,7 +128,6 @@ BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
     http.offlineSeconds = offline >= 0 ? static_cast<DWORD>(offline) : 300;
     session->http.SetOptions(http);
     session->http.ResetOffline();
-#endif
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
@@ -231,9 +225,7 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
     CSymbolSearch::Settings settings;
     settings.path = &path;
     settings.exclusions = &current.exclusions;
-#ifdef QX3_HAVE_HTTP_CLIENT
     settings.http = &current.http;
-#endif
     settings.defaultStore = BesideLibrary("sym");
     settings.diagnostic = [this, &current](const std::string& line) { Notify(current, line); };
 

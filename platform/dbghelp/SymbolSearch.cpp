@@ -6,9 +6,7 @@
 
 #include "ExclusionList.h"
 #include "FilePath.h"
-#ifdef QX3_HAVE_HTTP_CLIENT
 #include "HttpClient.h"
-#endif
 
 namespace
 {
@@ -232,7 +230,6 @@ bool CSymbolSearch::CopyIntoStore(const std::string& source, const std::string& 
     return true;
 }
 
-#ifdef QX3_HAVE_HTTP_CLIENT
 bool CSymbolSearch::FetchHttp(const Request& request, const std::string& store, const std::string& downstream,
                               Result& result)
 {
@@ -286,10 +283,3 @@ bool CSymbolSearch::FetchHttp(const Request& request, const std::string& store, 
     DeleteFileA(target.c_str());
     return false;
 }
-#else
-bool CSymbolSearch::FetchHttp(const Request& request, const std::string& store, const std::string&, Result&)
-{
-    Emit(kSymsrv + JoinUrl(store, request.fileName) + " - HTTP stores are not supported by this build\n");
-    return false;
-}
-#endif

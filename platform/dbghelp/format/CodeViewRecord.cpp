@@ -44,7 +44,7 @@ bool CCodeViewRecord::Parse(const CByteReader& record)
 {
     Clear();
     CByteReader reader = record;
-    reader.Seek(0);
+    static_cast<void>(reader.Seek(0));  // the start is always a valid position
     bool ok = false;
     if (reader.ReadMatch(kRsds, 4))
         ok = ParseRsds(reader);

@@ -24,12 +24,7 @@ CDbgFile::CDbgFile()
 
 void CDbgFile::Clear()
 {
-    m_flags = 0;
-    m_machine = 0;
-    m_characteristics = 0;
     m_timeDateStamp = 0;
-    m_checkSum = 0;
-    m_imageBase = 0;
     m_sizeOfImage = 0;
     m_hasCoff = false;
     m_codeView = CCodeViewRecord();
@@ -47,9 +42,10 @@ bool CDbgFile::Parse(const uint8_t* data, size_t size)
     uint32_t reserved = 0;
     CSectionTable sections;
     CByteReader directory;
-    const bool ok = file.ReadU16(signature) && signature == kDbgSignature && file.ReadU16(m_flags)
-                    && file.ReadU16(m_machine) && file.ReadU16(m_characteristics) && file.ReadU32(m_timeDateStamp)
-                    && file.ReadU32(m_checkSum) && file.ReadU32(m_imageBase) && file.ReadU32(m_sizeOfImage)
+    // Flags, Machine and Characteristics, then CheckSum and ImageBase, are
+    // not needed to match a DBG file to its image.
+    const bool ok = file.ReadU16(signature) && signature == kDbgSignature && file.Skip(3 * sizeof(uint16_t))
+                    && file.ReadU32(m_timeDateStamp) && file.Skip(2 * sizeof(uint32_t)) && file.ReadU32(m_sizeOfImage)
                     && file.ReadU32(numberOfSections) && file.ReadU32(exportedNamesSize)
                     && file.ReadU32(debugDirectorySize) && file.ReadU32(sectionAlignment)
                     && file.ReadU32(reserved) && file.ReadU32(reserved) && sections.Read(file, numberOfSections)

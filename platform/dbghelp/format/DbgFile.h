@@ -18,12 +18,7 @@ public:
     // Parses the whole file in data. On failure returns false and leaves the object empty.
     bool Parse(const uint8_t* data, size_t size);
 
-    uint16_t GetFlags() const { return m_flags; }
-    uint16_t GetMachine() const { return m_machine; }
-    uint16_t GetCharacteristics() const { return m_characteristics; }
     uint32_t GetTimeDateStamp() const { return m_timeDateStamp; }
-    uint32_t GetCheckSum() const { return m_checkSum; }
-    uint32_t GetImageBase() const { return m_imageBase; }
     uint32_t GetSizeOfImage() const { return m_sizeOfImage; }
     bool HasCoff() const { return m_hasCoff; }
     bool HasCodeView() const { return m_codeView.GetKind() != CCodeViewRecord::None; }
@@ -33,12 +28,7 @@ private:
     void Clear();
     bool ReadDebugDirectory(const CByteReader& file, const CByteReader& directory);
 
-    uint16_t m_flags;
-    uint16_t m_machine;
-    uint16_t m_characteristics;
     uint32_t m_timeDateStamp;
-    uint32_t m_checkSum;
-    uint32_t m_imageBase;
     uint32_t m_sizeOfImage;
     bool m_hasCoff;
     CCodeViewRecord m_codeView;

@@ -66,7 +66,7 @@ bool CDebugDirectory::Parse(const CByteReader& directory)
 {
     m_entries.clear();
     CByteReader reader = directory;
-    reader.Seek(0);
+    static_cast<void>(reader.Seek(0));  // the start is always a valid position
     const size_t count = reader.GetRemaining() / kEntrySize;
     if (count == 0)
         return false;
@@ -77,14 +77,10 @@ bool CDebugDirectory::Parse(const CByteReader& directory)
         uint32_t characteristics = 0;
         uint16_t majorVersion = 0;
         uint16_t minorVersion = 0;
-        reader.ReadU32(characteristics);
-        reader.ReadU32(entry.timeDateStamp);
-        reader.ReadU16(majorVersion);
-        reader.ReadU16(minorVersion);
-        reader.ReadU32(entry.type);
-        reader.ReadU32(entry.sizeOfData);
-        reader.ReadU32(entry.addressOfRawData);
-        reader.ReadU32(entry.pointerToRawData);
+        if (!reader.ReadU32(characteristics) || !reader.ReadU32(entry.timeDateStamp) || !reader.ReadU16(majorVersion)
+            || !reader.ReadU16(minorVersion) || !reader.ReadU32(entry.type) || !reader.ReadU32(entry.sizeOfData)
+            || !reader.ReadU32(entry.addressOfRawData) || !reader.ReadU32(entry.pointerToRawData))
+            return false;
         m_entries.push_back(entry);
     }
     return true;
@@ -93,7 +89,7 @@ bool CDebugDirectory::Parse(const CByteReader& directory)
 bool CDebugDirectory::IsCoffSymbolData(const CByteReader& data)
 {
     CByteReader reader = data;
-    reader.Seek(0);
+    static_cast<void>(reader.Seek(0));  // the start is always a valid position
     uint32_t numberOfSymbols = 0;
     uint32_t lvaToFirstSymbol = 0;
     if (reader.GetRemaining() < kCoffHeaderSize || !reader.ReadU32(numberOfSymbols)
@@ -108,7 +104,7 @@ bool CDebugDirectory::IsCoffSymbolData(const CByteReader& data)
 bool CDebugDirectory::ReadMiscExeName(const CByteReader& data, std::string& name)
 {
     CByteReader reader = data;
-    reader.Seek(0);
+    static_cast<void>(reader.Seek(0));  // the start is always a valid position
     // Records follow one another; each states its own length.
     while (reader.GetRemaining() >= kMiscHeaderSize)
     {

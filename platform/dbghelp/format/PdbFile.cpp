@@ -212,8 +212,8 @@ bool CPdbFile::ParseMsf2(CByteReader& file)
     for (uint16_t i = 0; i < streamCount; ++i)
     {
         uint32_t streamSize = 0;
-        directory.ReadU32(streamSize);
-        directory.ReadU32(unused);
+        if (!directory.ReadU32(streamSize) || !directory.ReadU32(unused))
+            return false;
         sizes.push_back(streamSize);
     }
 

@@ -98,14 +98,10 @@ bool CPeImage::ReadHeaders(CByteReader& file)
         return false;
 
     uint32_t numberOfRvaAndSizes = 0;
-    optional.Seek(kImageBaseOffset);
-    optional.ReadU32(m_imageBase);
-    optional.Seek(kSizeOfImageOffset);
-    optional.ReadU32(m_sizeOfImage);
-    optional.ReadU32(m_sizeOfHeaders);
-    optional.ReadU32(m_checkSum);
-    optional.Seek(kNumberOfRvaAndSizesOffset);
-    optional.ReadU32(numberOfRvaAndSizes);
+    if (!optional.Seek(kImageBaseOffset) || !optional.ReadU32(m_imageBase) || !optional.Seek(kSizeOfImageOffset)
+        || !optional.ReadU32(m_sizeOfImage) || !optional.ReadU32(m_sizeOfHeaders) || !optional.ReadU32(m_checkSum)
+        || !optional.Seek(kNumberOfRvaAndSizesOffset) || !optional.ReadU32(numberOfRvaAndSizes))
+        return false;
     // Directories beyond the sixteen defined ones carry nothing we use.
     if (numberOfRvaAndSizes > kMaxDataDirectories)
         numberOfRvaAndSizes = kMaxDataDirectories;
@@ -144,11 +140,9 @@ void CPeImage::ReadExports(const CByteReader& file)
     uint32_t numberOfNames = 0;
     uint32_t addressOfFunctions = 0;
     uint32_t addressOfNames = 0;
-    directory.Seek(20);
-    directory.ReadU32(numberOfFunctions);
-    directory.ReadU32(numberOfNames);
-    directory.ReadU32(addressOfFunctions);
-    directory.ReadU32(addressOfNames);
+    if (!directory.Seek(20) || !directory.ReadU32(numberOfFunctions) || !directory.ReadU32(numberOfNames)
+        || !directory.ReadU32(addressOfFunctions) || !directory.ReadU32(addressOfNames))
+        return;
 
     // Each table holds 32-bit RVAs; a count whose table does not fit in 32 bits cannot be mapped.
     CByteReader table;

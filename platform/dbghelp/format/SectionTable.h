@@ -30,8 +30,6 @@ public:
     // are mapped at their file offsets.
     bool MapRva(uint32_t rva, uint32_t size, uint32_t sizeOfHeaders, size_t& fileOffset) const;
 
-    const std::vector<Section>& GetSections() const { return m_sections; }
-
 private:
     std::vector<Section> m_sections;
 };

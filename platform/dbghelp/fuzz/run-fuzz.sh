@@ -12,7 +12,7 @@ OUT=$ROOT/build/fuzz
 CXX=${CXX_FUZZ:-clang++}
 
 mkdir -p "$OUT"
-INCLUDES=(-I"$ROOT/common" -I"$HERE/../format" -I"$HERE/../tests")
+INCLUDES=(-I"$ROOT/common" -I"$HERE/../format" -I"$HERE/../builders")
 SOURCES=("$ROOT/common/ByteReader.cpp" "$HERE"/../format/*.cpp)
 FLAGS=(-std=c++17 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=undefined)

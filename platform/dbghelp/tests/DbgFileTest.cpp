@@ -17,7 +17,6 @@ TEST(DbgFileTest, ReadsIdentityFromHeader)
     ASSERT_TRUE(Parse(dbg, DbgWith(MakeEmbeddedCodeView("NB09")).bytes));
     EXPECT_EQ(0x3A1B2C3Du, dbg.GetTimeDateStamp());
     EXPECT_EQ(0x5000u, dbg.GetSizeOfImage());
-    EXPECT_EQ(0x400000u, dbg.GetImageBase());
 }
 
 TEST(DbgFileTest, ReadsEmbeddedCodeViewAndCoff)

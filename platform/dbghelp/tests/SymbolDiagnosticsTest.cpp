@@ -62,32 +62,18 @@ TEST_F(SymbolDiagnosticsTest, SendsNothingWithoutDebugOption)
     EXPECT_TRUE(m_lines.empty());
 }
 
-TEST_F(SymbolDiagnosticsTest, DeliversLinesOnCallingThread)
-{
-    DWORD callbackThread = 0;
-    struct Probe
-    {
-        static BOOL CALLBACK Notify(HANDLE, ULONG action, ULONG64, ULONG64 context)
-        {
-            if (action == CBA_DEBUG_INFO)
-                *reinterpret_cast<DWORD*>(static_cast<ULONG_PTR>(context)) = GetCurrentThreadId();
-            return TRUE;
-        }
-    };
-    ASSERT_TRUE(Lib().RegisterCallback64(Process(), &Probe::Notify, reinterpret_cast<ULONG_PTR>(&callbackThread)));
-    Load(Image("nb10.dll"), Symbols(), kExact);
-    EXPECT_EQ(GetCurrentThreadId(), callbackThread);
-}
-
-TEST_F(SymbolDiagnosticsTest, PassesProcessHandleAndContextToCallback)
+TEST_F(SymbolDiagnosticsTest, CallsBackOnCallingThreadWithProcessAndContext)
 {
     struct Seen
     {
+        DWORD thread = 0;
         HANDLE process = nullptr;
         ULONG64 context = 0;
-        static BOOL CALLBACK Notify(HANDLE process, ULONG, ULONG64, ULONG64 context)
+        static BOOL CALLBACK Notify(HANDLE process, ULONG action, ULONG64, ULONG64 context)
         {
             auto* seen = reinterpret_cast<Seen*>(static_cast<ULONG_PTR>(context));
+            if (action == CBA_DEBUG_INFO)
+                seen->thread = GetCurrentThreadId();
             seen->process = process;
             seen->context = context;
             return TRUE;
@@ -96,9 +82,11 @@ TEST_F(SymbolDiagnosticsTest, PassesProcessHandleAndContextToCallback)
     const ULONG64 context = reinterpret_cast<ULONG_PTR>(&seen);
     ASSERT_TRUE(Lib().RegisterCallback64(Process(), &Seen::Notify, context));
     Load(Image("nb10.dll"), Symbols(), kExact);
+    EXPECT_EQ(GetCurrentThreadId(), seen.thread);
     EXPECT_EQ(Process(), seen.process);
     EXPECT_EQ(context, seen.context);
 }
+
 
 class ExclusionTest : public SymbolDiagnosticsTest
 {

@@ -72,15 +72,12 @@ TEST_F(SymbolKindTest, ReportsCoffSymbolsOfImage)
     EXPECT_EQ(SymCoff, Load(Image("coff.exe"), Symbols(), kExact).SymType);
 }
 
-TEST_F(SymbolKindTest, FallsBackToExportsWhenExactIsClear)
+TEST_F(SymbolKindTest, FallsBackToExportsOnlyWhenExactIsClear)
 {
     EXPECT_EQ(SymExport, Load(Image("exports.dll"), Symbols(), kLoose).SymType);
-}
-
-TEST_F(SymbolKindTest, ReportsNoSymbolsForExportsOnlyImageUnderExact)
-{
     EXPECT_EQ(SymNone, Load(Image("exports.dll"), Symbols(), kExact).SymType);
 }
+
 
 TEST_F(SymbolKindTest, ReportsNoSymbolsForBareImage)
 {
@@ -96,27 +93,19 @@ TEST_F(SymbolKindTest, FindsNothingWhenPathHoldsNoSymbols)
     EXPECT_STREQ("", module.LoadedPdbName);
 }
 
-TEST_F(SymbolKindTest, SearchesSymbolsExtensionSubdirectory)
+TEST_F(SymbolKindTest, SearchesSymbolsAndExtensionSubdirectories)
 {
     ASSERT_TRUE(Lib().MakeSureDirectoryPathExists((m_work->Path() + "\\symbols\\dll\\").c_str()));
-    const std::string pdb = m_work->Path() + "\\symbols\\dll\\nb10.pdb";
-    ASSERT_TRUE(CopyFileA((Symbols() + "\\nb10.pdb").c_str(), pdb.c_str(), FALSE));
-    EXPECT_STREQ(pdb.c_str(), Load(Image("nb10.dll"), m_work->Path(), kExact).LoadedPdbName);
-}
-
-TEST_F(SymbolKindTest, SearchesExtensionSubdirectory)
-{
     ASSERT_TRUE(Lib().MakeSureDirectoryPathExists((m_work->Path() + "\\exe\\").c_str()));
-    const std::string pdb = m_work->Path() + "\\exe\\rsds.pdb";
-    ASSERT_TRUE(CopyFileA((Symbols() + "\\rsds.pdb").c_str(), pdb.c_str(), FALSE));
-    EXPECT_STREQ(pdb.c_str(), Load(Image("rsds.exe"), m_work->Path(), kExact).LoadedPdbName);
+    const std::string nb10 = m_work->Path() + "\\symbols\\dll\\nb10.pdb";
+    const std::string rsds = m_work->Path() + "\\exe\\rsds.pdb";
+    ASSERT_TRUE(CopyFileA((Symbols() + "\\nb10.pdb").c_str(), nb10.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((Symbols() + "\\rsds.pdb").c_str(), rsds.c_str(), FALSE));
+    EXPECT_STREQ(nb10.c_str(), Load(Image("nb10.dll"), m_work->Path(), kExact).LoadedPdbName);
+    EXPECT_STREQ(rsds.c_str(), Load(Image("rsds.exe"), m_work->Path(), kExact).LoadedPdbName);
 }
 
-TEST_F(SymbolKindTest, TriesEntriesOfPathInOrder)
-{
-    const std::string path = m_work->Path() + ";" + Symbols();
-    EXPECT_STREQ((Symbols() + "\\nb10.pdb").c_str(), Load(Image("nb10.dll"), path, kExact).LoadedPdbName);
-}
+
 
 TEST_F(SymbolKindTest, LoadsAtPreferredImageBaseWhenBaseIsZero)
 {
@@ -154,35 +143,22 @@ protected:
     }
 };
 
-TEST_F(StoreKindTest, LoadsGuidSignedPdbCopiedIntoDownstreamStore)
-{
-    ExpectLoadedFromDownstream("rsds.exe");
-}
-
-TEST_F(StoreKindTest, LoadsSignatureSignedPdbCopiedIntoDownstreamStore)
-{
-    ExpectLoadedFromDownstream("nb10.dll");
-}
-
-TEST_F(StoreKindTest, LoadsDbgWithCodeViewCopiedIntoDownstreamStore)
-{
-    ExpectLoadedFromDownstream("dbgcv.dll");
-}
-
-TEST_F(StoreKindTest, LoadsDbgAndItsPdbCopiedIntoDownstreamStore)
-{
-    ExpectLoadedFromDownstream("dbgpdb.dll");
-}
-
-TEST_F(StoreKindTest, LeavesOnlyFinishedFilesInDownstreamStore)
+TEST_F(StoreKindTest, LoadsEachSymbolKindCopiedIntoDownstreamStoreLeavingOnlyFinishedFiles)
 {
     for (const char* image : kSeparateSymbolImages)
-        Load(Image(image), Chain(), kExact);
+    {
+        SCOPED_TRACE(image);
+        ExpectLoadedFromDownstream(image);
+    }
     const std::vector<std::string> files = ListFiles(Downstream());
     EXPECT_EQ(5u, files.size());
     for (const std::string& file : files)
         EXPECT_EQ(std::string::npos, file.find(".tmp")) << file;
 }
+
+
+
+
 
 TEST_F(StoreKindTest, ReadsSecondLoadFromDownstreamWithoutCopying)
 {

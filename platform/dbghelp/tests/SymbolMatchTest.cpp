@@ -1,5 +1,7 @@
 #include "SymbolLibraryFixture.h"
 
+#include <utility>
+
 namespace
 {
 const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
@@ -31,35 +33,24 @@ protected:
     }
 };
 
-TEST_F(SymbolMatchTest, RefusesPdbOfOtherGuidUnderExact)
+TEST_F(SymbolMatchTest, RefusesFileMismatchedInAnyFieldUnderExact)
 {
-    ExpectRefusedFromDirectory("rsds.exe", "guid");
+    const std::pair<const char*, const char*> cases[] = {
+        {"rsds.exe", "guid"}, {"rsds.exe", "age"}, {"nb10.dll", "sig"},
+        {"nb10.dll", "age"},  {"dbgcv.dll", "time"}, {"dbgcv.dll", "size"},
+    };
+    for (const auto& mismatch : cases)
+    {
+        SCOPED_TRACE(std::string(mismatch.first) + " " + mismatch.second);
+        ExpectRefusedFromDirectory(mismatch.first, mismatch.second);
+        m_lines.clear();
+    }
 }
 
-TEST_F(SymbolMatchTest, RefusesGuidSignedPdbOfOtherAgeUnderExact)
-{
-    ExpectRefusedFromDirectory("rsds.exe", "age");
-}
 
-TEST_F(SymbolMatchTest, RefusesPdbOfOtherSignatureUnderExact)
-{
-    ExpectRefusedFromDirectory("nb10.dll", "sig");
-}
 
-TEST_F(SymbolMatchTest, RefusesSignatureSignedPdbOfOtherAgeUnderExact)
-{
-    ExpectRefusedFromDirectory("nb10.dll", "age");
-}
 
-TEST_F(SymbolMatchTest, RefusesDbgOfOtherTimeStampUnderExact)
-{
-    ExpectRefusedFromDirectory("dbgcv.dll", "time");
-}
 
-TEST_F(SymbolMatchTest, RefusesDbgOfOtherImageSizeUnderExact)
-{
-    ExpectRefusedFromDirectory("dbgcv.dll", "size");
-}
 
 TEST_F(SymbolMatchTest, RefusesPdbNamedByDbgOfOtherAgeUnderExact)
 {

@@ -46,14 +46,12 @@ case "$cmd" in
     . "$(dirname "$serve")/serve-store.sh"
     stop_servers
     rm -rf "$dir" "$ini"
-    mkdir -p "$dir/store/cut" "$dir/store/with space" "$dir/store/sub"
+    mkdir -p "$dir/store/cut"
     # Every byte value, CR and LF among them, in a length that is no multiple of a buffer.
     python3 -c 'import sys; sys.stdout.buffer.write(bytes((i * 7 + i // 256) & 255 for i in range(77825)))' \
       >"$dir/store/small.bin"
     head -c 4194304 /dev/urandom >"$dir/store/big.bin"
     cp "$dir/store/small.bin" "$dir/store/cut/small.bin"
-    printf 'a file whose URL needs escaping\n' >"$dir/store/with space/a b.bin"
-    printf 'in a sub-directory\n' >"$dir/store/sub/file.bin"
     echo "[Servers]" >"$ini"
 
     start_server mirror "$dir/store"
@@ -62,7 +60,6 @@ case "$cmd" in
       --status 500=/error/ --status 410=/gone/ \
       --redirect-prefix /moved/=/ --redirect-prefix /loop/=/loop/ \
       --redirect-prefix /elsewhere/=http://127.0.0.1:$mirror/ \
-      --redirect-prefix /up/=../ \
       --cut 1000=/cut/
     start_server mute "$dir/store" --mute
     if [ -n "${4:-}" ]; then

@@ -1,22 +1,11 @@
 #pragma once
 #include <windows.h>
 
-#include <functional>
 #include <mutex>
 #include <string>
 
+#include "HttpDownload.h"
 #include "ServerBackoff.h"
-
-struct HttpOptions {
-    DWORD timeoutMs = 2000;       // bound on connect, each send and each receive wait
-    DWORD offlineSeconds = 300;   // how long a server that could not be reached or did not answer is skipped
-    int maxRedirects = 5;
-    unsigned long long maxBytes = 0x40000000ull; // largest body accepted
-};
-
-enum class HttpResult { Ok, NotFound, Failed, Offline, TimedOut, Unreachable };
-
-using HttpDiag = std::function<void(const std::string& line)>; // each line ends in "\n"
 
 // Fetches files from HTTP symbol stores with every network wait bounded, and
 // skips for a while a server that could not be reached or did not answer.

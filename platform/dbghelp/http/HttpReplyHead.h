@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The head of an HTTP/1.x reply: its status line and the headers that a
+// download acts on (Content-Length, Transfer-Encoding, Location). Every byte
+// is the server's, so every one is checked before it means anything.
+class CHttpReplyHead
+{
+public:
+    static constexpr size_t kMaxLineLength = 8 * 1024;  // one header line
+    static constexpr size_t kMaxHeaderCount = 100;
+
+    // Parses bytes up to and including the blank line that ends a head (CRLF
+    // or bare LF line ends). Refuses anything but "HTTP/1.x NNN reason" with a
+    // status of 100 or more, malformed or oversized header lines, more than
+    // kMaxHeaderCount headers, a Content-Length that is not plain decimal or
+    // disagrees with an earlier one, a transfer coding other than chunked or
+    // identity, and a second Location. False with the reason in why.
+    bool Parse(const std::string& bytes, std::string& why);
+
+    int Status() const { return m_status; }
+    // The reason phrase as printable text, cut to a readable length.
+    const std::string& Reason() const { return m_reason; }
+    bool HasLength() const { return m_hasLength; }
+    unsigned long long Length() const { return m_length; }
+    bool IsChunked() const { return m_chunked; }
+    bool HasLocation() const { return m_hasLocation; }
+    const std::string& Location() const { return m_location; }
+    // 1xx: a provisional reply; the real one follows on the same connection.
+    bool IsProvisional() const { return m_status < 200; }
+    bool IsRedirect() const;
+
+private:
+    bool ParseStatusLine(const std::string& text, std::string& why);
+
+    int m_status = 0;
+    std::string m_reason;
+    bool m_hasLength = false;
+    unsigned long long m_length = 0;
+    bool m_chunked = false;
+    bool m_hasLocation = false;
+    std::string m_location;
+};
