@@ -22,7 +22,7 @@ class CModuleLoader
 public:
     explicit CModuleLoader(const CSymbolSearch::Settings& settings);
 
-    // Parses the image; false when it is no usable 32-bit PE image.
+    // Parses the image; false when it is no usable PE32 or PE32+ image.
     bool ParseImage(const uint8_t* data, size_t size);
     const CPeImage& GetImage() const { return m_image; }
 

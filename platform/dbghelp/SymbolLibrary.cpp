@@ -1,5 +1,6 @@
 #include "SymbolLibrary.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -15,7 +16,7 @@
 
 namespace
 {
-// Images are mapped whole; a 32-bit image is far smaller than this.
+// Images are mapped whole; an image is limited to far less than this.
 const uint64_t kMaxImageSize = 0x10000000ull;
 
 // The documented sizes of IMAGEHLP_MODULE64: the first version (up to
@@ -232,7 +233,7 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
     CModuleLoader loader(settings);
     if (!loader.ParseImage(image.Data(), image.Size()))
     {
-        Notify(current, "DBGHELP: " + (name.empty() ? std::string("image") : name) + " - not a 32-bit image\n");
+        Notify(current, "DBGHELP: " + (name.empty() ? std::string("image") : name) + " - not a PE image\n");
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
@@ -251,7 +252,7 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
     if (module.empty())
     {
         char generated[32];
-        snprintf(generated, sizeof(generated), "image%08lx", static_cast<unsigned long>(base));
+        snprintf(generated, sizeof(generated), "image%08" PRIx64, static_cast<uint64_t>(base));
         module = generated;
     }
     // Without a name of the image, the record's ImageName is the module name given, if any.

@@ -88,6 +88,7 @@ struct BuiltFile
 {
     Bytes bytes;
     size_t optionalHeader = 0;
+    size_t dataDirectories = 0;
     size_t sectionTable = 0;
     size_t exportDirectory = 0;
     size_t debugDirectory = 0;
@@ -120,26 +121,35 @@ void AppendDebugDirectory(CByteWriter& w, BuiltFile& out, const std::vector<Debu
 
 struct PeSpec
 {
-    uint16_t magic = 0x10b;
+    uint16_t magic = 0x10b;  // 0x20b: PE32+ for x64
     uint16_t characteristics = 0x0102;
     bool exports = false;
     uint32_t fileHeaderSymbols = 0;
     std::vector<DebugEntrySpec> debug;
 };
 
-// TimeDateStamp 0x3A1B2C3D, SizeOfImage 0x5000. One section at RVA 0x1000,
-// file offset 0x200, holds the export tables, the debug directory and the
-// debug data; the file header's COFF symbol table comes last.
+// TimeDateStamp 0x3A1B2C3D, SizeOfImage 0x5000, ImageBase 0x400000 (PE32+:
+// 0x140000000, machine x64). One section at RVA 0x1000, file offset 0x200,
+// holds the export tables, the debug directory and the debug data; the file
+// header's COFF symbol table comes last.
 inline BuiltFile BuildPe(const PeSpec& spec)
 {
     BuiltFile out;
     CByteWriter w;
     auto rva = [](size_t fileOffset) { return uint32_t(fileOffset - 0x200 + 0x1000); };
-    w.Text("MZ").PadTo(0x3C).U32(0x40).Text(std::string("PE\0\0", 4)).U16(0x14C).U16(1).U32(0x3A1B2C3D).U32(0);
-    w.U32(spec.fileHeaderSymbols).U16(224).U16(spec.characteristics);
+    // PE32+ widens ImageBase to 64 bits and drops BaseOfData: the data directories start 16 bytes later.
+    const bool plus = spec.magic == 0x20b;
+    w.Text("MZ").PadTo(0x3C).U32(0x40).Text(std::string("PE\0\0", 4)).U16(plus ? 0x8664 : 0x14C).U16(1);
+    w.U32(0x3A1B2C3D).U32(0).U32(spec.fileHeaderSymbols).U16(plus ? 240 : 224).U16(spec.characteristics);
     out.optionalHeader = w.Size();
-    w.U16(spec.magic).PadTo(out.optionalHeader + 56).U32(0x5000).U32(0x200);
-    w.PadTo(out.optionalHeader + 92).U32(16).Zeros(16 * 8);
+    w.U16(spec.magic);
+    if (plus)
+        w.PadTo(out.optionalHeader + 24).U32(0x40000000).U32(1);
+    else
+        w.PadTo(out.optionalHeader + 28).U32(0x400000);
+    w.PadTo(out.optionalHeader + 56).U32(0x5000).U32(0x200);
+    out.dataDirectories = out.optionalHeader + (plus ? 112 : 96);
+    w.PadTo(out.dataDirectories - 4).U32(16).Zeros(16 * 8);
     out.sectionTable = w.Size();
     w.Text(std::string(".rdata\0\0", 8)).U32(0).U32(0x1000).U32(0).U32(0x200).Zeros(16).PadTo(0x200);
     if (spec.exports)
@@ -149,13 +159,13 @@ inline BuiltFile BuildPe(const PeSpec& spec)
         const size_t table = out.exportDirectory + 40;
         w.Zeros(20).U32(1).U32(1).U32(rva(table)).U32(rva(table + 4)).U32(rva(table + 8));
         w.U32(0x1100).U32(rva(table + 12)).U16(0).U16(0).CString("Func").PadTo(table + 20);
-        PatchU32(w.bytes, out.optionalHeader + 96, rva(out.exportDirectory));
-        PatchU32(w.bytes, out.optionalHeader + 100, 40);
+        PatchU32(w.bytes, out.dataDirectories, rva(out.exportDirectory));
+        PatchU32(w.bytes, out.dataDirectories + 4, 40);
     }
     if (!spec.debug.empty())
     {
-        PatchU32(w.bytes, out.optionalHeader + 96 + 48, rva(w.Size()));
-        PatchU32(w.bytes, out.optionalHeader + 100 + 48, uint32_t(28 * spec.debug.size()));
+        PatchU32(w.bytes, out.dataDirectories + 48, rva(w.Size()));
+        PatchU32(w.bytes, out.dataDirectories + 52, uint32_t(28 * spec.debug.size()));
         AppendDebugDirectory(w, out, spec.debug, rva);
     }
     PatchU32(w.bytes, out.sectionTable + 8, w.At() - 0x200);

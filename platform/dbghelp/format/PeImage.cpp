@@ -7,12 +7,18 @@
 //   File header (20 bytes after the signature): Machine, NumberOfSections,
 //   TimeDateStamp, PointerToSymbolTable, NumberOfSymbols,
 //   SizeOfOptionalHeader, Characteristics.
-//   Optional header (SizeOfOptionalHeader bytes): Magic 0x10b (PE32); at 28
-//   ImageBase, at 56 SizeOfImage, at 60 SizeOfHeaders, at 64 CheckSum, at 92 NumberOfRvaAndSizes, at 96 the
-//   data directories (RVA, size), of which 0 is exports and 6 is debug.
+//   Optional header (SizeOfOptionalHeader bytes), by its Magic:
+//     0x10b (PE32):  at 28 ImageBase (u32), at 92 NumberOfRvaAndSizes, at 96
+//                    the data directories;
+//     0x20b (PE32+): at 24 ImageBase (u64), at 108 NumberOfRvaAndSizes, at
+//                    112 the data directories (PE32+ drops BaseOfData and
+//                    widens ImageBase and the four stack and heap sizes);
+//     both: at 56 SizeOfImage, at 60 SizeOfHeaders, at 64 CheckSum. Data
+//     directories are (RVA, size) pairs, of which 0 is exports and 6 is debug.
 //   Section table: NumberOfSections headers right after the optional header.
 //   Export directory (40 bytes): at 20 NumberOfFunctions, NumberOfNames,
-//   AddressOfFunctions, AddressOfNames.
+//   AddressOfFunctions, AddressOfNames. Its tables hold 32-bit RVAs in both
+//   formats, as does the debug directory.
 
 namespace
 {
@@ -20,10 +26,12 @@ const uint8_t kMz[2] = {'M', 'Z'};
 const uint8_t kPeSignature[4] = {'P', 'E', 0, 0};
 const size_t kLfanewOffset = 0x3C;
 const uint16_t kPe32Magic = 0x10b;
-const size_t kOptionalHeaderFixedSize = 96;
-const size_t kImageBaseOffset = 28;
+const uint16_t kPe32PlusMagic = 0x20b;
+const size_t kPe32ImageBaseOffset = 28;
+const size_t kPe32PlusImageBaseOffset = 24;
 const size_t kSizeOfImageOffset = 56;
-const size_t kNumberOfRvaAndSizesOffset = 92;
+const size_t kPe32NumberOfRvaAndSizesOffset = 92;
+const size_t kPe32PlusNumberOfRvaAndSizesOffset = 108;
 const uint32_t kMaxDataDirectories = 16;
 const uint32_t kExportDirectory = 0;
 const uint32_t kDebugDirectory = 6;
@@ -40,6 +48,7 @@ void CPeImage::Clear()
     m_machine = 0;
     m_characteristics = 0;
     m_timeDateStamp = 0;
+    m_pe32Plus = false;
     m_imageBase = 0;
     m_sizeOfImage = 0;
     m_sizeOfHeaders = 0;
@@ -93,15 +102,25 @@ bool CPeImage::ReadHeaders(CByteReader& file)
 
     CByteReader optional;
     uint16_t magic = 0;
-    if (!file.ReadSubReader(sizeOfOptionalHeader, optional) || !optional.ReadU16(magic) || magic != kPe32Magic
-        || optional.GetSize() < kOptionalHeaderFixedSize)
+    if (!file.ReadSubReader(sizeOfOptionalHeader, optional) || !optional.ReadU16(magic)
+        || (magic != kPe32Magic && magic != kPe32PlusMagic))
         return false;
+    m_pe32Plus = magic == kPe32PlusMagic;
 
+    // Every field up to NumberOfRvaAndSizes must be present; the reader then
+    // stands at the data directories, which are checked as they are read.
+    const size_t imageBaseOffset = m_pe32Plus ? kPe32PlusImageBaseOffset : kPe32ImageBaseOffset;
+    const size_t countOffset = m_pe32Plus ? kPe32PlusNumberOfRvaAndSizesOffset : kPe32NumberOfRvaAndSizesOffset;
+    uint32_t imageBase32 = 0;
     uint32_t numberOfRvaAndSizes = 0;
-    if (!optional.Seek(kImageBaseOffset) || !optional.ReadU32(m_imageBase) || !optional.Seek(kSizeOfImageOffset)
-        || !optional.ReadU32(m_sizeOfImage) || !optional.ReadU32(m_sizeOfHeaders) || !optional.ReadU32(m_checkSum)
-        || !optional.Seek(kNumberOfRvaAndSizesOffset) || !optional.ReadU32(numberOfRvaAndSizes))
+    if (!optional.Seek(imageBaseOffset)
+        || !(m_pe32Plus ? optional.ReadU64(m_imageBase) : optional.ReadU32(imageBase32))
+        || !optional.Seek(kSizeOfImageOffset) || !optional.ReadU32(m_sizeOfImage)
+        || !optional.ReadU32(m_sizeOfHeaders) || !optional.ReadU32(m_checkSum) || !optional.Seek(countOffset)
+        || !optional.ReadU32(numberOfRvaAndSizes))
         return false;
+    if (!m_pe32Plus)
+        m_imageBase = imageBase32;
     // Directories beyond the sixteen defined ones carry nothing we use.
     if (numberOfRvaAndSizes > kMaxDataDirectories)
         numberOfRvaAndSizes = kMaxDataDirectories;

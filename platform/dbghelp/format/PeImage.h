@@ -8,10 +8,12 @@
 #include "CodeViewRecord.h"
 #include "SectionTable.h"
 
-// A 32-bit PE image as stored on disk, read for what symbol loading needs:
-// the identity used to match DBG files and image stores (TimeDateStamp,
-// SizeOfImage), whether it has exports or COFF symbols, its CodeView record
-// and the DBG file named by its MISC debug entry. PE32+ images are refused.
+// A PE image (PE32 or PE32+) as stored on disk, read for what symbol loading
+// needs: the identity used to match DBG files and image stores
+// (TimeDateStamp, SizeOfImage), whether it has exports or COFF symbols, its
+// CodeView record and the DBG file named by its MISC debug entry. The two
+// formats differ only in the optional header; everything it locates is
+// read the same way.
 class CPeImage
 {
 public:
@@ -27,8 +29,10 @@ public:
     uint16_t GetCharacteristics() const { return m_characteristics; }
     uint32_t GetTimeDateStamp() const { return m_timeDateStamp; }
     uint32_t GetSizeOfImage() const { return m_sizeOfImage; }
-    // The preferred load address from the optional header.
-    uint32_t GetImageBase() const { return m_imageBase; }
+    // The preferred load address from the optional header: 64 bits wide in PE32+.
+    uint64_t GetImageBase() const { return m_imageBase; }
+    // A PE32+ (64-bit) optional header.
+    bool IsPe32Plus() const { return m_pe32Plus; }
     uint32_t GetCheckSum() const { return m_checkSum; }
     bool IsDebugStripped() const { return (m_characteristics & kDebugStripped) != 0; }
     // An export directory naming at least one function or name, all inside the file.
@@ -52,7 +56,8 @@ private:
     uint16_t m_machine;
     uint16_t m_characteristics;
     uint32_t m_timeDateStamp;
-    uint32_t m_imageBase;
+    bool m_pe32Plus;
+    uint64_t m_imageBase;
     uint32_t m_sizeOfImage;
     uint32_t m_sizeOfHeaders;
     uint32_t m_checkSum;

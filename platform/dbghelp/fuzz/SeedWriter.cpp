@@ -40,6 +40,8 @@ int main(int argc, char** argv)
     pe.debug[0] = DebugEntrySpec{2, records[0]};
     pe.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(2)});
     ok &= Write(root + "/pe/rsds", BuildPe(pe).bytes);
+    pe.magic = 0x20b;
+    ok &= Write(root + "/pe/rsds64", BuildPe(pe).bytes);
     PeSpec stripped;
     stripped.characteristics |= 0x0200;
     stripped.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", false)});

@@ -14,6 +14,17 @@ PeSpec Nb10Image()
     return spec;
 }
 
+// An x64 image as a current linker writes it: RSDS record, exports.
+PeSpec Pe32PlusImage()
+{
+    PeSpec spec;
+    spec.magic = 0x20b;
+    spec.characteristics = 0x0022;  // executable, large address aware
+    spec.exports = true;
+    spec.debug.push_back(DebugEntrySpec{2, MakeRsds(kTestGuid, 3, "app64.pdb")});
+    return spec;
+}
+
 TEST(PeImageTest, ReadsIdentityFromHeaders)
 {
     CPeImage image;
@@ -21,7 +32,31 @@ TEST(PeImageTest, ReadsIdentityFromHeaders)
     EXPECT_EQ(0x3A1B2C3Du, image.GetTimeDateStamp());
     EXPECT_EQ(0x5000u, image.GetSizeOfImage());
     EXPECT_EQ(0x14C, image.GetMachine());
+    EXPECT_EQ(0x400000u, image.GetImageBase());
+    EXPECT_FALSE(image.IsPe32Plus());
     EXPECT_FALSE(image.IsDebugStripped());
+}
+
+TEST(PeImageTest, ReadsPe32PlusIdentityAndWideImageBase)
+{
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, BuildPe(Pe32PlusImage()).bytes));
+    EXPECT_TRUE(image.IsPe32Plus());
+    EXPECT_EQ(0x8664, image.GetMachine());
+    EXPECT_EQ(0x3A1B2C3Du, image.GetTimeDateStamp());
+    EXPECT_EQ(0x5000u, image.GetSizeOfImage());
+    EXPECT_EQ(0x140000000ull, image.GetImageBase());
+}
+
+TEST(PeImageTest, ReadsDataDirectoriesOfPe32PlusImage)
+{
+    CPeImage image;
+    ASSERT_TRUE(Parse(image, BuildPe(Pe32PlusImage()).bytes));
+    EXPECT_TRUE(image.HasExports());
+    ASSERT_EQ(CCodeViewRecord::Rsds, image.GetCodeView().GetKind());
+    EXPECT_EQ(kTestGuid, image.GetCodeView().GetGuid());
+    EXPECT_EQ(3u, image.GetCodeView().GetAge());
+    EXPECT_EQ("app64.pdb", image.GetCodeView().GetPdbName());
 }
 
 TEST(PeImageTest, ReadsNb10CodeViewRecord)
@@ -123,10 +158,10 @@ TEST(PeImageTest, RefusesUnstrippedImageWithCorruptCodeView)
     EXPECT_FALSE(image.HasCodeView());
 }
 
-TEST(PeImageTest, RefusesPe32PlusImage)
+TEST(PeImageTest, RefusesUnknownOptionalHeaderMagic)
 {
     PeSpec spec = Nb10Image();
-    spec.magic = 0x20b;
+    spec.magic = 0x107;  // ROM image
     CPeImage image;
     EXPECT_FALSE(Parse(image, BuildPe(spec).bytes));
 }
@@ -147,10 +182,19 @@ TEST(PeImageTest, RefusesOptionalHeaderTooSmallForDataDirectories)
     EXPECT_FALSE(Parse(image, pe.bytes));
 }
 
+TEST(PeImageTest, RefusesPe32PlusOptionalHeaderEndingBeforeItsDirectoryCount)
+{
+    // Long enough for a PE32 header's fields, not for PE32+'s NumberOfRvaAndSizes at 108.
+    BuiltFile pe = BuildPe(Pe32PlusImage());
+    PatchU16(pe.bytes, 0x40 + 20, 100);
+    CPeImage image;
+    EXPECT_FALSE(Parse(image, pe.bytes));
+}
+
 TEST(PeImageTest, RefusesDebugDirectoryOutsideEverySection)
 {
     BuiltFile pe = BuildPe(Nb10Image());
-    PatchU32(pe.bytes, pe.optionalHeader + 96 + 48, 0x90000);
+    PatchU32(pe.bytes, pe.dataDirectories + 48, 0x90000);
     CPeImage image;
     EXPECT_FALSE(Parse(image, pe.bytes));
 }
@@ -175,25 +219,33 @@ TEST(PeImageTest, RefusesDebugDirectoryBeyondSectionVirtualSize)
 // identity and CodeView record: no prefix may yield different data.
 TEST(PeImageTest, EveryTruncationIsRefusedOrConsistent)
 {
-    PeSpec spec = Nb10Image();
-    spec.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", true)});
-    spec.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(1)});
-    const Bytes bytes = BuildPe(spec).bytes;
-    CPeImage full;
-    ASSERT_TRUE(Parse(full, bytes));
-    for (size_t length = 0; length < bytes.size(); ++length)
+    PeSpec pe32 = Nb10Image();
+    pe32.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", true)});
+    pe32.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(1)});
+    PeSpec pe32Plus = Pe32PlusImage();
+    pe32Plus.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(1)});
+    for (const PeSpec& spec : {pe32, pe32Plus})
     {
-        CPeImage image;
-        if (!image.Parse(bytes.data(), length))
+        const Bytes bytes = BuildPe(spec).bytes;
+        CPeImage full;
+        ASSERT_TRUE(Parse(full, bytes));
+        for (size_t length = 0; length < bytes.size(); ++length)
         {
-            EXPECT_EQ(0u, image.GetTimeDateStamp());
-            continue;
+            CPeImage image;
+            if (!image.Parse(bytes.data(), length))
+            {
+                EXPECT_EQ(0u, image.GetTimeDateStamp());
+                EXPECT_EQ(0u, image.GetImageBase());
+                continue;
+            }
+            EXPECT_EQ(full.GetTimeDateStamp(), image.GetTimeDateStamp()) << length;
+            EXPECT_EQ(full.GetImageBase(), image.GetImageBase()) << length;
+            EXPECT_EQ(full.GetCodeView().GetSignature(), image.GetCodeView().GetSignature()) << length;
+            EXPECT_EQ(full.GetCodeView().GetGuid(), image.GetCodeView().GetGuid()) << length;
+            EXPECT_EQ(full.GetMiscDbgName(), image.GetMiscDbgName()) << length;
         }
-        EXPECT_EQ(full.GetTimeDateStamp(), image.GetTimeDateStamp()) << length;
-        EXPECT_EQ(full.GetCodeView().GetSignature(), image.GetCodeView().GetSignature()) << length;
-        EXPECT_EQ(full.GetMiscDbgName(), image.GetMiscDbgName()) << length;
+        CPeImage cut;
+        EXPECT_FALSE(cut.Parse(bytes.data(), bytes.size() - 1)) << spec.magic;
     }
-    CPeImage cut;
-    EXPECT_FALSE(cut.Parse(bytes.data(), bytes.size() - 1));
 }
 }
