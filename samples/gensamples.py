@@ -5,7 +5,10 @@ tests, `make demo` and `make bench`.
     python3 samples/gensamples.py --out DIR [--clang clang]
 
 Writes, under DIR:
-  images/     32-bit PE images, one per symbol kind (no symbol files beside them)
+  images/     PE images, one per symbol kind (no symbol files beside them):
+              32-bit (PE32, i386) of every kind, and 64-bit (PE32+, x64, names
+              ending in 64) of the kinds x64 images have: RSDS with a PDB 7.00,
+              exports only, nothing
   symbols/    every matching symbol file, flat
   store/      the same files in symbol store layout (name\\KEY\\name)
   mismatch/   symbol files that do not match their image, by reason
@@ -13,9 +16,9 @@ Writes, under DIR:
               them under the keys of the images they fail to match
   manifest.json, manifest.ini   what each image is and where its files are
 
-Everything except rsds.exe and rsds.pdb is written byte by byte from the
-public format descriptions (PE/COFF, CodeView NB09/NB11, MSF, DBG). rsds.* come
-from clang and lld, made reproducible with /Brepro, relative paths and a fixed
+Everything except rsds(64).exe and rsds(64).pdb is written byte by byte from
+the public format descriptions (PE/COFF, CodeView NB09/NB11, MSF, DBG). rsds.*
+and rsds64.* come from clang and lld, made reproducible with /Brepro, relative paths and a fixed
 /pdbsourcepath. Output is identical from run to run.
 """
 
@@ -34,11 +37,13 @@ import tempfile
 # Constants of the PE/COFF format.
 
 MACHINE_I386 = 0x014C
+MACHINE_AMD64 = 0x8664
 
 FILE_RELOCS_STRIPPED = 0x0001
 FILE_EXECUTABLE_IMAGE = 0x0002
 FILE_LINE_NUMS_STRIPPED = 0x0004
 FILE_LOCAL_SYMS_STRIPPED = 0x0008
+FILE_LARGE_ADDRESS_AWARE = 0x0020
 FILE_32BIT_MACHINE = 0x0100
 FILE_DEBUG_STRIPPED = 0x0200
 FILE_DLL = 0x2000
@@ -56,6 +61,11 @@ DEBUG_TYPE_MISC = 4
 
 DIR_EXPORT = 0
 DIR_DEBUG = 6
+
+# Optional header magic and size: PE32 for i386, PE32+ for x64 (a 64-bit
+# ImageBase and stack/heap sizes, no BaseOfData).
+PE32_MAGIC, PE32_OPTIONAL_SIZE = 0x10B, 224
+PE32PLUS_MAGIC, PE32PLUS_OPTIONAL_SIZE = 0x20B, 240
 
 FILE_ALIGNMENT = 0x200
 SECTION_ALIGNMENT = 0x1000
@@ -82,7 +92,7 @@ def pad_to(data, boundary):
 
 
 # ---------------------------------------------------------------------------
-# PE32 image writer.
+# PE32 and PE32+ image writer.
 
 def dos_header_and_stub():
     """The 64-byte MZ header and a small real-mode program that prints a line
@@ -181,17 +191,26 @@ def export_table(dll_name, rva, functions, timestamp):
 
 
 def build_image(name, dll, timestamp, image_base, exports=(), debug=(),
-                stripped=False, coff_symbols=None, size_of_image=None):
-    """Writes a PE32 image for i386 and returns (bytes, layout).
+                stripped=False, coff_symbols=None, size_of_image=None, machine=MACHINE_I386):
+    """Writes a PE32 image for i386 (or, with machine=MACHINE_AMD64, a PE32+
+    image for x64) and returns (bytes, layout).
 
     .text holds the entry point (`xor eax,eax; ret` for an EXE, `mov eax,1;
-    ret 12` for a DLL's entry) and one `xor eax,eax; ret` per export. .rdata
+    ret 12` for a 32-bit DLL's entry, `mov eax,1; ret` for a 64-bit one) and
+    one `xor eax,eax; ret` per export (the same bytes in both modes). .rdata
     holds the export table, the debug directory and mapped debug data. An
     uninitialised .data section pads the image to `size_of_image` when given.
     `coff_symbols`, when given, is the index of the unmapped debug entry whose
     data holds IMAGE_COFF_SYMBOLS_HEADER; the file header then points at the
     symbol table inside it."""
-    entry = bytes([0xB8, 1, 0, 0, 0, 0xC2, 0x0C, 0x00]) if dll else bytes([0x31, 0xC0, 0xC3])
+    wide = machine == MACHINE_AMD64
+    if not dll:
+        entry = bytes([0x31, 0xC0, 0xC3])
+    elif wide:
+        entry = bytes([0xB8, 1, 0, 0, 0, 0xC3])
+    else:
+        entry = bytes([0xB8, 1, 0, 0, 0, 0xC2, 0x0C, 0x00])
+    optional_size = PE32PLUS_OPTIONAL_SIZE if wide else PE32_OPTIONAL_SIZE
     text = pad_to(entry, 16)
     export_offsets = []
     for export in exports:
@@ -228,7 +247,7 @@ def build_image(name, dll, timestamp, image_base, exports=(), debug=(),
                          SCN_CNT_UNINITIALIZED_DATA | SCN_MEM_READ | SCN_MEM_WRITE))
         end_rva = size_of_image
 
-    headers_size = align(PE_OFFSET + 4 + 20 + 224 + 40 * len(sections), FILE_ALIGNMENT)
+    headers_size = align(PE_OFFSET + 4 + 20 + optional_size + 40 * len(sections), FILE_ALIGNMENT)
     raw = {}
     file_cursor = headers_size
     for sname, vsize, _, chars in sections:
@@ -268,7 +287,8 @@ def build_image(name, dll, timestamp, image_base, exports=(), debug=(),
         struct.pack_into("<2I2H4I", rdata, debug_dir_off + 28 * i, 0, timestamp, 0, 0,
                          entry_.kind, entry_.size, address, pointer)
 
-    characteristics = FILE_EXECUTABLE_IMAGE | FILE_32BIT_MACHINE | FILE_LINE_NUMS_STRIPPED
+    characteristics = FILE_EXECUTABLE_IMAGE | FILE_LINE_NUMS_STRIPPED
+    characteristics |= FILE_LARGE_ADDRESS_AWARE if wide else FILE_32BIT_MACHINE
     if coff_symbols is None:
         characteristics |= FILE_LOCAL_SYMS_STRIPPED
     characteristics |= FILE_DLL if dll else FILE_RELOCS_STRIPPED
@@ -282,8 +302,8 @@ def build_image(name, dll, timestamp, image_base, exports=(), debug=(),
         symbol_count, lva_first = struct.unpack_from("<2I", blob, 0)
         symbol_table = header_at + lva_first
 
-    file_header = struct.pack("<2H3I2H", MACHINE_I386, len(sections), timestamp,
-                              symbol_table, symbol_count, 224, characteristics)
+    file_header = struct.pack("<2H3I2H", machine, len(sections), timestamp,
+                              symbol_table, symbol_count, optional_size, characteristics)
 
     data_dirs = [(0, 0)] * 16
     if exports:
@@ -292,24 +312,40 @@ def build_image(name, dll, timestamp, image_base, exports=(), debug=(),
         data_dirs[DIR_DEBUG] = (rdata_rva + debug_dir_off, 28 * len(debug))
     size_code = align(len(text), FILE_ALIGNMENT)
     size_init = align(rdata_size, FILE_ALIGNMENT)
-    optional = struct.pack(
-        "<HBB9I6H4I2H6I",
-        0x10B, 6, 0,                       # PE32 magic, linker 6.0 (Visual C++ 6.0)
-        size_code, size_init, align(bss_size, FILE_ALIGNMENT),
-        text_rva,                          # AddressOfEntryPoint: entry code is first
-        text_rva,                          # BaseOfCode
-        rdata_rva if rdata_size else end_rva,  # BaseOfData
-        image_base, SECTION_ALIGNMENT, FILE_ALIGNMENT,
-        4, 0, 0, 0, 4, 0,                  # OS, image and subsystem versions
-        0,                                 # Win32VersionValue
-        end_rva, headers_size,
-        0,                                 # CheckSum, filled in below
-        2 if dll else 3,                   # GUI subsystem for DLLs, console for EXEs
-        0,                                 # DllCharacteristics
-        0x100000, 0x1000, 0x100000, 0x1000,  # stack and heap reserve/commit
-        0, 16)
+    code_and_data = (size_code, size_init, align(bss_size, FILE_ALIGNMENT),
+                     text_rva,             # AddressOfEntryPoint: entry code is first
+                     text_rva)             # BaseOfCode
+    subsystem = (2 if dll else 3,          # GUI subsystem for DLLs, console for EXEs
+                 0)                        # DllCharacteristics
+    if wide:
+        optional = struct.pack(
+            "<HBB5IQ2I6H4I2H4Q2I",
+            PE32PLUS_MAGIC, 8, 0,          # linker 8.0 (Visual C++ 2005, the first for x64)
+            *code_and_data,
+            image_base, SECTION_ALIGNMENT, FILE_ALIGNMENT,
+            5, 2, 0, 0, 5, 2,              # OS, image and subsystem versions: x64 Windows 5.2
+            0,                             # Win32VersionValue
+            end_rva, headers_size,
+            0,                             # CheckSum, filled in below
+            *subsystem,
+            0x100000, 0x1000, 0x100000, 0x1000,  # stack and heap reserve/commit
+            0, 16)
+    else:
+        optional = struct.pack(
+            "<HBB9I6H4I2H6I",
+            PE32_MAGIC, 6, 0,              # linker 6.0 (Visual C++ 6.0)
+            *code_and_data,
+            rdata_rva if rdata_size else end_rva,  # BaseOfData
+            image_base, SECTION_ALIGNMENT, FILE_ALIGNMENT,
+            4, 0, 0, 0, 4, 0,              # OS, image and subsystem versions
+            0,                             # Win32VersionValue
+            end_rva, headers_size,
+            0,                             # CheckSum, filled in below
+            *subsystem,
+            0x100000, 0x1000, 0x100000, 0x1000,  # stack and heap reserve/commit
+            0, 16)
     optional += b"".join(struct.pack("<2I", *d) for d in data_dirs)
-    assert len(optional) == 224
+    assert len(optional) == optional_size
 
     headers = bytearray(dos_header_and_stub() + b"PE\0\0" + file_header + optional)
     for sname, vsize, rva, chars in sections:
@@ -341,11 +377,17 @@ def read_pe(data):
     machine, nsec, timestamp, _, _, opt_size, characteristics = struct.unpack_from(
         "<2H3I2H", data, pe + 4)
     opt = pe + 24
-    if struct.unpack_from("<H", data, opt)[0] != 0x10B:
-        raise ValueError("not PE32")
-    image_base, section_alignment = struct.unpack_from("<2I", data, opt + 28)
+    magic = struct.unpack_from("<H", data, opt)[0]
+    if magic == PE32_MAGIC:
+        image_base, section_alignment = struct.unpack_from("<2I", data, opt + 28)
+        dirs_at = opt + 96
+    elif magic == PE32PLUS_MAGIC:
+        image_base, section_alignment = struct.unpack_from("<QI", data, opt + 24)
+        dirs_at = opt + 112
+    else:
+        raise ValueError("neither PE32 nor PE32+")
     size_of_image, _, checksum = struct.unpack_from("<3I", data, opt + 56)
-    dirs = [struct.unpack_from("<2I", data, opt + 96 + 8 * i) for i in range(16)]
+    dirs = [struct.unpack_from("<2I", data, dirs_at + 8 * i) for i in range(16)]
     sec_off = opt + opt_size
     section_headers = data[sec_off:sec_off + 40 * nsec]
     sections = []
@@ -703,28 +745,38 @@ int rsds_entry(void) { return rsds_helper(-7); }
 """
 
 
-def build_rsds(clang, workdir):
-    """Compiles and links rsds.exe with an RSDS record and rsds.pdb (PDB 7.00).
-    Relative file names, -fdebug-compilation-dir, /pdbsourcepath and /Brepro
-    (timestamp and GUID from a content hash) make both files the same on
-    every run and in every directory."""
-    with open(os.path.join(workdir, "rsds.c"), "w") as f:
+# The two clang/lld samples: (image base name, clang target, subsystem version).
+RSDS_TARGETS = {
+    "rsds": ("i686-pc-windows-msvc", "4.0"),
+    "rsds64": ("x86_64-pc-windows-msvc", "5.02"),
+}
+
+
+def build_rsds(clang, workdir, name="rsds"):
+    """Compiles and links NAME.exe with an RSDS record and NAME.pdb (PDB 7.00)
+    for the target RSDS_TARGETS names: rsds is i386, rsds64 x64. The MSVC
+    targets need no C library (-nostdlib, our own entry point). Relative file
+    names, -fdebug-compilation-dir, /pdbsourcepath and /Brepro (timestamp and
+    GUID from a content hash) make both files the same on every run and in
+    every directory."""
+    target, subsystem = RSDS_TARGETS[name]
+    with open(os.path.join(workdir, name + ".c"), "w") as f:
         f.write(RSDS_SOURCE)
-    common = ["--target=i686-pc-windows-msvc"]
+    common = ["--target=" + target]
     subprocess.run([clang] + common + [
         "-c", "-g", "-gcodeview", "-O1", "-ffreestanding", "-fno-builtin",
         "-fdebug-compilation-dir=.", "-fcoverage-compilation-dir=.",
-        "-o", "rsds.obj", "rsds.c"], cwd=workdir, check=True)
-    linker = ["/entry:rsds_entry", "/subsystem:console,4.0", "/dynamicbase:no", "/fixed",
-              "/pdb:rsds.pdb", "/pdbaltpath:" + BUILD_DIR + "rsds.pdb",
+        "-o", name + ".obj", name + ".c"], cwd=workdir, check=True)
+    linker = ["/entry:rsds_entry", "/subsystem:console," + subsystem, "/dynamicbase:no", "/fixed",
+              "/pdb:%s.pdb" % name, "/pdbaltpath:%s%s.pdb" % (BUILD_DIR, name),
               "/pdbsourcepath:C:\\qsamples\\src", "/Brepro"]
-    args = [clang] + common + ["-fuse-ld=lld", "-nostdlib", "-g", "-o", "rsds.exe", "rsds.obj"]
+    args = [clang] + common + ["-fuse-ld=lld", "-nostdlib", "-g", "-o", name + ".exe", name + ".obj"]
     for option in linker:
         args += ["-Xlinker", option]
     subprocess.run(args, cwd=workdir, check=True)
-    with open(os.path.join(workdir, "rsds.exe"), "rb") as f:
+    with open(os.path.join(workdir, name + ".exe"), "rb") as f:
         image = f.read()
-    with open(os.path.join(workdir, "rsds.pdb"), "rb") as f:
+    with open(os.path.join(workdir, name + ".pdb"), "rb") as f:
         pdb = f.read()
     return image, pdb
 
@@ -784,6 +836,7 @@ def image_record(name, kind, info, **extra):
         "timestamp": info["timestamp"], "timestamp_hex": "%08X" % info["timestamp"],
         "size_of_image": info["size_of_image"], "size_of_image_hex": "%x" % info["size_of_image"],
         "image_base": info["image_base"], "checksum": info["checksum"],
+        "machine": info["machine"], "bits": 64 if info["machine"] == MACHINE_AMD64 else 32,
         "image_key": key_dbg(info["timestamp"], info["size_of_image"]),
         "stripped": bool(info["characteristics"] & FILE_DEBUG_STRIPPED),
         "exports": [],
@@ -796,24 +849,31 @@ def image_record(name, kind, info, **extra):
     return record
 
 
+def add_rsds(w, clang, name):
+    """NAME.exe from clang + lld with its RSDS record and PDB 7.00, and the
+    PDB's age and GUID mismatches."""
+    exe, pdb_name = name + ".exe", name + ".pdb"
+    with tempfile.TemporaryDirectory() as work:
+        image, pdb = build_rsds(clang, work, name)
+    info = read_pe(image)
+    guid, age, pdb_path = rsds_fields(info)
+    w.put("images/" + exe, image)
+    key = key_pdb70(guid, age)
+    store = w.symbol(pdb_name, key, pdb)
+    w.images.append(image_record(
+        exe, "SymPdb", info, pdb_format="7.00", pdb_name=pdb_name,
+        pdb_path=pdb_path, pdb_guid=guid_text(guid), pdb_age=age, pdb_key=key,
+        store_pdb=store, loaded_pdb=pdb_name, symbol_files=[pdb_name]))
+    w.mismatch("age", pdb_name, exe, key, patch_pdb70(pdb, age=age + 1), "age")
+    other_guid = bytes(b ^ 0x5A for b in guid)
+    w.mismatch("guid", pdb_name, exe, key, patch_pdb70(pdb, guid=other_guid), "guid")
+
+
 def generate(out, clang):
     w = Writer(out)
 
     # 1. rsds.exe: clang + lld, RSDS record, PDB 7.00.
-    with tempfile.TemporaryDirectory() as work:
-        image, pdb = build_rsds(clang, work)
-    info = read_pe(image)
-    guid, age, pdb_path = rsds_fields(info)
-    w.put("images/rsds.exe", image)
-    key = key_pdb70(guid, age)
-    store = w.symbol("rsds.pdb", key, pdb)
-    w.images.append(image_record(
-        "rsds.exe", "SymPdb", info, pdb_format="7.00", pdb_name="rsds.pdb",
-        pdb_path=pdb_path, pdb_guid=guid_text(guid), pdb_age=age, pdb_key=key,
-        store_pdb=store, loaded_pdb="rsds.pdb", symbol_files=["rsds.pdb"]))
-    w.mismatch("age", "rsds.pdb", "rsds.exe", key, patch_pdb70(pdb, age=age + 1), "age")
-    other_guid = bytes(b ^ 0x5A for b in guid)
-    w.mismatch("guid", "rsds.pdb", "rsds.exe", key, patch_pdb70(pdb, guid=other_guid), "guid")
+    add_rsds(w, clang, "rsds")
 
     # 2. nb10.dll: NB10 record in .rdata, PDB 2.00 written here.
     sig, age = 0x3A5F1C1E, 2
@@ -919,6 +979,26 @@ def generate(out, clang):
     info = read_pe(image)
     w.put("images/bare.exe", image)
     w.images.append(image_record("bare.exe", "SymNone", info, loaded_image=""))
+
+    # The x64 images, PE32+, of the kinds that exist for them: what a 64-bit
+    # debuggee's images look like to the symbol library.
+    # 9. rsds64.exe: clang + lld for x64, RSDS record, PDB 7.00.
+    add_rsds(w, clang, "rsds64")
+
+    # 10. exports64.dll: named exports, no debug directory.
+    names = ["Export64Alpha", "Export64Beta"]
+    image, _ = build_image("exports64.dll", True, 0x4A3B2C1D, 0x180000000, exports=names,
+                           machine=MACHINE_AMD64)
+    info = read_pe(image)
+    w.put("images/exports64.dll", image)
+    w.images.append(image_record("exports64.dll", "SymExport", info, exports=names,
+                                 loaded_image="exports64.dll"))
+
+    # 11. bare64.exe: nothing at all.
+    image, _ = build_image("bare64.exe", False, 0x4B4C4D4E, 0x140000000, machine=MACHINE_AMD64)
+    info = read_pe(image)
+    w.put("images/bare64.exe", image)
+    w.images.append(image_record("bare64.exe", "SymNone", info, loaded_image=""))
 
     write_manifests(w)
 

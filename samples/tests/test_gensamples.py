@@ -34,13 +34,21 @@ CLANG = os.environ.get("QX3_CLANG", "clang")
 EXPECTED_KIND = {
     "rsds.exe": "SymPdb", "nb10.dll": "SymPdb", "dbgcv.dll": "SymCv", "dbgpdb.dll": "SymPdb",
     "embcv.exe": "SymCv", "coff.exe": "SymCoff", "exports.dll": "SymExport", "bare.exe": "SymNone",
+    "rsds64.exe": "SymPdb", "exports64.dll": "SymExport", "bare64.exe": "SymNone",
 }
+# The x64 (PE32+) images; every other one is i386 (PE32).
+IMAGES_64 = {"rsds64.exe", "exports64.dll", "bare64.exe"}
+IMAGES_32 = set(EXPECTED_KIND) - IMAGES_64
+# Made by lld, not by the generator's own writer.
+LLD_IMAGES = {"rsds.exe", "rsds64.exe"}
 # Debug directory entry types: 1 COFF, 2 CodeView, 4 MISC, 16 REPRO (lld's /Brepro).
 EXPECTED_DEBUG_TYPES = {
     "rsds.exe": [2, 16], "nb10.dll": [2], "dbgcv.dll": [4], "dbgpdb.dll": [4],
     "embcv.exe": [2], "coff.exe": [1], "exports.dll": [], "bare.exe": [],
+    "rsds64.exe": [2, 16], "exports64.dll": [], "bare64.exe": [],
 }
-SYMBOL_FILES = {"rsds.pdb", "nb10.pdb", "dbgcv.dbg", "dbgpdb.dbg", "dbgpdb.pdb"}
+SYMBOL_FILES = {"rsds.pdb", "nb10.pdb", "dbgcv.dbg", "dbgpdb.dbg", "dbgpdb.pdb", "rsds64.pdb"}
+PDB70_FILES = {"rsds.pdb", "rsds64.pdb"}
 PDB20_MAGIC = b"Microsoft C/C++ program database 2.00\r\n\x1aJG\0\0"
 
 OUT = None        # first generator run
@@ -277,18 +285,20 @@ def misc_name(raw):
 # ---------------------------------------------------------------------------
 
 class ImageTests(unittest.TestCase):
-    def test_images_directory_holds_exactly_the_eight_images(self):
+    def test_images_directory_holds_exactly_the_expected_images(self):
         self.assertEqual(set(os.listdir(os.path.join(OUT, "images"))), set(EXPECTED_KIND))
 
-    def test_every_image_is_an_i386_pe32_with_a_consistent_layout(self):
+    def test_every_image_is_an_i386_pe32_or_x64_pe32plus_with_a_consistent_layout(self):
         for name in EXPECTED_KIND:
             with self.subTest(image=name):
                 data = read("images", name)
                 self.assertEqual(data[:2], b"MZ")
                 h = pe_headers(data)
+                wide = name in IMAGES_64
                 self.assertEqual(data[h["pe"]:h["pe"] + 4], b"PE\0\0")
-                self.assertEqual(u16(data, h["pe"] + 4), 0x14C)
-                self.assertEqual(u16(data, h["opt"]), 0x10B)
+                self.assertEqual(u16(data, h["pe"] + 4), 0x8664 if wide else 0x14C)
+                self.assertEqual(u16(data, h["opt"]), 0x20B if wide else 0x10B)
+                self.assertEqual(u16(data, h["pe"] + 20), 240 if wide else 224)
                 entry, = struct.unpack_from("<I", data, h["opt"] + 16)
                 salign, falign = struct.unpack_from("<2I", data, h["opt"] + 32)
                 size_of_image, size_of_headers = struct.unpack_from("<2I", data, h["opt"] + 56)
@@ -308,15 +318,15 @@ class ImageTests(unittest.TestCase):
                 t = text[0]
                 self.assertTrue(t["rva"] <= entry < t["rva"] + t["vsize"])
                 code = data[t["rptr"] + entry - t["rva"]:][:8]
-                # Our stubs: xor eax,eax; ret  or  mov eax,1; ret 12. lld's
-                # code for rsds.exe is only required to be inside .text.
-                if name != "rsds.exe":
-                    self.assertIn(code[:3] if code[0] == 0x31 else code,
-                                  (b"\x31\xC0\xC3", b"\xB8\x01\0\0\0\xC2\x0C\0"))
+                # Our stubs: xor eax,eax; ret  or  mov eax,1; ret 12 (x64:
+                # ret). lld's code is only required to be inside .text.
+                if name not in LLD_IMAGES:
+                    stubs = [b"\x31\xC0\xC3", b"\xB8\x01\0\0\0" + (b"\xC3" if wide else b"\xC2\x0C\0")]
+                    self.assertTrue(any(code.startswith(stub) for stub in stubs), code.hex())
 
     def test_generated_images_carry_a_correct_checksum(self):
         for name in EXPECTED_KIND:
-            if name == "rsds.exe":
+            if name in LLD_IMAGES:
                 continue  # lld leaves it 0
             with self.subTest(image=name):
                 data = read("images", name)
@@ -350,15 +360,20 @@ class ImageTests(unittest.TestCase):
                 self.assertNotEqual(entry["address"], 0)
                 self.assertEqual(misc_name(data[entry["pointer"]:entry["pointer"] + entry["size"]]), dbg)
 
-    def test_exports_dll_lists_its_named_exports(self):
-        text = tool("llvm-readobj", "--coff-exports", os.path.join(OUT, "images", "exports.dll"))
-        self.assertEqual(re.findall(r"Name: (\w+)", text), ["ExportAlpha", "ExportBeta", "ExportGamma"])
+    def test_exports_dlls_list_their_named_exports(self):
+        for name, exports in (("exports.dll", ["ExportAlpha", "ExportBeta", "ExportGamma"]),
+                              ("exports64.dll", ["Export64Alpha", "Export64Beta"])):
+            with self.subTest(image=name):
+                text = tool("llvm-readobj", "--coff-exports", os.path.join(OUT, "images", name))
+                self.assertEqual(re.findall(r"Name: (\w+)", text), exports)
 
-    def test_bare_exe_has_no_exports_and_no_debug_data(self):
-        text = tool("llvm-readobj", "--coff-exports", "--coff-debug-directory",
-                    os.path.join(OUT, "images", "bare.exe"))
-        self.assertNotIn("Export {", text)
-        self.assertNotIn("DebugEntry", text)
+    def test_bare_images_have_no_exports_and_no_debug_data(self):
+        for name in ("bare.exe", "bare64.exe"):
+            with self.subTest(image=name):
+                text = tool("llvm-readobj", "--coff-exports", "--coff-debug-directory",
+                            os.path.join(OUT, "images", name))
+                self.assertNotIn("Export {", text)
+                self.assertNotIn("DebugEntry", text)
 
     def test_coff_exe_symbol_table_is_reachable_from_header_and_debug_entry(self):
         path = os.path.join(OUT, "images", "coff.exe")
@@ -382,12 +397,15 @@ class ImageTests(unittest.TestCase):
         self.assertEqual(problems, [])
         self.assertEqual(public_names(subsections), ["_mainCRTStartup"])
 
-    def test_rsds_record_matches_the_pdb_that_lld_wrote(self):
-        entry = readobj_debug_entries(os.path.join(OUT, "images", "rsds.exe"))[0]
-        guid, age = pdbutil_summary(os.path.join(OUT, "symbols", "rsds.pdb"))
-        self.assertEqual(guid_from_readobj(entry["text"]), guid)
-        self.assertEqual(int(re.search(r"PDBAge: (\d+)", entry["text"]).group(1)), age)
-        self.assertEqual(pdbutil_dbi_age(os.path.join(OUT, "symbols", "rsds.pdb")), age)
+    def test_rsds_records_match_the_pdbs_that_lld_wrote(self):
+        for image, pdb in (("rsds.exe", "rsds.pdb"), ("rsds64.exe", "rsds64.pdb")):
+            with self.subTest(image=image):
+                entry = readobj_debug_entries(os.path.join(OUT, "images", image))[0]
+                guid, age = pdbutil_summary(os.path.join(OUT, "symbols", pdb))
+                self.assertEqual(guid_from_readobj(entry["text"]), guid)
+                self.assertEqual(int(re.search(r"PDBAge: (\d+)", entry["text"]).group(1)), age)
+                self.assertEqual(re.search(r"PDBFileName: (\S+)", entry["text"]).group(1).rsplit("\\", 1)[-1], pdb)
+                self.assertEqual(pdbutil_dbi_age(os.path.join(OUT, "symbols", pdb)), age)
 
 
 class Pdb20Tests(unittest.TestCase):
@@ -507,7 +525,7 @@ class StoreTests(unittest.TestCase):
         for name in SYMBOL_FILES:
             key, = os.listdir(os.path.join(OUT, "store", name))
             with self.subTest(key=key):
-                if name == "rsds.pdb":
+                if name in PDB70_FILES:
                     self.assertRegex(key, r"^[0-9A-F]{32}[1-9a-f][0-9a-f]*$")
                 else:
                     self.assertRegex(key, r"^[0-9A-F]{8}[1-9a-f][0-9a-f]*$")
@@ -530,18 +548,22 @@ class MismatchTests(unittest.TestCase):
                 good, bad = self.pdb20("symbols", name), self.pdb20("mismatch", "age", name)
                 self.assertEqual(good[1], bad[1])
                 self.assertNotEqual(good[2], bad[2])
-        good = pdbutil_summary(os.path.join(OUT, "symbols", "rsds.pdb"))
-        bad_path = os.path.join(OUT, "mismatch", "age", "rsds.pdb")
-        bad = pdbutil_summary(bad_path)
-        self.assertEqual(good[0], bad[0])
-        self.assertNotEqual(good[1], bad[1])
-        self.assertEqual(pdbutil_dbi_age(bad_path), bad[1])
+        for name in PDB70_FILES:
+            with self.subTest(file=name):
+                good = pdbutil_summary(os.path.join(OUT, "symbols", name))
+                bad_path = os.path.join(OUT, "mismatch", "age", name)
+                bad = pdbutil_summary(bad_path)
+                self.assertEqual(good[0], bad[0])
+                self.assertNotEqual(good[1], bad[1])
+                self.assertEqual(pdbutil_dbi_age(bad_path), bad[1])
 
-    def test_rsds_guid_variant_differs_only_in_guid(self):
-        good = pdbutil_summary(os.path.join(OUT, "symbols", "rsds.pdb"))
-        bad = pdbutil_summary(os.path.join(OUT, "mismatch", "guid", "rsds.pdb"))
-        self.assertNotEqual(good[0], bad[0])
-        self.assertEqual(good[1], bad[1])
+    def test_rsds_guid_variants_differ_only_in_guid(self):
+        for name in PDB70_FILES:
+            with self.subTest(file=name):
+                good = pdbutil_summary(os.path.join(OUT, "symbols", name))
+                bad = pdbutil_summary(os.path.join(OUT, "mismatch", "guid", name))
+                self.assertNotEqual(good[0], bad[0])
+                self.assertEqual(good[1], bad[1])
 
     def test_dbg_variants_differ_in_timestamp_or_size(self):
         good = dbg_file(read("symbols", "dbgcv.dbg"))
@@ -583,11 +605,14 @@ class ManifestTests(unittest.TestCase):
                 self.assertEqual(record["timestamp"], header["timestamp"])
                 self.assertEqual(record["size_of_image"], header["size_of_image"])
                 self.assertEqual(record["timestamp_hex"], "%08X" % header["timestamp"])
+                self.assertEqual(record["image_base"], header["image_base"])
+                self.assertEqual(record["machine"], header["machine"])
+                self.assertEqual(record["bits"], 64 if name in IMAGES_64 else 32)
 
     def test_manifest_pdb_identity_agrees_with_the_pdbs(self):
-        guid, age = pdbutil_summary(os.path.join(OUT, "symbols", "rsds.pdb"))
-        self.assertEqual((self.images["rsds.exe"]["pdb_guid"], self.images["rsds.exe"]["pdb_age"]),
-                         (guid, age))
+        for image, pdb in (("rsds.exe", "rsds.pdb"), ("rsds64.exe", "rsds64.pdb")):
+            guid, age = pdbutil_summary(os.path.join(OUT, "symbols", pdb))
+            self.assertEqual((self.images[image]["pdb_guid"], self.images[image]["pdb_age"]), (guid, age))
         for image, pdb in (("nb10.dll", "nb10.pdb"), ("dbgpdb.dll", "dbgpdb.pdb")):
             _, sig, age = Msf20(read("symbols", pdb)).info()
             self.assertEqual((self.images[image]["pdb_sig"], self.images[image]["pdb_age"]), (sig, age))
@@ -616,6 +641,8 @@ class ManifestTests(unittest.TestCase):
                 self.assertEqual(section["store_pdb"], record["store_pdb"].replace("/", "\\"))
                 self.assertEqual(section["store_dbg"], record["store_dbg"].replace("/", "\\"))
                 self.assertEqual(section["loaded_image"], record["loaded_image"])
+                self.assertEqual(int(section["image_base"]), record["image_base"])
+                self.assertEqual(int(section["bits"]), record["bits"])
         ids = self.ini["samples"]["mismatches"].split(",")
         self.assertEqual(ids, [m["id"] for m in self.manifest["mismatches"]])
         for m in self.manifest["mismatches"]:
@@ -805,7 +832,8 @@ class ServerTests(unittest.TestCase):
 
 # ---------------------------------------------------------------------------
 # Optional: load the images under Wine and let Wine's own dbghelp classify
-# them. Needs wine and i686-w64-mingw32-gcc; takes about ten seconds.
+# them. Needs wine, wine64 and the i686 and x86_64 mingw-w64 compilers; takes
+# about half a minute.
 
 WINE_CHECKER = r"""
 #include <windows.h>
@@ -835,50 +863,69 @@ int main(int argc, char **argv) {
 
 @unittest.skipUnless(os.environ.get("QX3_SAMPLES_WINE") == "1", "set QX3_SAMPLES_WINE=1 to run")
 class WineTests(unittest.TestCase):
+    """A win32 prefix with the i386 images; Wine64Tests below does the same
+    for the x64 images in a win64 prefix."""
+    ARCH = "win32"
+    CC = "i686-w64-mingw32-gcc"
+    WINE = "wine"
+    WINESERVER = "wineserver"
+    ENV = {}
+    IMAGES = IMAGES_32
+
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="qx3samples-wine-")
-        cls.env = dict(os.environ, WINEPREFIX=os.path.join(cls.dir, "prefix"), WINEARCH="win32",
-                       WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        cls.env = dict(os.environ, WINEPREFIX=os.path.join(cls.dir, "prefix"), WINEARCH=cls.ARCH,
+                       WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", **cls.ENV)
         src = os.path.join(cls.dir, "symcheck.c")
         with open(src, "w") as f:
             f.write(WINE_CHECKER)
-        subprocess.run(["i686-w64-mingw32-gcc", "-O1", "-o", os.path.join(cls.dir, "symcheck.exe"),
+        subprocess.run([cls.CC, "-O1", "-o", os.path.join(cls.dir, "symcheck.exe"),
                         src, "-ldbghelp"], check=True, timeout=60)
-        subprocess.run(["wineboot", "-i"], env=cls.env, check=True, timeout=120,
+        subprocess.run([cls.WINE, "wineboot", "-i"], env=cls.env, check=True, timeout=120,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     @classmethod
     def tearDownClass(cls):
-        subprocess.run(["wineserver", "-k"], env=cls.env, timeout=30)
+        subprocess.run([cls.WINESERVER, "-k"], env=cls.env, timeout=30)
         shutil.rmtree(cls.dir, ignore_errors=True)
 
     def wine(self, *args):
-        return subprocess.run(["wine"] + list(args), env=self.env, cwd=os.path.join(OUT, "images"),
+        return subprocess.run([self.WINE] + list(args), env=self.env, cwd=os.path.join(OUT, "images"),
                               capture_output=True, text=True, timeout=60)
 
     def test_exes_run_and_return_zero(self):
-        for name in EXPECTED_KIND:
+        for name in sorted(self.IMAGES):
             if name.endswith(".exe"):
                 with self.subTest(image=name):
                     self.assertEqual(self.wine(name).returncode, 0)
 
     def test_wine_dbghelp_classifies_each_image_and_loader_maps_each_dll(self):
         symbols = "Z:" + os.path.join(OUT, "symbols").replace("/", "\\")
-        result = self.wine(os.path.join(self.dir, "symcheck.exe"), symbols, *EXPECTED_KIND)
+        result = self.wine(os.path.join(self.dir, "symcheck.exe"), symbols, *sorted(self.IMAGES))
         types = {}
         for line in result.stdout.splitlines():
             first, _, second = line.partition(" ")
             if first != "dll-ok":
                 types[first] = second
         wanted = {"SymPdb": "3", "SymCv": "2", "SymCoff": "1", "SymExport": "4"}
-        for name, kind in EXPECTED_KIND.items():
-            if kind in wanted:
+        for name in self.IMAGES:
+            if EXPECTED_KIND[name] in wanted:
                 with self.subTest(image=name):
-                    self.assertEqual(types.get(name), wanted[kind])
-        for name in EXPECTED_KIND:
+                    self.assertEqual(types.get(name), wanted[EXPECTED_KIND[name]])
+        for name in self.IMAGES:
             if name.endswith(".dll"):
                 self.assertIn("dll-ok " + name, result.stdout)
+
+
+class Wine64Tests(WineTests):
+    # Debian's wine wrapper picks the 32-bit loader when it exists: name the 64-bit one.
+    ARCH = "win64"
+    CC = "x86_64-w64-mingw32-gcc"
+    WINE = "/usr/lib/wine/wine64"
+    WINESERVER = "/usr/lib/wine/wineserver64"
+    ENV = {"WINELOADER": WINE, "WINESERVER": WINESERVER}
+    IMAGES = IMAGES_64
 
 
 if __name__ == "__main__":
