@@ -30,6 +30,19 @@ port=$PORT
 symbol_path="srv*$(winpath "$work/cache")*http://127.0.0.1:$port"
 echo "== Symbol store $build/samples/store served at http://127.0.0.1:$port"
 echo "== Symbol path $symbol_path"
+# The images a debugger of qx3fetch's own width sees: the i386 samples for
+# the 32-bit build, the x64 ones for the 64-bit build (the manifest's "bits").
 images=()
-for image in "$build"/samples/images/*; do images+=("$(winpath "$image")"); done
+while read -r image; do images+=("$(winpath "$image")"); done < <(python3 - "$build/bin/qx3fetch.exe" "$build/samples" <<'PY'
+import json, struct, sys
+with open(sys.argv[1], "rb") as f:
+    head = f.read(4096)
+machine = struct.unpack_from("<H", head, struct.unpack_from("<I", head, 0x3C)[0] + 4)[0]
+bits = 64 if machine == 0x8664 else 32
+with open(sys.argv[2] + "/manifest.json") as f:
+    for image in json.load(f)["images"]:
+        if image["bits"] == bits:
+            print(sys.argv[2] + "/" + image["file"])
+PY
+)
 timeout 300 wine "$build/bin/qx3fetch_demo.exe" "$symbol_path" "$(winpath "$work/dest")" "${images[@]}"

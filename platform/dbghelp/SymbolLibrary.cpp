@@ -1,6 +1,7 @@
 #include "SymbolLibrary.h"
 
 #include <cinttypes>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -23,6 +24,11 @@ const uint64_t kMaxImageSize = 0x10000000ull;
 // LoadedImageName), the one that added the PDB fields (up to TypeInfo), the
 // one with SourceIndexed and Publics, and the one with MachineType.
 const DWORD kModuleInfoSizes[] = {584, 1664, 1672, sizeof(IMAGEHLP_MODULE64)};
+// The record holds no pointers: the same sizes in the 32-bit and the 64-bit build.
+static_assert(offsetof(IMAGEHLP_MODULE64, TypeInfo) + sizeof(BOOL) == 1664
+                  && offsetof(IMAGEHLP_MODULE64, Publics) + sizeof(BOOL) == 1672
+                  && offsetof(IMAGEHLP_MODULE64, MachineType) == 1672,
+              "IMAGEHLP_MODULE64 versions as documented");
 
 // The platform's default option mask after loading: undecorated names.
 const DWORD kDefaultOptions = SYMOPT_UNDNAME;

@@ -103,6 +103,17 @@ TEST_F(HttpStoreTest, LoadsEachSymbolKindDownloadedIntoDownstreamStore)
 
 
 
+TEST_F(HttpStoreTest, LoadsGuidSignedPdbOf64BitImageDownloadedIntoDownstreamStore)
+{
+    const IMAGEHLP_MODULE64 module = Load(Image("rsds64.exe"), Chain(), kExact);
+    const std::string copy = Downstream() + "\\" + Manifest("rsds64.exe", "store_pdb");
+    EXPECT_EQ(SymPdb, module.SymType);
+    EXPECT_STREQ(copy.c_str(), module.LoadedPdbName);
+    EXPECT_EQ(Manifest("rsds64.exe", "pdb_guid"), GuidText(module.PdbSig70));
+    EXPECT_FALSE(module.PdbUnmatched);
+    EXPECT_EQ(ReadFileBytes(Samples() + "\\symbols\\rsds64.pdb"), ReadFileBytes(copy));
+}
+
 TEST_F(HttpStoreTest, ReadsSecondLoadFromDownstreamWithoutDownloading)
 {
     Load(Image("nb10.dll"), Chain(), kExact);
@@ -144,6 +155,18 @@ TEST_F(HttpStoreTest, RefusesPdbNamedByDbgOfOtherAgeFromHttpStore)
     ASSERT_TRUE(CreateDirectoryA(dbgDir.c_str(), nullptr));
     ASSERT_TRUE(CopyFileA((Samples() + "\\symbols\\dbgpdb.dbg").c_str(), (dbgDir + "\\dbgpdb.dbg").c_str(), FALSE));
     ExpectRefusedFromHttpStore("age.dbgpdb.pdb", dbgDir);
+}
+
+TEST_F(HttpStoreTest, RefusesEveryMismatchOf64BitImagesFromHttpStore)
+{
+    const std::vector<std::string> ids = MismatchesOfWidth(64);
+    ASSERT_FALSE(ids.empty());
+    for (const std::string& id : ids)
+    {
+        SCOPED_TRACE(id);
+        m_lines.clear();
+        ExpectRefusedFromHttpStore(id);
+    }
 }
 
 TEST_F(HttpStoreTest, LeavesNoFileInDownstreamWhenDownloadIsCut)

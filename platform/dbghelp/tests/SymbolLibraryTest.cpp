@@ -86,6 +86,33 @@ TEST_F(SymbolKindTest, ReportsNoSymbolsForBareImage)
     EXPECT_STREQ("", module.LoadedImageName);
 }
 
+// The images of a 64-bit debuggee (PE32+), each of its kind: without EXACT
+// an exports-only image gets its export symbols.
+TEST_F(SymbolKindTest, Loads64BitImagesAsTheirKindAtTheirWideBase)
+{
+    const std::vector<std::string> images = ImagesOfWidth(64);
+    ASSERT_FALSE(images.empty());
+    for (const std::string& image : images)
+    {
+        DWORD64 base = 0;
+        const IMAGEHLP_MODULE64 module = Load(Image(image), Symbols(), kLoose, &base);
+        EXPECT_EQ(ManifestNumber(image, "symtype"), module.SymType) << image;
+        EXPECT_EQ(ManifestNumber(image, "image_base"), base) << image;
+        EXPECT_GT(base, 0xFFFFFFFFull) << image;
+        EXPECT_EQ(static_cast<DWORD>(IMAGE_FILE_MACHINE_AMD64), module.MachineType) << image;
+        EXPECT_EQ(ManifestNumber(image, "size_of_image"), module.ImageSize) << image;
+        EXPECT_EQ(ManifestNumber(image, "timestamp"), module.TimeDateStamp) << image;
+        const std::string pdb = Manifest(image, "pdb_name");
+        EXPECT_STREQ(pdb.empty() ? "" : (Symbols() + "\\" + pdb).c_str(), module.LoadedPdbName) << image;
+        if (!pdb.empty())
+        {
+            EXPECT_EQ(Manifest(image, "pdb_guid"), GuidText(module.PdbSig70)) << image;
+            EXPECT_EQ(ManifestNumber(image, "pdb_age"), module.PdbAge) << image;
+            EXPECT_FALSE(module.PdbUnmatched) << image;
+        }
+    }
+}
+
 TEST_F(SymbolKindTest, FindsNothingWhenPathHoldsNoSymbols)
 {
     const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), m_work->Path(), kExact);
@@ -159,6 +186,11 @@ TEST_F(StoreKindTest, LoadsEachSymbolKindCopiedIntoDownstreamStoreLeavingOnlyFin
 
 
 
+
+TEST_F(StoreKindTest, LoadsGuidSignedPdbOf64BitImageCopiedIntoDownstreamStore)
+{
+    ExpectLoadedFromDownstream("rsds64.exe");
+}
 
 TEST_F(StoreKindTest, ReadsSecondLoadFromDownstreamWithoutCopying)
 {

@@ -68,6 +68,20 @@ TEST_F(SymbolMatchTest, RefusesMismatchedFilesInStoreWithoutCopying)
     ExpectRefusedFromStore("dbgcv.dll", "time");
 }
 
+TEST_F(SymbolMatchTest, RefusesEveryMismatchOf64BitImagesFromDirectoryAndStore)
+{
+    const std::vector<std::string> ids = MismatchesOfWidth(64);
+    ASSERT_FALSE(ids.empty());
+    for (const std::string& id : ids)
+    {
+        SCOPED_TRACE(id);
+        m_lines.clear();
+        const std::string image = Manifest("mismatch." + id, "image");
+        ExpectRefusedFromDirectory(image, Manifest("mismatch." + id, "reason"));
+        ExpectRefusedFromStore(image, Manifest("mismatch." + id, "reason"));
+    }
+}
+
 TEST_F(SymbolMatchTest, LoadsMismatchedPdbMarkedUnmatchedWithoutExact)
 {
     const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), MismatchDir("sig"), kLoose);
