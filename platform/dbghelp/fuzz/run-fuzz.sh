@@ -23,10 +23,13 @@ for kind in pe dbg pdb codeview; do
     mkdir -p "$OUT/seeds/$kind" "$OUT/corpus/$kind"
 done
 "$OUT/seed-writer" "$OUT/seeds"
-# The generated sample images too, when built: real linker layouts, PE32 and PE32+.
-if [ -d "$ROOT/build/samples/images" ]; then
-    cp "$ROOT"/build/samples/images/* "$OUT/seeds/pe/"
-fi
+# The generated sample images too, from either build: real linker layouts, PE32 and PE32+.
+for samples in "$ROOT/build/samples/images" "$ROOT/build-x64/samples/images"; do
+    if [ -d "$samples" ]; then
+        cp "$samples"/* "$OUT/seeds/pe/"
+        break
+    fi
+done
 
 status=0
 for target in PeImage:pe DbgFile:dbg PdbFile:pdb CodeView:codeview; do

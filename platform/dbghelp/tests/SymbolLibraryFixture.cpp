@@ -3,25 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace
-{
-std::vector<std::string> SplitList(const std::string& text)
-{
-    std::vector<std::string> items;
-    size_t begin = 0;
-    while (begin < text.size())
-    {
-        size_t end = text.find(',', begin);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > begin)
-            items.push_back(text.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return items;
-}
-}
-
 CTempDir* SymbolLibraryFixture::s_libraryDir = nullptr;
 CDbgHelpLibrary* SymbolLibraryFixture::s_library = nullptr;
 
@@ -90,28 +71,6 @@ std::string SymbolLibraryFixture::Manifest(const std::string& section, const std
 ULONG64 SymbolLibraryFixture::ManifestNumber(const std::string& section, const std::string& key)
 {
     return strtoull(Manifest(section, key).c_str(), nullptr, 10);
-}
-
-std::vector<std::string> SymbolLibraryFixture::ImagesOfWidth(int bits)
-{
-    std::vector<std::string> images;
-    for (const std::string& image : SplitList(Manifest("samples", "images")))
-    {
-        if (ManifestNumber(image, "bits") == static_cast<ULONG64>(bits))
-            images.push_back(image);
-    }
-    return images;
-}
-
-std::vector<std::string> SymbolLibraryFixture::MismatchesOfWidth(int bits)
-{
-    std::vector<std::string> ids;
-    for (const std::string& id : SplitList(Manifest("samples", "mismatches")))
-    {
-        if (ManifestNumber(Manifest("mismatch." + id, "image"), "bits") == static_cast<ULONG64>(bits))
-            ids.push_back(id);
-    }
-    return ids;
 }
 
 std::string SymbolLibraryFixture::GuidText(const GUID& guid)

@@ -31,10 +31,6 @@ protected:
     // A value of manifest.ini ("" when absent), and the same read as a number (0 when absent).
     static std::string Manifest(const std::string& section, const std::string& key);
     static ULONG64 ManifestNumber(const std::string& section, const std::string& key);
-    // The sample images of one width (32 or 64 bits), in manifest order, and
-    // the ids of the mismatched files that belong to them.
-    static std::vector<std::string> ImagesOfWidth(int bits);
-    static std::vector<std::string> MismatchesOfWidth(int bits);
     // The GUID text of a record's PdbSig70, as the manifest writes it.
     static std::string GuidText(const GUID& guid);
 
