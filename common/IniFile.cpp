@@ -6,6 +6,7 @@
 #include "ModulePath.h"
 #include "PathSplit.h"
 #include "ScopedHandle.h"
+#include "TempFile.h"
 
 namespace
 {
@@ -48,6 +49,37 @@ bool TryResize(std::vector<char>& buffer, size_t size)
     catch (const std::bad_alloc&)
     {
         return false;
+    }
+}
+
+// The whole contents of a file, read while others may go on reading and
+// writing it; a file that does not exist reads as empty. The result is 0, or
+// the platform's error code when the file cannot be opened or a read fails
+// before its end.
+DWORD ReadWholeFile(const std::string& path, std::string& text)
+{
+    text.clear();
+    CScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    if (!file.IsValid())
+    {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
+            return 0;
+        return error != 0 ? error : ERROR_OPEN_FAILED;
+    }
+    char chunk[4096];
+    for (;;)
+    {
+        DWORD got = 0;
+        if (!ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr))
+        {
+            const DWORD error = GetLastError();
+            return error != 0 ? error : ERROR_READ_FAULT;
+        }
+        if (got == 0)
+            return 0;
+        text.append(chunk, got);
     }
 }
 
@@ -239,16 +271,13 @@ bool CIniFile::SectionHoldsKeys(const char* section, const std::vector<std::stri
 
 bool CIniFile::RewriteSection(const char* section, const std::vector<std::string>& lines)
 {
+    // Everything else in the file is written back, so the rewrite goes on
+    // only from the whole file (or from none at all): a file that cannot be
+    // opened or read to its end keeps what it holds, and the write fails.
     std::string text;
-    HANDLE file = CreateFileA(m_fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-    {
-        CScopedHandle owner(file);
-        char chunk[4096];
-        DWORD got = 0;
-        while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
-            text.append(chunk, got);
-    }
+    m_error = ReadWholeFile(m_fileName, text);
+    if (m_error != 0)
+        return false;
 
     // The file's lines with the section's old lines left out; the new lines
     // go right after its header (or under a new header at the end).
@@ -292,26 +321,10 @@ bool CIniFile::RewriteSection(const char* section, const std::vector<std::string
         result += "[" + std::string(section) + "]\r\n" + body;
     }
 
-    char suffix[32];
-    _snprintf(suffix, sizeof(suffix) - 1, ".%lu.tmp", GetCurrentProcessId());
-    suffix[sizeof(suffix) - 1] = '\0';
-    const std::string temporary = m_fileName + suffix;
+    CTempFile file;
+    if (!file.Create(m_fileName) || !file.Write(result.data(), result.size()) || !file.Commit())
     {
-        CScopedHandle out(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD put = 0;
-        if (!out.IsValid() || !WriteFile(out.Get(), result.data(), static_cast<DWORD>(result.size()), &put, nullptr) ||
-            put != result.size() || !FlushFileBuffers(out.Get()))
-        {
-            m_error = GetLastError();
-            out.Close();
-            DeleteFileA(temporary.c_str());
-            return false;
-        }
-    }
-    if (!MoveFileExA(temporary.c_str(), m_fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    {
-        m_error = GetLastError();
-        DeleteFileA(temporary.c_str());
+        m_error = file.GetError();
         return false;
     }
     return true;

@@ -21,6 +21,12 @@ public:
         m_handle = nullptr;
         return handle;
     }
+    // Takes ownership of another handle, closing the one held before.
+    void Reset(HANDLE handle)
+    {
+        Close();
+        m_handle = handle;
+    }
     // Closes the handle now; false (last error set) when CloseHandle failed.
     bool Close()
     {

@@ -5,10 +5,40 @@
 
 #include <gtest/gtest.h>
 
+#include "ImportSwap.h"
 #include "TestSupport.h"
 
 namespace
 {
+
+// The file whose opening the CreateFileA replacement refuses, and how many
+// reads the ReadFile replacement lets through before it fails.
+std::string g_refusedFile;
+int g_readsLeft = 0;
+CImportSwap* g_createSwap = nullptr;
+CImportSwap* g_readSwap = nullptr;
+
+HANDLE WINAPI RefusingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    if (lstrcmpiA(name, g_refusedFile.c_str()) == 0)
+    {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    return g_createSwap->Original<decltype(&CreateFileA)>()(name, access, share, security, disposition, flags,
+                                                            templateFile);
+}
+
+BOOL WINAPI FailingReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED overlapped)
+{
+    if (g_readsLeft-- <= 0)
+    {
+        SetLastError(ERROR_LOCK_VIOLATION);
+        return FALSE;
+    }
+    return g_readSwap->Original<decltype(&ReadFile)>()(file, buffer, size, got, overlapped);
+}
 
 class IniFileTest : public ::testing::Test
 {
@@ -134,6 +164,50 @@ TEST_F(IniFileTest, WriteSectionKeepsBareEntries)
     const std::string text = ReadFileBytes(Path());
     EXPECT_NE(std::string::npos, text.find("first.pdb\r\nthird.dll\r\n")) << "bare entries stay bare";
     EXPECT_EQ(std::string::npos, text.find("old.pdb"));
+}
+
+TEST_F(IniFileTest, SectionRewriteNeverGoesOnFromAPartOfTheFile)
+{
+    // Bare entries make the platform's write incomplete under Wine, so the
+    // section is rewritten in the file text. Another program holding the
+    // file for writing, or a read that fails part-way, must not turn the
+    // rest of the file into nothing.
+    std::string status = "[Status]\r\n";
+    for (int i = 0; i < 400; ++i)
+        status += "Key" + std::to_string(i) + "=value\r\n";
+    const std::string original = "[Settings]\r\nEnabled=1\r\n[Exclusions]\r\nold.pdb\r\n" + status;
+    for (int failure : {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION})
+    {
+        ASSERT_TRUE(WriteFileBytes(Path(), original));
+        g_refusedFile = failure == ERROR_SHARING_VIOLATION ? Path() : std::string();
+        g_readsLeft = 1;
+        CImportSwap create("kernel32.dll", "CreateFileA", reinterpret_cast<const void*>(&RefusingCreateFileA));
+        CImportSwap read("kernel32.dll", "ReadFile",
+                         failure == ERROR_LOCK_VIOLATION ? reinterpret_cast<const void*>(&FailingReadFile)
+                                                         : reinterpret_cast<const void*>(&ReadFile));
+        g_createSwap = &create;
+        g_readSwap = &read;
+        ASSERT_TRUE(create.IsActive() && read.IsActive());
+        CIniFile ini(Path().c_str());
+        const bool written = ini.WriteSection("Exclusions", {"first.pdb", "second.dll"});
+        const DWORD error = ini.GetError();
+        g_refusedFile.clear();
+        g_readsLeft = 1 << 30;
+
+        EXPECT_EQ("1", ini.GetString("Settings", "Enabled", "", 16)) << failure;
+        EXPECT_EQ("value", ini.GetString("Status", "Key399", "", 16)) << failure;
+        if (written)
+        {
+            std::vector<std::string> keys;
+            ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
+            EXPECT_EQ((std::vector<std::string>{"first.pdb", "second.dll"}), keys);
+        }
+        else
+        {
+            EXPECT_EQ(static_cast<DWORD>(failure), error);
+        }
+        EXPECT_EQ((std::vector<std::string>{"settings.ini"}), ListFiles(m_dir.Path())) << "no temporary file is left";
+    }
 }
 
 TEST_F(IniFileTest, WriteSectionAddsAMissingSection)
