@@ -7,6 +7,7 @@
 #include "ExclusionList.h"
 #include "FilePath.h"
 #include "HttpClient.h"
+#include "TempFile.h"
 
 namespace
 {
@@ -211,23 +212,11 @@ bool CSymbolSearch::CopyIntoStore(const std::string& source, const std::string& 
     DWORD error = 0;
     if (!CFilePath::EnsureDirectory(target, error))
         return false;
-    static volatile LONG counter = 0;
-    char suffix[64];
-    snprintf(suffix, sizeof(suffix), ".%lx-%lx-%lx.tmp", GetCurrentProcessId(), GetCurrentThreadId(),
-             static_cast<unsigned long>(InterlockedIncrement(&counter)));
-    const std::string temporary = target + suffix;
-    if (!CopyFileA(source.c_str(), temporary.c_str(), FALSE))
-    {
-        DeleteFileA(temporary.c_str());
+    CTempFile copy;
+    if (!copy.Create(target) || !copy.CopyFrom(source))
         return false;
-    }
-    if (!MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
-    {
-        DeleteFileA(temporary.c_str());
-        // A concurrent copy of the same file may have won the rename.
-        return CFilePath::FileExists(target);
-    }
-    return true;
+    // A concurrent copy of the same file may have won the rename.
+    return copy.Commit() || CFilePath::FileExists(target);
 }
 
 bool CSymbolSearch::FetchHttp(const Request& request, const std::string& store, const std::string& downstream,
