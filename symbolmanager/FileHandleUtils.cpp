@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mbstring.h>
 
+#include "MappedView.h"
 #include "ScopedHandle.h"
 #include "Trace.h"
 #include "TraceScope.h"
@@ -24,26 +25,6 @@ bool StartsWithNoCase(const std::string& text, const char* prefix, size_t n)
            _mbsnbicmp(reinterpret_cast<const unsigned char*>(text.c_str()),
                       reinterpret_cast<const unsigned char*>(prefix), n) == 0;
 }
-
-// Owns a mapped view and unmaps it when it goes.
-class CMappedView
-{
-public:
-    explicit CMappedView(void* view) : m_view(view) {}
-    ~CMappedView() { Unmap(); }
-    CMappedView(const CMappedView&) = delete;
-    CMappedView& operator=(const CMappedView&) = delete;
-    void* Get() const { return m_view; }
-    bool Unmap()
-    {
-        void* view = m_view;
-        m_view = nullptr;
-        return view == nullptr || UnmapViewOfFile(view) != FALSE;
-    }
-
-private:
-    void* m_view;
-};
 
 // The forms in which a name may carry a drive letter without any device
 // name: Wine reports mapped files as \??\Z:\dir\file, and so do some Windows

@@ -1,6 +1,6 @@
 #include "MappedFile.h"
 
-CMappedFile::CMappedFile() : m_view(nullptr), m_size(0), m_error(0)
+CMappedFile::CMappedFile() : m_size(0), m_error(0)
 {
 }
 
@@ -11,26 +11,24 @@ CMappedFile::~CMappedFile()
 
 void CMappedFile::Close()
 {
-    if (m_view != nullptr)
-        UnmapViewOfFile(m_view);
-    m_view = nullptr;
+    m_view.Unmap();
     m_size = 0;
-    m_mapping.reset();
-    m_file.reset();
+    m_mapping.Close();
+    m_file.Close();
 }
 
 bool CMappedFile::OpenByName(const std::string& path, uint64_t maxSize)
 {
     Close();
-    m_file.emplace(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    m_file.Reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!m_file->IsValid())
+    if (!m_file.IsValid())
     {
         m_error = GetLastError();
         return false;
     }
     // A directory opens only with backup semantics, so this is a file.
-    return Map(m_file->Get(), maxSize);
+    return Map(m_file.Get(), maxSize);
 }
 
 bool CMappedFile::OpenByHandle(HANDLE file, uint64_t maxSize)
@@ -56,15 +54,15 @@ bool CMappedFile::Map(HANDLE file, uint64_t maxSize)
         Close();
         return false;
     }
-    m_mapping.emplace(CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
-    if (!m_mapping->IsValid())
+    m_mapping.Reset(CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!m_mapping.IsValid())
     {
         m_error = GetLastError();
         Close();
         return false;
     }
-    m_view = static_cast<const uint8_t*>(MapViewOfFile(m_mapping->Get(), FILE_MAP_READ, 0, 0, 0));
-    if (m_view == nullptr)
+    m_view.Reset(MapViewOfFile(m_mapping.Get(), FILE_MAP_READ, 0, 0, 0));
+    if (!m_view.IsValid())
     {
         m_error = GetLastError();
         Close();

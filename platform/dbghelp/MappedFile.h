@@ -3,9 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 
+#include "MappedView.h"
 #include "ScopedHandle.h"
 
 // A read-only view of a whole file, opened by name or through a handle the
@@ -27,17 +27,16 @@ public:
     bool OpenByHandle(HANDLE file, uint64_t maxSize);
     void Close();
 
-    const uint8_t* Data() const { return m_view; }
+    const uint8_t* Data() const { return static_cast<const uint8_t*>(m_view.Get()); }
     size_t Size() const { return m_size; }
     DWORD GetError() const { return m_error; }
 
 private:
     bool Map(HANDLE file, uint64_t maxSize);
 
-    // Empty while nothing is open; emplace takes ownership of a new handle.
-    std::optional<CScopedHandle> m_file;
-    std::optional<CScopedHandle> m_mapping;
-    const uint8_t* m_view;
+    CScopedHandle m_file;
+    CScopedHandle m_mapping;
+    CMappedView m_view;
     size_t m_size;
     DWORD m_error;
 };
