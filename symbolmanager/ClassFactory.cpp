@@ -1,7 +1,5 @@
 #include "ClassFactory.h"
 
-#include "ServerModule.h"
-
 STDMETHODIMP CClassFactory::QueryInterface(REFIID Iid, void** Object)
 {
     if (Object == nullptr)
@@ -36,8 +34,8 @@ STDMETHODIMP CClassFactory::CreateInstance(IUnknown* Outer, REFIID Iid, void** O
 STDMETHODIMP CClassFactory::LockServer(BOOL Lock)
 {
     if (Lock)
-        GetServerModule().Lock();
+        m_server.Lock();
     else
-        GetServerModule().Unlock();
+        m_server.Unlock();
     return S_OK;
 }

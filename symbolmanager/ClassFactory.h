@@ -2,17 +2,19 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "ServerLock.h"
+
 // Creates one COM object, aggregated when Outer is given.
 typedef HRESULT (*CreateObjectFunction)(IUnknown* Outer, REFIID Iid, void** Object);
 
 // The standard class object of a local server: every CreateInstance makes a
 // new object through the class table's creation routine, and LockServer
-// counts as a lock on the server. The class object lives as long as the
-// process, so its own references do not keep the server running.
+// counts as a lock on the server. Its owner keeps it until COM can no longer
+// call it, so its own references do not keep the server running.
 class CClassFactory : public IClassFactory
 {
 public:
-    explicit CClassFactory(CreateObjectFunction Create) : m_create(Create) {}
+    CClassFactory(CreateObjectFunction Create, CServerLock& Server) : m_create(Create), m_server(Server) {}
     virtual ~CClassFactory() = default;
     CClassFactory(const CClassFactory&) = delete;
     CClassFactory& operator=(const CClassFactory&) = delete;
@@ -25,4 +27,5 @@ public:
 
 private:
     CreateObjectFunction m_create;
+    CServerLock& m_server;
 };

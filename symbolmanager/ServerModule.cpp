@@ -3,9 +3,11 @@
 #include <oleauto.h>
 
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "PathSplit.h"
 #include "Registrar.h"
 
 namespace
@@ -19,8 +21,20 @@ const DWORD kIdleTimeoutMs = 5000;
 // already been handed the class object just before it was withdrawn creates
 // its object within this time, and the server then keeps serving.
 const DWORD kWithdrawGraceMs = 1000;
-// The session's server slot: one qx3fetch serves at a time.
+// The session's server slot: one qx3fetch serves at a time (under Wine).
 const char kServerSlotName[] = "Local\\Quillmar.qx3fetch.ServerSlot";
+
+// Wine's COM may start a server for each of two simultaneous first
+// activations, and finds a class object by asking again and again until one
+// is published, whichever process publishes it: there a second server must
+// leave the session to the first. Windows starts one server for all waiting
+// activations and hands them the class object that this server publishes,
+// so a server there must always publish.
+bool RunsUnderWine()
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 std::wstring ModulePathWide(HINSTANCE Instance)
 {
@@ -31,19 +45,24 @@ std::wstring ModulePathWide(HINSTANCE Instance)
     return std::wstring(path, length);
 }
 
-// The executable's path for %MODULE%: the short (8.3) form when the system
-// gives one, else the long form.
-std::string ModulePathForScripts(HINSTANCE Instance)
+std::string ModulePath(HINSTANCE Instance)
 {
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(Instance, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return std::string();
+    return std::string(path, length);
+}
+
+// The executable's path for %MODULE%: the short (8.3) form when the system
+// gives one, else the long form.
+std::string ModulePathForScripts(const std::string& path)
+{
     char shortPath[MAX_PATH];
-    const DWORD shortLength = GetShortPathNameA(path, shortPath, MAX_PATH);
+    const DWORD shortLength = path.empty() ? 0 : GetShortPathNameA(path.c_str(), shortPath, MAX_PATH);
     if (shortLength != 0 && shortLength < MAX_PATH)
         return std::string(shortPath, shortLength);
-    return std::string(path, length);
+    return path;
 }
 
 // Releases a type library interface when it goes.
@@ -73,9 +92,8 @@ CServerModule& GetServerModule()
 }
 
 CServerModule::CServerModule()
-    : m_lockCount(0), m_activity(0), m_shutdownEvent(nullptr), m_monitorThread(nullptr), m_serverSlot(nullptr),
-      m_ownsServerSlot(false), m_mainThreadId(0), m_instance(nullptr), m_libId(GUID_NULL), m_table(nullptr),
-      m_tableCount(0)
+    : m_lockCount(0), m_activity(0), m_stopMonitor(0), m_ownsServerSlot(false), m_mainThreadId(0),
+      m_instance(nullptr), m_libId(GUID_NULL), m_table(nullptr)
 {
 }
 
@@ -84,47 +102,36 @@ CServerModule::~CServerModule()
     Term();
 }
 
-bool CServerModule::Init(CClassTableEntry* Table, size_t Count, HINSTANCE Instance, const GUID& LibId)
+bool CServerModule::Init(const CClassTableEntry* Table, size_t Count, HINSTANCE Instance, const GUID& LibId)
 {
-    m_table = Table;
-    m_tableCount = Count;
     m_instance = Instance;
     m_libId = LibId;
     m_mainThreadId = GetCurrentThreadId();
-    for (size_t i = 0; i < m_tableCount; ++i)
+    if (m_table != nullptr)
+        return m_classObjects.size() == Count;
+    m_table = Table;
+    try
     {
-        if (m_table[i].ClassObject == nullptr)
-            m_table[i].ClassObject = new CClassFactory(m_table[i].CreateObject);
+        m_classObjects.resize(Count);
+        for (size_t i = 0; i < Count; ++i)
+            m_classObjects[i].Factory = std::make_unique<CClassFactory>(m_table[i].CreateObject, *this);
+    }
+    catch (const std::bad_alloc&)
+    {
+        m_classObjects.clear();
+        m_table = nullptr;
+        return false;
     }
     return true;
 }
 
 void CServerModule::Term()
 {
+    // The monitor first: it may otherwise publish the class objects again.
+    StopMonitor();
     RevokeClassObjects();
     ReleaseServerSlot();
-    if (m_serverSlot != nullptr)
-    {
-        CloseHandle(m_serverSlot);
-        m_serverSlot = nullptr;
-    }
-    if (m_monitorThread != nullptr)
-    {
-        CloseHandle(m_monitorThread);
-        m_monitorThread = nullptr;
-    }
-    if (m_shutdownEvent != nullptr)
-    {
-        HANDLE event = InterlockedExchangePointer(&m_shutdownEvent, nullptr);
-        CloseHandle(event);
-    }
-    for (size_t i = 0; i < m_tableCount; ++i)
-    {
-        delete m_table[i].ClassObject;
-        m_table[i].ClassObject = nullptr;
-    }
-    m_table = nullptr;
-    m_tableCount = 0;
+    m_serverSlot.Close();
 }
 
 LONG CServerModule::Lock()
@@ -138,22 +145,26 @@ LONG CServerModule::Unlock()
     if (count == 0)
     {
         InterlockedExchange(&m_activity, 1);
-        if (m_shutdownEvent != nullptr)
-            SetEvent(m_shutdownEvent);
+        if (m_shutdownEvent.IsValid())
+            SetEvent(m_shutdownEvent.Get());
     }
     return count;
 }
 
 HRESULT CServerModule::UpdateRegistryFromResource(UINT ResourceId, bool Register)
 {
+    const std::string path = ModulePath(m_instance);
     CRegistrar registrar;
-    registrar.AddReplacement("MODULE", ModulePathForScripts(m_instance));
+    registrar.AddReplacement("MODULE", ModulePathForScripts(path));
+    // The AppID key named after the executable follows a renamed server.
+    const PathParts parts = SplitPath(path);
+    registrar.AddReplacement("MODULE_FILE", parts.fname + parts.ext);
     return registrar.ApplyResource(m_instance, ResourceId, Register);
 }
 
 HRESULT CServerModule::RegisterServer(bool RegisterTypeLibrary)
 {
-    for (size_t i = 0; i < m_tableCount; ++i)
+    for (size_t i = 0; i < m_classObjects.size(); ++i)
     {
         const HRESULT result = UpdateRegistryFromResource(m_table[i].RegistryResourceId, true);
         if (FAILED(result))
@@ -172,7 +183,7 @@ HRESULT CServerModule::RegisterServer(bool RegisterTypeLibrary)
 HRESULT CServerModule::UnregisterServer(bool UnregisterTypeLibrary)
 {
     HRESULT first = S_OK;
-    for (size_t i = 0; i < m_tableCount; ++i)
+    for (size_t i = 0; i < m_classObjects.size(); ++i)
     {
         const HRESULT result = UpdateRegistryFromResource(m_table[i].RegistryResourceId, false);
         if (FAILED(result) && SUCCEEDED(first))
@@ -211,14 +222,14 @@ HRESULT CServerModule::UnregisterServer(bool UnregisterTypeLibrary)
 
 bool CServerModule::AcquireServerSlot(DWORD TimeoutMs)
 {
-    if (m_ownsServerSlot)
+    if (m_ownsServerSlot || !RunsUnderWine())
         return true;
-    if (m_serverSlot == nullptr)
-        m_serverSlot = CreateMutexA(nullptr, FALSE, kServerSlotName);
+    if (!m_serverSlot.IsValid())
+        m_serverSlot.Reset(CreateMutexA(nullptr, FALSE, kServerSlotName));
     // Without the named object the guard is lost, not the service.
-    if (m_serverSlot == nullptr)
+    if (!m_serverSlot.IsValid())
         return true;
-    const DWORD wait = WaitForSingleObject(m_serverSlot, TimeoutMs);
+    const DWORD wait = WaitForSingleObject(m_serverSlot.Get(), TimeoutMs);
     // An abandoned slot belonged to a server that died: it is free now.
     m_ownsServerSlot = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
     return m_ownsServerSlot;
@@ -226,35 +237,46 @@ bool CServerModule::AcquireServerSlot(DWORD TimeoutMs)
 
 void CServerModule::ReleaseServerSlot()
 {
-    if (m_ownsServerSlot && m_serverSlot != nullptr)
-        ReleaseMutex(m_serverSlot);
+    if (m_ownsServerSlot)
+        ReleaseMutex(m_serverSlot.Get());
     m_ownsServerSlot = false;
 }
 
 bool CServerModule::StartMonitor()
 {
-    m_shutdownEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (m_shutdownEvent == nullptr)
+    if (m_monitorThread.IsValid())
+        return true;
+    if (!m_shutdownEvent.IsValid())
+        m_shutdownEvent.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!m_shutdownEvent.IsValid())
         return false;
-    m_monitorThread = CreateThread(nullptr, 0, MonitorThreadProc, this, 0, nullptr);
-    if (m_monitorThread == nullptr)
-    {
-        CloseHandle(m_shutdownEvent);
-        m_shutdownEvent = nullptr;
-        return false;
-    }
-    return true;
+    InterlockedExchange(&m_stopMonitor, 0);
+    m_monitorThread.Reset(CreateThread(nullptr, 0, MonitorThreadProc, this, 0, nullptr));
+    return m_monitorThread.IsValid();
+}
+
+void CServerModule::StopMonitor()
+{
+    if (!m_monitorThread.IsValid())
+        return;
+    InterlockedExchange(&m_stopMonitor, 1);
+    SetEvent(m_shutdownEvent.Get());
+    WaitForSingleObject(m_monitorThread.Get(), INFINITE);
+    m_monitorThread.Close();
 }
 
 HRESULT CServerModule::RegisterClassObjects(DWORD Context, DWORD Flags)
 {
     std::lock_guard<CCriticalSection> lock(m_classLock);
-    for (size_t i = 0; i < m_tableCount; ++i)
+    if (m_table == nullptr)
+        return E_UNEXPECTED;
+    for (size_t i = 0; i < m_classObjects.size(); ++i)
     {
-        CClassTableEntry& entry = m_table[i];
+        CClassObject& entry = m_classObjects[i];
         if (entry.Cookie != 0)
             continue;
-        const HRESULT result = CoRegisterClassObject(*entry.Clsid, entry.ClassObject, Context, Flags, &entry.Cookie);
+        const HRESULT result =
+            CoRegisterClassObject(*m_table[i].Clsid, entry.Factory.get(), Context, Flags, &entry.Cookie);
         if (FAILED(result))
         {
             entry.Cookie = 0;
@@ -268,9 +290,8 @@ HRESULT CServerModule::RevokeClassObjects()
 {
     std::lock_guard<CCriticalSection> lock(m_classLock);
     HRESULT first = S_OK;
-    for (size_t i = 0; i < m_tableCount; ++i)
+    for (CClassObject& entry : m_classObjects)
     {
-        CClassTableEntry& entry = m_table[i];
         if (entry.Cookie == 0)
             continue;
         const HRESULT result = CoRevokeClassObject(entry.Cookie);
@@ -300,26 +321,32 @@ DWORD WINAPI CServerModule::MonitorThreadProc(void* Parameter)
 // Suspending the class object is not enough: Wine ignores suspension, so a
 // client could still be handed the class object of a process that is about
 // to end, and its activation would fail. The class object is withdrawn
-// instead; new activations then go to a new server, which waits for this
-// one's slot. Requests that raced in before the withdrawal show up as
-// activity within the grace period, and the class object is published again.
+// instead; new activations then go to a new server. Requests that raced in
+// before the withdrawal show up as activity within the grace period, and the
+// class object is published again. Term ends the monitor at any of its waits
+// by setting the stop flag and signalling the event; it then posts nothing.
 void CServerModule::MonitorShutdown()
 {
+    HANDLE event = m_shutdownEvent.Get();
     bool waitForRelease = true;
     for (;;)
     {
         if (waitForRelease)
-            WaitForSingleObject(m_shutdownEvent, INFINITE);
+            WaitForSingleObject(event, INFINITE);
         waitForRelease = true;
         do
         {
             InterlockedExchange(&m_activity, 0);
-        } while (WaitForSingleObject(m_shutdownEvent, kIdleTimeoutMs) == WAIT_OBJECT_0);
+        } while (!IsStopping() && WaitForSingleObject(event, kIdleTimeoutMs) == WAIT_OBJECT_0);
+        if (IsStopping())
+            return;
         if (ShowsActivity())
             continue;
 
         RevokeClassObjects();
-        const DWORD grace = WaitForSingleObject(m_shutdownEvent, kWithdrawGraceMs);
+        const DWORD grace = WaitForSingleObject(event, kWithdrawGraceMs);
+        if (IsStopping())
+            return;
         if (grace == WAIT_OBJECT_0 || ShowsActivity())
         {
             RegisterClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE);
@@ -330,7 +357,5 @@ void CServerModule::MonitorShutdown()
         }
         break;
     }
-    // The event stays open until Term: a release racing with this decision may
-    // still signal it.
     PostThreadMessageA(m_mainThreadId, WM_QUIT, 0, 0);
 }

@@ -26,8 +26,8 @@ const DWORD kServerSymOptions = 0x80000400u;
 // before it leaves the session to that one.
 const DWORD kServerSlotWaitMs = 4000;
 
-CClassTableEntry g_classTable[] = {
-    {&CLSID_SymbolManager, IDR_SYMBOLMANAGER, CSymbolManager::CreateInstance, nullptr, 0},
+const CClassTableEntry g_classTable[] = {
+    {&CLSID_SymbolManager, IDR_SYMBOLMANAGER, CSymbolManager::CreateInstance},
 };
 
 enum class CommandLineSwitch
@@ -54,23 +54,10 @@ CommandLineSwitch FindSwitch(const char* CommandLine)
     return CommandLineSwitch::None;
 }
 
-void RunServer()
+// Publishes the class objects and serves until the monitor thread posts the
+// quit message; returns at once when they cannot be published.
+void Serve(CServerModule& module)
 {
-    TraceMessage(TRACE_INFO, 0, "%s", "Initializing the symbol engine...\n");
-    CSymbolEngine& engine = GetSymbolEngine();
-    engine.AddSymOptions(kServerSymOptions);
-    if (!engine.Init())
-        TraceMessage(TRACE_ERROR, 0, "%s", "CSymbolEngine::Init() failed.\n");
-
-    CServerModule& module = GetServerModule();
-    // Wine may start two servers for two simultaneous first activations;
-    // only the holder of the session's slot publishes its class object.
-    if (!module.AcquireServerSlot(kServerSlotWaitMs))
-    {
-        engine.Close();
-        return;
-    }
-
     TraceMessage(TRACE_INFO, 0, "%s", "Starting the monitor thread...\n");
     module.StartMonitor();
 
@@ -99,7 +86,24 @@ void RunServer()
     module.ReleaseServerSlot();
     TraceMessage(TRACE_INFO, 0, "%s", "Waiting for threads to finish...\n");
     Sleep(1000);
+}
 
+void RunServer()
+{
+    TraceMessage(TRACE_INFO, 0, "%s", "Initializing the symbol engine...\n");
+    CSymbolEngine& engine = GetSymbolEngine();
+    engine.AddSymOptions(kServerSymOptions);
+    if (!engine.Init())
+        TraceMessage(TRACE_ERROR, 0, "%s", "CSymbolEngine::Init() failed.\n");
+
+    // Wine may start two servers for two simultaneous first activations;
+    // only the holder of the session's slot publishes its class object.
+    CServerModule& module = GetServerModule();
+    if (module.AcquireServerSlot(kServerSlotWaitMs))
+        Serve(module);
+
+    // Every way out of serving closes the engine; the module's Term then
+    // stops the monitor thread, whatever it was waiting for.
     TraceMessage(TRACE_INFO, 0, "%s", "Deinitializing the symbol engine...\n");
     engine.Close();
 }

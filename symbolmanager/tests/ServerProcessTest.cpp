@@ -169,6 +169,86 @@ TEST_F(ServerRegistrationTest, UnregisteringKeepsTheClsidAndAppIdKeys)
     EXPECT_TRUE(KeyExists("AppID"));
 }
 
+BOOL CALLBACK TakeFirstLanguage(HMODULE, LPCSTR, LPCSTR, WORD found, LONG_PTR language)
+{
+    *reinterpret_cast<WORD*>(language) = found;
+    return FALSE;
+}
+
+// The language of one of the server's resources, so that a copy can have it
+// replaced rather than added beside it.
+WORD ResourceLanguage(const char* type, WORD id)
+{
+    WORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+    HMODULE image = LoadLibraryExA(ServerPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (image == nullptr)
+        return language;
+    EnumResourceLanguagesA(image, type, MAKEINTRESOURCEA(id), TakeFirstLanguage,
+                           reinterpret_cast<LONG_PTR>(&language));
+    FreeLibrary(image);
+    return language;
+}
+
+// Copies the server to path, with one of its resources replaced by bytes.
+bool CopyServer(const std::string& path, const char* type = nullptr, WORD id = 0, const std::string& bytes = "")
+{
+    if (!CopyFileA(ServerPath().c_str(), path.c_str(), FALSE))
+        return false;
+    if (type == nullptr)
+        return true;
+    HANDLE update = BeginUpdateResourceA(path.c_str(), FALSE);
+    if (update == nullptr)
+        return false;
+    std::string data = bytes;
+    const BOOL replaced = UpdateResourceA(update, type, MAKEINTRESOURCEA(id), ResourceLanguage(type, id), &data[0],
+                                          static_cast<DWORD>(data.size()));
+    return EndUpdateResourceA(update, !replaced) && replaced;
+}
+
+class ServerCopyTest : public ServerRegistrationTest
+{
+protected:
+    CTempDir m_dir;
+};
+
+TEST_F(ServerCopyTest, RenamedServerNamesItsAppIdKeyAfterItself)
+{
+    Unregister();
+    const std::string copy = m_dir.File("symfetch.exe");
+    ASSERT_TRUE(CopyServer(copy));
+    ASSERT_EQ(0, RunProgram(copy, "/RegServer", kRunMs));
+    EXPECT_EQ(kAppIdValue, StringValue("AppID\\symfetch.exe", "AppID"));
+    EXPECT_FALSE(KeyExists("AppID\\qx3fetch.exe"));
+    ASSERT_EQ(0, RunProgram(copy, "/UnregServer", kRunMs));
+    EXPECT_FALSE(KeyExists("AppID\\symfetch.exe"));
+}
+
+TEST_F(ServerCopyTest, ExitCodeIsTheServerRegistrationsResult)
+{
+    // The class script (101) and the type library decide /RegServer's exit
+    // code; the switches' own script (100) does not; /UnregServer gives 0.
+    const char kBrokenScript[] = "HKCR { broken";
+    Unregister();
+    const std::string brokenClassScript = m_dir.File("class\\qx3fetch.exe");
+    const std::string brokenTypeLib = m_dir.File("typelib\\qx3fetch.exe");
+    const std::string brokenSwitchScript = m_dir.File("switch\\qx3fetch.exe");
+    for (const std::string& copy : {brokenClassScript, brokenTypeLib, brokenSwitchScript})
+        ASSERT_TRUE(CreateDirectoryA(copy.substr(0, copy.rfind('\\')).c_str(), nullptr));
+    ASSERT_TRUE(CopyServer(brokenClassScript, "REGISTRY", 101, kBrokenScript));
+    ASSERT_TRUE(CopyServer(brokenTypeLib, "TYPELIB", 1, "not a type library"));
+    ASSERT_TRUE(CopyServer(brokenSwitchScript, "REGISTRY", 100, kBrokenScript));
+
+    EXPECT_EQ(static_cast<long>(DISP_E_EXCEPTION), RunProgram(brokenClassScript, "/RegServer", kRunMs));
+    EXPECT_EQ(0, RunProgram(brokenClassScript, "/UnregServer", kRunMs));
+    const long typeLibResult = RunProgram(brokenTypeLib, "/RegServer", kRunMs);
+    EXPECT_TRUE(FAILED(static_cast<HRESULT>(typeLibResult)) && typeLibResult != -1) << std::hex << typeLibResult;
+    ASSERT_EQ(0, RunProgram(brokenTypeLib, "/UnregServer", kRunMs));
+
+    EXPECT_EQ(0, RunProgram(brokenSwitchScript, "/RegServer", kRunMs));
+    EXPECT_FALSE(KeyExists(kClsidKey)) << "the broken script wrote nothing";
+    EXPECT_EQ(kAppIdValue, StringValue("AppID\\qx3fetch.exe", "AppID")) << "the class script was applied";
+}
+
 // A copy of the server in a directory of its own, for the trace switch.
 class ServerTraceTest : public ServerRegistrationTest
 {
@@ -223,19 +303,35 @@ protected:
     CComApartment m_apartment;
 };
 
-TEST_F(ServerLifetimeTest, ServerEndsAboutFiveSecondsAfterTheLastRelease)
+TEST_F(ServerLifetimeTest, QuietPeriodRestartsAtEachReleaseAndTheServerEndsCleanly)
 {
-    HANDLE serverHandle = nullptr;
-    {
-        CScopedComPtr<ISymbolManager> manager;
-        ASSERT_HRESULT_SUCCEEDED(CreateSymbolManager(manager));
-        ASSERT_EQ(E_INVALIDARG, Ping(manager.Get()));
-        serverHandle = OpenTheServer(15000);
-    }
-    CScopedHandle server(serverHandle);
+    // The client also keeps the class object itself: that does not keep the
+    // server running, and the server must not trip over it as it ends.
+    CScopedComPtr<IClassFactory> classObject;
+    ASSERT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_SymbolManager, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
+                                              classObject.ReceiveVoid()));
+    CScopedHandle server(OpenTheServer(15000));
     ASSERT_TRUE(server.IsValid());
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(server.Get(), 4000)) << "ended too early";
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(server.Get(), 8000)) << "did not end";
+    for (int round = 0; round < 2; ++round)
+    {
+        {
+            CScopedComPtr<ISymbolManager> manager;
+            ASSERT_HRESULT_SUCCEEDED(CreateSymbolManager(manager));
+            ASSERT_EQ(E_INVALIDARG, Ping(manager.Get()));
+        }
+        // The first release's quiet period would end 5 s from now: the
+        // second object comes and goes within it.
+        if (round == 0)
+        {
+            ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(server.Get(), 3000));
+        }
+    }
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(server.Get(), 5000))
+        << "ended before 5 s had passed since the second release";
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(server.Get(), 15000)) << "did not end";
+    DWORD exitCode = 1;
+    ASSERT_TRUE(GetExitCodeProcess(server.Get(), &exitCode));
+    EXPECT_EQ(0u, exitCode);
 }
 
 TEST_F(ServerLifetimeTest, ServerStaysUpWhileAClientHoldsAnObject)
