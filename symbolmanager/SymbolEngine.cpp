@@ -38,6 +38,16 @@ bool IsAllZero(const GUID& guid)
     return true;
 }
 
+// A name field of the module record: a fixed array that the library fills
+// but need not terminate when the name takes all of it.
+template <size_t Size> std::string RecordText(const CHAR (&Field)[Size])
+{
+    size_t length = 0;
+    while (length < Size && Field[length] != '\0')
+        ++length;
+    return std::string(Field, length);
+}
+
 // Both request forms need a symbol path and a destination.
 bool CheckRequestPaths(const std::string& SymPath, const std::string& DestPath)
 {
@@ -477,28 +487,30 @@ void CSymbolEngine::CopySymbols(DWORD64 ModBase, const std::string& ExeName, con
         return;
     }
 
+    const std::string loadedImageName = RecordText(module.LoadedImageName);
     if (module.SymType == SymPdb)
     {
+        const std::string loadedPdbName = RecordText(module.LoadedPdbName);
         TraceMessage(TRACE_INFO, 0, "%s", "Symbol format: PDB\n");
-        TraceMessage(TRACE_INFO, 0, "LoadedImageName: %s\n", module.LoadedImageName);
-        TraceMessage(TRACE_INFO, 0, "LoadedPdbName: %s\n", module.LoadedPdbName);
+        TraceMessage(TRACE_INFO, 0, "LoadedImageName: %s\n", loadedImageName.c_str());
+        TraceMessage(TRACE_INFO, 0, "LoadedPdbName: %s\n", loadedPdbName.c_str());
         // A DBG file that refers to a PDB: the debugger needs both.
-        const bool viaDbg = EqualNoCase(SplitPath(module.LoadedImageName).ext, ".dbg");
+        const bool viaDbg = EqualNoCase(SplitPath(loadedImageName).ext, ".dbg");
         if (viaDbg)
             TraceMessage(TRACE_INFO, 0, "%s", "DBG file should be copied too.\n");
         TraceMessage(TRACE_INFO, 0, "%s", "Copying symbol files...\n");
         if (viaDbg)
-            CopySymbolFile(ExeName, module.LoadedImageName, DestPath, UseFileExt);
-        CopySymbolFile(ExeName, module.LoadedPdbName, DestPath, UseFileExt);
+            CopySymbolFile(ExeName, loadedImageName, DestPath, UseFileExt);
+        CopySymbolFile(ExeName, loadedPdbName, DestPath, UseFileExt);
     }
     else if (module.SymType == SymCv)
     {
         TraceMessage(TRACE_INFO, 0, "%s", "Symbol format: DBG\n");
         // Equal names: the CodeView data sits in the image itself.
-        if (!EqualNoCase(module.ImageName, module.LoadedImageName))
+        if (!EqualNoCase(RecordText(module.ImageName), loadedImageName))
         {
             TraceMessage(TRACE_INFO, 0, "%s", "Copying symbol file...\n");
-            CopySymbolFile(ExeName, module.LoadedImageName, DestPath, UseFileExt);
+            CopySymbolFile(ExeName, loadedImageName, DestPath, UseFileExt);
         }
     }
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -11,12 +12,42 @@
 #include <gtest/gtest.h>
 
 #include "FileHandleUtils.h"
+#include "ImportSwap.h"
 #include "PathSplit.h"
 #include "ScopedHandle.h"
 #include "TestSupport.h"
 
 namespace
 {
+
+// Replacements for the library and platform calls that the engine makes,
+// for the answers the symbol library here never gives.
+CImportSwap* g_swap = nullptr;
+
+// Fills the record's loaded names to the last byte, with no terminator.
+BOOL WINAPI UnterminatedModuleInfo(HANDLE Process, DWORD64 Base, PIMAGEHLP_MODULE64 Module)
+{
+    if (!g_swap->Original<decltype(&SymGetModuleInfo64)>()(Process, Base, Module))
+        return FALSE;
+    const std::string image = "C:\\" + std::string(sizeof(Module->LoadedImageName) - 7, 'i') + ".dbg";
+    const std::string pdb = "C:\\" + std::string(sizeof(Module->LoadedPdbName) - 7, 'p') + ".pdb";
+    memcpy(Module->LoadedImageName, image.data(), sizeof(Module->LoadedImageName));
+    memcpy(Module->LoadedPdbName, pdb.data(), sizeof(Module->LoadedPdbName));
+    memset(&Module->CVSig, 'x', sizeof(Module->CVSig));
+    return TRUE;
+}
+
+BOOL WINAPI RefusedSearchPath(HANDLE, PCSTR)
+{
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+DWORD WINAPI NoMappedFileName(HANDLE, LPVOID, LPSTR, DWORD)
+{
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+}
 
 bool IsLibraryLine(const std::string& line)
 {
@@ -41,6 +72,20 @@ std::vector<std::string> EngineLines(const std::vector<std::string>& log)
         }
     }
     return lines;
+}
+
+// The log with each run of the library's lines folded into one "<library>".
+std::vector<std::string> LogShape(const std::vector<std::string>& log)
+{
+    std::vector<std::string> shape;
+    for (const std::string& line : log)
+    {
+        if (!IsLibraryLine(line))
+            shape.push_back(line);
+        else if (shape.empty() || shape.back() != "<library>")
+            shape.push_back("<library>");
+    }
+    return shape;
 }
 
 size_t LibraryLineCount(const std::vector<std::string>& log)
@@ -97,6 +142,36 @@ TEST_F(SymbolEngineTest, MatchingSymbolsInTheDestinationAreNotFetchedAgain)
     EXPECT_GT(LibraryLineCount(log), 0u) << "the library's diagnostics are part of the log";
     EXPECT_EQ(0u, log.front().find("QUILLM: File: "));
     EXPECT_EQ((std::vector<std::string>{"nb10.pdb"}), ListFiles(Dest()));
+}
+
+TEST_F(SymbolEngineTest, LibraryLinesStandWhereTheLibraryCallsWereMade)
+{
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("rsds.exe"), SampleSymbolsDir(), Dest(), false, found, log));
+
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("rsds.exe") + "\n", "QUILLM: Checking symbols...\n",
+                                        "<library>", "QUILLM: Downloading symbols...\n", "<library>",
+                                        "QUILLM: Symbol format can be incompatible with Visual C++ 6.0.\n",
+                                        "QUILLM: Copying to " + Dest() + "\\rsds.pdb\n"}),
+              LogShape(log));
+    // The look in the destination speaks of the destination; the load
+    // through the symbol path, before the format check, of the file found.
+    size_t downloading = 0;
+    while (downloading < log.size() && log[downloading] != "QUILLM: Downloading symbols...\n")
+        ++downloading;
+    bool foundNamed = false;
+    for (size_t i = 0; i < log.size(); ++i)
+    {
+        if (!IsLibraryLine(log[i]))
+            continue;
+        if (log[i].find(Dest()) != std::string::npos)
+        {
+            EXPECT_LT(i, downloading) << log[i];
+        }
+        foundNamed = foundNamed || (i > downloading && log[i].find(SampleSymbolsDir() + "\\rsds.pdb") != std::string::npos);
+    }
+    EXPECT_TRUE(foundNamed);
 }
 
 TEST_F(SymbolEngineTest, CopiesAMatchingNb10PdbWithoutAWarning)
@@ -196,6 +271,23 @@ TEST_F(SymbolEngineTest, GuidSignedPdbIsWarnedAboutYetCopied)
     EXPECT_TRUE(FileExists(Dest() + "\\rsds.pdb"));
 }
 
+TEST_F(SymbolEngineTest, LoadedNamesThatFillTheirRecordFieldsEndWithTheField)
+{
+    CImportSwap swap("dbghelp.dll", "SymGetModuleInfo64", reinterpret_cast<const void*>(&UnterminatedModuleInfo));
+    g_swap = &swap;
+    ASSERT_TRUE(swap.IsActive());
+    bool found = false;
+    std::vector<std::string> log;
+    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), Dest(), false, found, log));
+
+    // Read within its field, the image name ends in ".dbg": the DBG file is
+    // copied before the PDB, each under the name its field holds.
+    const std::vector<std::string> lines = EngineLines(log);
+    ASSERT_EQ(7u, lines.size());
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\" + std::string(249, 'i') + ".dbg\n", lines[3]);
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\" + std::string(249, 'p') + ".pdb\n", lines[5]);
+}
+
 TEST_F(SymbolEngineTest, FileExtensionDirectoryKeepsTheImagesLetterCase)
 {
     CTempDir images;
@@ -245,16 +337,25 @@ TEST_F(SymbolEngineTest, TrailingBackslashOnTheDestinationMakesNoDifference)
 
 TEST_F(SymbolEngineTest, FailedCopyStillCountsAsFound)
 {
-    // A directory where the file should go makes the copy fail.
+    // A directory where the file should go makes the copy fail; a file where
+    // the destination directory should be makes the directory fail.
     ASSERT_TRUE(CreateDirectoryA((Dest() + "\\nb10.pdb").c_str(), nullptr));
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), Dest(), false, found, log));
-    EXPECT_TRUE(found);
-    const std::vector<std::string> lines = EngineLines(log);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\nb10.pdb\n", lines[lines.size() - 2]);
-    EXPECT_EQ("QUILLM: Cannot copy the file.\n", lines.back());
+    ASSERT_TRUE(WriteFileBytes(Dest() + "\\file", "not a directory"));
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {Dest(), {"QUILLM: Copying to " + Dest() + "\\nb10.pdb\n", "QUILLM: Cannot copy the file.\n"}},
+        {Dest() + "\\file\\sym", {"QUILLM: Destination path is inaccessible.\n"}},
+    };
+    for (const auto& destAndLines : cases)
+    {
+        bool found = false;
+        std::vector<std::string> log;
+        ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), destAndLines.first, false, found, log));
+        EXPECT_TRUE(found) << destAndLines.first;
+        std::vector<std::string> expected{"QUILLM: File: " + SampleImage("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
+                                          "QUILLM: Downloading symbols...\n"};
+        expected.insert(expected.end(), destAndLines.second.begin(), destAndLines.second.end());
+        EXPECT_EQ(expected, EngineLines(log));
+    }
 }
 
 TEST_F(SymbolEngineTest, ParameterChecksFailBeforeAnyWork)
@@ -405,18 +506,23 @@ TEST_F(SymbolEngineTest, ByHandleRequestNamesTheImageFromTheHandle)
     EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dll\\nb10.pdb\n", lines.back());
 }
 
-TEST_F(SymbolEngineTest, ByHandleRequestWithoutANameStillLoadsByHandle)
+TEST_F(SymbolEngineTest, ByHandleRequestWithoutANameLoadsByHandleButHasNoExtensionDirectory)
 {
-    CTempDir files;
-    const std::string empty = files.File("empty.dll");
-    ASSERT_TRUE(WriteFileBytes(empty, ""));
-    HandleHolder holder(empty);
-    ASSERT_NE(0u, holder.Handle());
-    bool found = true;
+    CImportSwap swap("psapi.dll", "GetMappedFileNameA", reinterpret_cast<const void*>(&NoMappedFileName));
+    ASSERT_TRUE(swap.IsActive());
+    CScopedHandle image(CreateFileA(SampleImage("nb10.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(image.IsValid());
+    bool found = false;
     std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SampleSymbolsDir(), Dest(), true, found, log));
-    EXPECT_FALSE(found);
-    EXPECT_EQ("QUILLM: File: \n", EngineLines(log).front());
+    ASSERT_TRUE(Engine().GetSymbols(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(image.Get())), GetCurrentProcessId(),
+                                    SampleSymbolsDir(), Dest(), true, found, log));
+    EXPECT_TRUE(found);
+    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: \n", "QUILLM: Checking symbols...\n",
+                                        "QUILLM: Downloading symbols...\n",
+                                        "QUILLM: Cannot copy the file (invalid executable name).\n"}),
+              EngineLines(log));
+    EXPECT_TRUE(ListFiles(Dest()).empty());
 }
 
 TEST_F(SymbolEngineTest, ByHandleRequestForAProcessThatIsGoneFails)
@@ -440,6 +546,8 @@ size_t OpenHandleCount()
 
 TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
 {
+    // Half of them succeed; in the other half the library refuses the search
+    // path, and the request fails after the duplicated handle was made.
     ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
     HandleHolder holder(SampleImage("nb10.dll"));
     ASSERT_NE(0u, holder.Handle());
@@ -452,13 +560,26 @@ TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
         CScopedHandle extra(CreateEventA(nullptr, TRUE, FALSE, nullptr));
         ASSERT_EQ(before + 1, OpenHandleCount()) << "the count follows the handles";
     }
-    for (int i = 0; i < 1000; ++i)
+    for (int i = 0; i < 500; ++i)
     {
         ASSERT_TRUE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SampleSymbolsDir(), Dest(), false, found, log));
         ASSERT_TRUE(found);
     }
+    {
+        CImportSwap swap("dbghelp.dll", "SymSetSearchPath", reinterpret_cast<const void*>(&RefusedSearchPath));
+        ASSERT_TRUE(swap.IsActive());
+        for (int i = 0; i < 500; ++i)
+        {
+            ASSERT_FALSE(Engine().GetSymbols(holder.Handle(), holder.Pid(), SampleSymbolsDir(), Dest(), false, found, log));
+            ASSERT_FALSE(found);
+        }
+    }
     const size_t after = OpenHandleCount();
     EXPECT_EQ(before, after) << before << " " << after;
+    // The failed request still hands over what it logged.
+    ASSERT_EQ(2u, log.size());
+    EXPECT_TRUE(EqualNoCase("QUILLM: File: " + SampleImage("nb10.dll") + "\n", log[0])) << log[0];
+    EXPECT_EQ("QUILLM: Checking symbols...\n", log[1]);
 }
 
 } // namespace
