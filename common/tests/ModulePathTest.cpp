@@ -16,46 +16,30 @@ std::string FullExePath()
     return path;
 }
 
-TEST(ModulePathTest, DriveAndDirectoryEndInOneBackslash)
+TEST(ModulePathTest, MaskChoosesThePartsOfTheModulesPath)
 {
-    std::string out = "stale";
-    ASSERT_TRUE(GetModulePathPart(out, MODULE_PATH_DRIVE | MODULE_PATH_DIR, nullptr));
-    EXPECT_EQ(ExeDirectory(), out);
-    EXPECT_EQ(':', out[1]);
-}
-
-TEST(ModulePathTest, PathWithoutExtensionDropsTheDot)
-{
-    std::string out;
-    ASSERT_TRUE(GetModulePathPart(out, MODULE_PATH_DRIVE | MODULE_PATH_DIR | MODULE_PATH_FNAME, nullptr));
     const std::string full = FullExePath();
-    EXPECT_EQ(full.substr(0, full.size() - 4), out);
-}
-
-TEST(ModulePathTest, FileNameWithExtension)
-{
-    std::string out;
-    ASSERT_TRUE(GetModulePathPart(out, MODULE_PATH_FNAME | MODULE_PATH_EXT, nullptr));
-    EXPECT_EQ("common_tests.exe", out);
-    ASSERT_TRUE(GetModulePathPart(out, MODULE_PATH_EXT, nullptr));
-    EXPECT_EQ(".exe", out);
-}
-
-TEST(ModulePathTest, MaskZeroAndFifteenGiveTheFullPath)
-{
-    std::string zero;
-    std::string fifteen;
-    ASSERT_TRUE(GetModulePathPart(zero, 0, nullptr));
-    ASSERT_TRUE(GetModulePathPart(fifteen, MODULE_PATH_FULL, nullptr));
-    EXPECT_EQ(FullExePath(), zero);
-    EXPECT_EQ(zero, fifteen);
-}
-
-TEST(ModulePathTest, WorksForALoadedDll)
-{
-    std::string out;
-    ASSERT_TRUE(GetModulePathPart(out, MODULE_PATH_FNAME | MODULE_PATH_EXT, GetModuleHandleA("kernel32.dll")));
-    EXPECT_STRCASEEQ("kernel32.dll", out.c_str());
+    const struct
+    {
+        unsigned int mask;
+        std::string expected;
+    } cases[] = {
+        {MODULE_PATH_DRIVE | MODULE_PATH_DIR, ExeDirectory()},
+        {MODULE_PATH_DRIVE | MODULE_PATH_DIR | MODULE_PATH_FNAME, full.substr(0, full.size() - 4)},
+        {MODULE_PATH_FNAME | MODULE_PATH_EXT, "common_tests.exe"},
+        {MODULE_PATH_EXT, ".exe"},
+        {0, full},
+        {MODULE_PATH_FULL, full},
+    };
+    for (const auto& c : cases)
+    {
+        std::string out = "stale";
+        ASSERT_TRUE(GetModulePathPart(out, c.mask, nullptr)) << c.mask;
+        EXPECT_EQ(c.expected, out) << c.mask;
+    }
+    std::string dll;
+    ASSERT_TRUE(GetModulePathPart(dll, MODULE_PATH_FNAME | MODULE_PATH_EXT, GetModuleHandleA("kernel32.dll")));
+    EXPECT_STRCASEEQ("kernel32.dll", dll.c_str());
 }
 
 TEST(ModulePathTest, UnknownModuleGivesFalseAndAnEmptyString)

@@ -14,31 +14,17 @@ void ExpectParts(const char* path, const char* drive, const char* dir, const cha
     EXPECT_EQ(ext, parts.ext) << path;
 }
 
-TEST(PathSplitTest, SplitsAFullPath)
+TEST(PathSplitTest, SplitsIntoDriveDirectoryNameAndExtension)
 {
     ExpectParts("C:\\Windows\\system32\\KERNEL32.DLL", "C:", "\\Windows\\system32\\", "KERNEL32", ".DLL");
-}
-
-TEST(PathSplitTest, ForwardSlashesSeparateDirectories)
-{
+    // Forward slashes separate directories too.
     ExpectParts("D:/sym/app.pdb", "D:", "/sym/", "app", ".pdb");
     ExpectParts("x\\y/z", "", "x\\y/", "z", "");
-}
-
-TEST(PathSplitTest, ExtensionStartsAtTheLastDotOfTheFileName)
-{
+    // The extension starts at the last dot of the file name only.
     ExpectParts("C:\\a.b\\name", "C:", "\\a.b\\", "name", "");
     ExpectParts("archive.tar.gz", "", "", "archive.tar", ".gz");
     ExpectParts("trailing.", "", "", "trailing", ".");
-}
-
-TEST(PathSplitTest, NetworkPathsHaveNoDrive)
-{
     ExpectParts("\\\\server\\share\\f.dbg", "", "\\\\server\\share\\", "f", ".dbg");
-}
-
-TEST(PathSplitTest, DirectoryOnlyAndEmptyPaths)
-{
     ExpectParts("C:\\Sym\\", "C:", "\\Sym\\", "", "");
     ExpectParts("", "", "", "", "");
     ExpectParts("C:", "C:", "", "", "");
