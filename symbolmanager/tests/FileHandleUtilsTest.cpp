@@ -20,21 +20,17 @@ std::string DeviceOf(const char* drive)
     return device;
 }
 
-TEST(FileHandleUtilsTest, RefusesNullAndInvalidHandleValues)
+TEST(FileHandleUtilsTest, FailedDuplicationGivesANullHandle)
 {
-    HANDLE out = reinterpret_cast<HANDLE>(0x1234);
-    EXPECT_FALSE(DuplicateHandleFromProcess(GetCurrentProcessId(), 0, out));
-    EXPECT_EQ(nullptr, out);
-    out = reinterpret_cast<HANDLE>(0x1234);
-    EXPECT_FALSE(DuplicateHandleFromProcess(GetCurrentProcessId(), 0xFFFFFFFFu, out));
-    EXPECT_EQ(nullptr, out);
-}
-
-TEST(FileHandleUtilsTest, ProcessThatCannotBeOpenedGivesNoHandle)
-{
-    HANDLE out = reinterpret_cast<HANDLE>(0x1234);
-    EXPECT_FALSE(DuplicateHandleFromProcess(0xFFFFFFF0u, 0x44, out));
-    EXPECT_EQ(nullptr, out);
+    // No handle value, the invalid value, and a process that cannot be opened.
+    const std::pair<DWORD, DWORD> requests[] = {{GetCurrentProcessId(), 0}, {GetCurrentProcessId(), 0xFFFFFFFFu},
+                                                {0xFFFFFFF0u, 0x44}};
+    for (const auto& [processId, handle] : requests)
+    {
+        HANDLE out = reinterpret_cast<HANDLE>(0x1234);
+        EXPECT_FALSE(DuplicateHandleFromProcess(processId, handle, out)) << handle;
+        EXPECT_EQ(nullptr, out) << handle;
+    }
 }
 
 TEST(FileHandleUtilsTest, DuplicatesAHandleAndNamesItsFile)
@@ -69,44 +65,32 @@ TEST(FileHandleUtilsTest, EmptyFileHasNoName)
     EXPECT_FALSE(GetFileNameFromHandle(INVALID_HANDLE_VALUE, name));
 }
 
-TEST(FileHandleUtilsTest, ReplacesADeviceNameByItsDrive)
+TEST(FileHandleUtilsTest, DeviceAndDosDeviceNamesBecomeDriveLetters)
 {
     const std::string device = DeviceOf("C:");
     ASSERT_FALSE(device.empty());
     std::string name = device + "\\app\\x.dll";
     GetFileNameFromHandleHelper(name);
     EXPECT_EQ("C:\\app\\x.dll", name);
-}
-
-TEST(FileHandleUtilsTest, DeviceNameMustEndAtABackslash)
-{
-    const std::string device = DeviceOf("C:");
-    ASSERT_FALSE(device.empty());
-    // C:'s device followed by more digits is another volume, not C:.
-    const std::string other = device + "0\\x.dll";
-    std::string name = other;
-    GetFileNameFromHandleHelper(name);
-    EXPECT_EQ(other, name);
-}
-
-TEST(FileHandleUtilsTest, DosDevicePrefixesBecomeDriveLetters)
-{
     for (const char* prefix : {"\\??\\", "\\\\?\\", "\\GLOBAL??\\"})
     {
-        std::string name = std::string(prefix) + "Z:\\dir\\file.dll";
+        name = std::string(prefix) + "Z:\\dir\\file.dll";
         GetFileNameFromHandleHelper(name);
         EXPECT_EQ("Z:\\dir\\file.dll", name) << prefix;
     }
 }
 
-TEST(FileHandleUtilsTest, UnknownDeviceKeepsItsName)
+TEST(FileHandleUtilsTest, NamesOfNoKnownDriveAreKept)
 {
-    std::string name = "\\Device\\Mup\\server\\share\\x.dll";
-    GetFileNameFromHandleHelper(name);
-    EXPECT_EQ("\\Device\\Mup\\server\\share\\x.dll", name);
-    std::string empty;
-    GetFileNameFromHandleHelper(empty);
-    EXPECT_TRUE(empty.empty());
+    // C:'s device followed by more digits is another volume, not C:.
+    const std::string device = DeviceOf("C:");
+    ASSERT_FALSE(device.empty());
+    for (const std::string& kept : {device + "0\\x.dll", std::string("\\Device\\Mup\\server\\share\\x.dll"), std::string()})
+    {
+        std::string name = kept;
+        GetFileNameFromHandleHelper(name);
+        EXPECT_EQ(kept, name);
+    }
 }
 
 } // namespace

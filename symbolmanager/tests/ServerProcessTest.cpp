@@ -3,7 +3,6 @@
 // with the exit, simultaneous first activations).
 #include <windows.h>
 
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -107,9 +106,11 @@ protected:
 
 TEST_F(ServerRegistrationTest, RegServerSwitchWritesTheRegistration)
 {
+    // The switch in any letter case, after '-' or '/' (TearDown registers
+    // with "/RegServer").
     Unregister();
     ASSERT_FALSE(KeyExists(kClsidKey));
-    ASSERT_EQ(0, RunProgram(ServerPath(), "/RegServer", kRunMs));
+    ASSERT_EQ(0, RunProgram(ServerPath(), "-regserver", kRunMs));
 
     char shortPath[MAX_PATH];
     ASSERT_NE(0u, GetShortPathNameA(ServerPath().c_str(), shortPath, MAX_PATH));
@@ -127,13 +128,6 @@ TEST_F(ServerRegistrationTest, RegServerSwitchWritesTheRegistration)
     EXPECT_EQ("{D8D37A73-85BF-44B5-AE68-3B2A8B178F71}", StringValue("Quillmar.SymbolManager\\CLSID"));
     EXPECT_EQ("Quillmar.SymbolManager.1", StringValue("Quillmar.SymbolManager\\CurVer"));
     EXPECT_TRUE(KeyExists(kTypeLibKey));
-}
-
-TEST_F(ServerRegistrationTest, LowerCaseDashSwitchRegisters)
-{
-    Unregister();
-    ASSERT_EQ(0, RunProgram(ServerPath(), "-regserver", kRunMs));
-    EXPECT_TRUE(KeyExists(kClsidKey));
 }
 
 TEST_F(ServerRegistrationTest, SwitchFollowedByMoreTextRunsAsAServerInstead)
@@ -158,15 +152,6 @@ TEST_F(ServerRegistrationTest, UnregisteringRemovesExactlyWhatRegisteringWrote)
     Unregister();
     EXPECT_EQ(before, Snapshot());
     EXPECT_TRUE(KeyExists(kInterfaceKey)) << "the proxy/stub's registration stays";
-}
-
-TEST_F(ServerRegistrationTest, UnregisteringKeepsTheClsidAndAppIdKeys)
-{
-    Unregister();
-    EXPECT_FALSE(KeyExists(kClsidKey));
-    EXPECT_FALSE(KeyExists("AppID\\qx3fetch.exe"));
-    EXPECT_TRUE(KeyExists("CLSID"));
-    EXPECT_TRUE(KeyExists("AppID"));
 }
 
 BOOL CALLBACK TakeFirstLanguage(HMODULE, LPCSTR, LPCSTR, WORD found, LONG_PTR language)
@@ -249,35 +234,18 @@ TEST_F(ServerCopyTest, ExitCodeIsTheServerRegistrationsResult)
     EXPECT_EQ(kAppIdValue, StringValue("AppID\\qx3fetch.exe", "AppID")) << "the class script was applied";
 }
 
-// A copy of the server in a directory of its own, for the trace switch.
-class ServerTraceTest : public ServerRegistrationTest
+TEST_F(ServerCopyTest, TraceSwitchBesideTheExeDecidesWhetherItsLogAppears)
 {
-protected:
-    void SetUp() override { ASSERT_TRUE(CopyFileA(ServerPath().c_str(), m_dir.File("qx3fetch.exe").c_str(), FALSE)); }
-    CTempDir m_dir;
-};
-
-TEST_F(ServerTraceTest, WithTracingOffNoLogFileAppears)
-{
+    ASSERT_TRUE(CopyServer(m_dir.File("qx3fetch.exe")));
     ASSERT_TRUE(WriteFileBytes(m_dir.File("qx3.ini"), "[Debug]\r\nTrace=0\r\n"));
     ASSERT_EQ(0, RunProgram(m_dir.File("qx3fetch.exe"), "/UnregServer", kRunMs));
     EXPECT_FALSE(FileExists(m_dir.File("qx3fetch.log")));
-}
 
-TEST_F(ServerTraceTest, WithTraceOnTheLogAppearsBesideTheExeWithBothColumns)
-{
     ASSERT_TRUE(WriteFileBytes(m_dir.File("qx3.ini"), "[Debug]\r\nTrace=1\r\n"));
     ASSERT_EQ(0, RunProgram(m_dir.File("qx3fetch.exe"), "/UnregServer", kRunMs));
     const std::vector<std::string> lines = SplitLines(ReadFileBytes(m_dir.File("qx3fetch.log")));
     ASSERT_FALSE(lines.empty());
-    // Category, thread id, date and time, then the text.
-    unsigned long thread = 0;
-    int y, mo, d, h, mi, s;
-    char text[64] = {};
-    ASSERT_EQ(8, sscanf(lines.front().c_str(), "1\t%lX\t%2d/%2d/%2d %2d:%2d:%2d\t%63[^\r\n]", &thread, &y, &mo, &d, &h,
-                        &mi, &s, text))
-        << lines.front();
-    EXPECT_STREQ("Entering WinMain()...", text);
+    EXPECT_NE(std::string::npos, lines.front().find("\tEntering WinMain()...\r\n")) << lines.front();
     bool exited = false;
     for (const std::string& line : lines)
         exited = exited || line.find("\tExiting WinMain()...\r\n") != std::string::npos;

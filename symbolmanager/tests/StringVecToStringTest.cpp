@@ -7,11 +7,6 @@ TEST(StringVecToStringTest, JoinsTheLinesInOrderWithNothingBetweenOrAfter)
     std::string out = "old";
     StringVecToString({"QUILLM: File: a.dll\n", "diagnostic\n", "QUILLM: Checking symbols...\n"}, out);
     EXPECT_EQ("QUILLM: File: a.dll\ndiagnostic\nQUILLM: Checking symbols...\n", out);
-}
-
-TEST(StringVecToStringTest, EmptyListGivesAnEmptyString)
-{
-    std::string out = "old";
     StringVecToString({}, out);
     EXPECT_EQ("", out);
 }

@@ -59,27 +59,23 @@ protected:
 
 TEST_F(SymbolManagerTest, NoFileHandleAndNoFileNameIsAnInvalidArgument)
 {
-    EXPECT_EQ(E_INVALIDARG, Call(0, GetCurrentProcessId(), nullptr, L"C:\\symbols", L"C:\\dest", FALSE));
+    for (DWORD noHandle : {0u, 0xFFFFFFFFu})
+    {
+        EXPECT_EQ(E_INVALIDARG, Call(noHandle, GetCurrentProcessId(), nullptr, L"C:\\symbols", L"C:\\dest", FALSE));
+        EXPECT_EQ(0, m_found);
+        EXPECT_EQ(nullptr, m_log.Get());
+    }
+}
+
+TEST_F(SymbolManagerTest, RequestsTheEngineRefusesFailWithoutALog)
+{
+    // An empty (not null) file name reaches the engine, which refuses it; so
+    // does a null destination, taken as empty.
+    const std::wstring symbols = Widen(SampleSymbolsDir());
+    EXPECT_EQ(E_FAIL, Call(0, 0, L"", symbols.c_str(), Widen(m_dest.Path()).c_str(), FALSE));
     EXPECT_EQ(0, m_found);
     EXPECT_EQ(nullptr, m_log.Get());
-}
-
-TEST_F(SymbolManagerTest, InvalidHandleValueCountsAsNoHandle)
-{
-    EXPECT_EQ(E_INVALIDARG, Call(0xFFFFFFFFu, GetCurrentProcessId(), nullptr, L"C:\\symbols", L"C:\\dest", FALSE));
-    EXPECT_EQ(nullptr, m_log.Get());
-}
-
-TEST_F(SymbolManagerTest, EmptyFileNameReachesTheEngineAndFails)
-{
-    EXPECT_EQ(E_FAIL, Call(0, 0, L"", Widen(SampleSymbolsDir()).c_str(), Widen(m_dest.Path()).c_str(), FALSE));
-    EXPECT_EQ(0, m_found);
-    EXPECT_EQ(nullptr, m_log.Get());
-}
-
-TEST_F(SymbolManagerTest, NullDestinationPathFails)
-{
-    EXPECT_EQ(E_FAIL, Call(0, 0, Widen(SampleImage("nb10.dll")).c_str(), Widen(SampleSymbolsDir()).c_str(), nullptr, FALSE));
+    EXPECT_EQ(E_FAIL, Call(0, 0, Widen(SampleImage("nb10.dll")).c_str(), symbols.c_str(), nullptr, FALSE));
     EXPECT_EQ(0, m_found);
     EXPECT_EQ(nullptr, m_log.Get());
 }
