@@ -3,11 +3,11 @@
 #include "HttpDownload.h"
 
 #include "ByteReader.h"
-#include "DownloadFile.h"
 #include "HttpReplyHead.h"
 #include "HttpText.h"
 #include "HttpUrl.h"
 #include "ServerBackoff.h"
+#include "TempFile.h"
 
 namespace
 {
@@ -164,9 +164,10 @@ HttpResult CHttpDownload::ReceiveBody(const CHttpUrl& url, CHttpConnection& conn
     if (!head.IsChunked() && head.HasLength() && head.Length() > m_options.maxBytes)
         return Failed("File too large: " + CHttpText::Decimal(head.Length()) + " bytes (at most " +
                       CHttpText::Decimal(m_options.maxBytes) + ")");
-    CDownloadFile file;
+    CTempFile file;
     if (!file.Create(m_targetPath))
-        return Failed("Cannot create " + file.Path() + " (error " + CHttpText::Decimal(file.Error()) + ")");
+        return Failed("Cannot create a file beside " + m_targetPath + " (error " + CHttpText::Decimal(file.GetError()) +
+                      ")");
 
     m_received = 0;
     HttpResult result;
@@ -180,15 +181,15 @@ HttpResult CHttpDownload::ReceiveBody(const CHttpUrl& url, CHttpConnection& conn
         *m_bytes = m_received;
     if (result != HttpResult::Ok)
         return result;
-    if (!file.Commit(m_targetPath))
-        return Failed("Cannot write " + m_targetPath + " (error " + CHttpText::Decimal(file.Error()) + ")");
+    if (!file.Commit())
+        return Failed("Cannot write " + m_targetPath + " (error " + CHttpText::Decimal(file.GetError()) + ")");
     Say("Received " + CHttpText::Decimal(m_received) + " bytes");
     return HttpResult::Ok;
 }
 
 // exact: the body is exactly count bytes (Content-Length, a chunk);
 // otherwise it runs to the end of the connection and may not exceed count.
-HttpResult CHttpDownload::ReceiveCounted(const CHttpUrl& url, CHttpConnection& connection, CDownloadFile& file,
+HttpResult CHttpDownload::ReceiveCounted(const CHttpUrl& url, CHttpConnection& connection, CTempFile& file,
                                          unsigned long long count, bool exact)
 {
     unsigned long long left = count;
@@ -210,7 +211,7 @@ HttpResult CHttpDownload::ReceiveCounted(const CHttpUrl& url, CHttpConnection& c
         if (got > left)
             return Failed("File too large: more than " + CHttpText::Decimal(m_options.maxBytes) + " bytes");
         if (!file.Write(data, got))
-            return Failed("Cannot write " + file.Path() + " (error " + CHttpText::Decimal(file.Error()) + ")");
+            return Failed("Cannot write " + file.Path() + " (error " + CHttpText::Decimal(file.GetError()) + ")");
         left -= got;
         m_received += got;
     }
@@ -218,7 +219,7 @@ HttpResult CHttpDownload::ReceiveCounted(const CHttpUrl& url, CHttpConnection& c
 
 // Chunked transfer coding: hex size line, that many bytes, a line end; a zero
 // size ends the body, followed by optional trailer lines.
-HttpResult CHttpDownload::ReceiveChunked(const CHttpUrl& url, CHttpConnection& connection, CDownloadFile& file)
+HttpResult CHttpDownload::ReceiveChunked(const CHttpUrl& url, CHttpConnection& connection, CTempFile& file)
 {
     for (;;)
     {

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-class CDownloadFile;
+class CTempFile;
 class CHttpConnection;
 class CHttpReplyHead;
 class CHttpUrl;
@@ -47,9 +47,9 @@ private:
     // and next.
     HttpResult Fetch(const CHttpUrl& url, CHttpUrl& next);
     HttpResult ReceiveBody(const CHttpUrl& url, CHttpConnection& connection, const CHttpReplyHead& head);
-    HttpResult ReceiveCounted(const CHttpUrl& url, CHttpConnection& connection, CDownloadFile& file,
+    HttpResult ReceiveCounted(const CHttpUrl& url, CHttpConnection& connection, CTempFile& file,
                               unsigned long long count, bool exact);
-    HttpResult ReceiveChunked(const CHttpUrl& url, CHttpConnection& connection, CDownloadFile& file);
+    HttpResult ReceiveChunked(const CHttpUrl& url, CHttpConnection& connection, CTempFile& file);
     static bool ParseChunkSize(const std::string& text, unsigned long long& size);
 
     HttpOptions m_options;
