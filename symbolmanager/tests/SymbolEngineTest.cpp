@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include "FileHandleUtils.h"
 #include "ImportSwap.h"
 #include "PathSplit.h"
 #include "ScopedHandle.h"
@@ -19,6 +18,8 @@
 
 namespace
 {
+
+const char kDownloading[] = "QUILLM: Downloading symbols...\n";
 
 // Replacements for the library and platform calls that the engine makes,
 // for the answers the symbol library here never gives.
@@ -61,14 +62,13 @@ std::vector<std::string> EngineLines(const std::vector<std::string>& log)
     std::vector<std::string> lines;
     for (const std::string& line : log)
     {
-        if (IsLibraryLine(line))
+        if (!IsLibraryLine(line))
         {
-            EXPECT_FALSE(line.empty());
-            EXPECT_EQ('\n', line.back()) << line;
+            lines.push_back(line);
         }
         else
         {
-            lines.push_back(line);
+            EXPECT_TRUE(!line.empty() && line.back() == '\n') << line;
         }
     }
     return lines;
@@ -87,6 +87,47 @@ std::vector<std::string> LogShape(const std::vector<std::string>& log)
     }
     return shape;
 }
+
+// The engine's lines of a request for the image with this file name: the two
+// it always starts with, then the rest.
+std::vector<std::string> Lines(const std::string& fileName, std::vector<std::string> rest)
+{
+    rest.insert(rest.begin(), {"QUILLM: File: " + fileName + "\n", "QUILLM: Checking symbols...\n"});
+    return rest;
+}
+
+// The image opened as the IDE's debugger holds it, and the handle's value as
+// it crosses to the server.
+CScopedHandle OpenImage(const std::string& name)
+{
+    return CScopedHandle(CreateFileA(SampleImage(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     0, nullptr));
+}
+
+DWORD HandleValue(const CScopedHandle& handle)
+{
+    return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(handle.Get()));
+}
+
+// Counts the open handles of this process by asking about every possible
+// handle value (Wine's GetProcessHandleCount always answers 0).
+size_t OpenHandleCount()
+{
+    size_t count = 0;
+    DWORD flags = 0;
+    for (ULONG_PTR value = 4; value < 0x20000; value += 4)
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    return count;
+}
+
+// What one request gave: its result, Found, the log and the engine's lines.
+struct Outcome
+{
+    bool ok = false;
+    bool found = false;
+    std::vector<std::string> log;
+    std::vector<std::string> lines;
+};
 
 // One engine, initialised as the server does it: diagnostics on, exact
 // symbols only.
@@ -114,6 +155,28 @@ protected:
     CSymbolEngine& Engine() { return *s_engine; }
     std::string Dest() const { return m_dest.Path(); }
 
+    // A request by name for a sample image (or the full path given).
+    Outcome Request(const std::string& image, const std::string& symbolPath, const std::string& dest,
+                    bool useFileExt = false)
+    {
+        Outcome outcome;
+        outcome.found = true;
+        const std::string path = image.find('\\') != std::string::npos ? image : SampleImage(image);
+        outcome.ok = Engine().GetSymbols(path, symbolPath, dest, useFileExt, outcome.found, outcome.log);
+        outcome.lines = EngineLines(outcome.log);
+        return outcome;
+    }
+    // A request by a handle of this process.
+    Outcome Request(const CScopedHandle& image, const std::string& symbolPath, bool useFileExt)
+    {
+        Outcome outcome;
+        outcome.found = true;
+        outcome.ok = Engine().GetSymbols(HandleValue(image), GetCurrentProcessId(), symbolPath, Dest(), useFileExt,
+                                         outcome.found, outcome.log);
+        outcome.lines = EngineLines(outcome.log);
+        return outcome;
+    }
+
     CTempDir m_dest;
     static CSymbolEngine* s_engine;
 };
@@ -123,41 +186,34 @@ CSymbolEngine* SymbolEngineTest::s_engine = nullptr;
 TEST_F(SymbolEngineTest, MatchingSymbolsInTheDestinationAreNotFetchedAgain)
 {
     ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), Dest(), false, found, log));
-
-    EXPECT_TRUE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
-                                        "QUILLM: Symbols are already available.\n"}),
-              EngineLines(log));
+    const Outcome outcome = Request("nb10.dll", SampleSymbolsDir(), Dest());
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_TRUE(outcome.found);
+    EXPECT_EQ(Lines(SampleImage("nb10.dll"), {"QUILLM: Symbols are already available.\n"}), outcome.lines);
     EXPECT_EQ((std::vector<std::string>{"nb10.pdb"}), ListFiles(Dest()));
 }
 
 TEST_F(SymbolEngineTest, GuidSignedPdbIsWarnedAboutYetCopiedWithTheLibraryLinesInPlace)
 {
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("rsds.exe"), SampleSymbolsDir(), Dest(), false, found, log));
-    EXPECT_TRUE(found);
+    const Outcome outcome = Request("rsds.exe", SampleSymbolsDir(), Dest());
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_TRUE(outcome.found);
     EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\rsds.pdb"), ReadFileBytes(Dest() + "\\rsds.pdb"));
+    EXPECT_EQ(Lines(SampleImage("rsds.exe"), {"<library>", kDownloading, "<library>",
+                                              "QUILLM: Symbol format can be incompatible with Visual C++ 6.0.\n",
+                                              "QUILLM: Copying to " + Dest() + "\\rsds.pdb\n"}),
+              LogShape(outcome.log));
 
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("rsds.exe") + "\n", "QUILLM: Checking symbols...\n",
-                                        "<library>", "QUILLM: Downloading symbols...\n", "<library>",
-                                        "QUILLM: Symbol format can be incompatible with Visual C++ 6.0.\n",
-                                        "QUILLM: Copying to " + Dest() + "\\rsds.pdb\n"}),
-              LogShape(log));
     // The look in the destination speaks of the destination; the load
     // through the symbol path, before the format check, of the file found.
+    const std::vector<std::string>& log = outcome.log;
     size_t downloading = 0;
-    while (downloading < log.size() && log[downloading] != "QUILLM: Downloading symbols...\n")
+    while (downloading < log.size() && log[downloading] != kDownloading)
         ++downloading;
     bool foundNamed = false;
     for (size_t i = 0; i < log.size(); ++i)
     {
-        if (!IsLibraryLine(log[i]))
-            continue;
-        if (log[i].find(Dest()) != std::string::npos)
+        if (IsLibraryLine(log[i]) && log[i].find(Dest()) != std::string::npos)
         {
             EXPECT_LT(i, downloading) << log[i];
         }
@@ -168,15 +224,11 @@ TEST_F(SymbolEngineTest, GuidSignedPdbIsWarnedAboutYetCopiedWithTheLibraryLinesI
 
 TEST_F(SymbolEngineTest, CopiesAMatchingNb10PdbWithoutAWarning)
 {
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), Dest(), false, found, log));
-
-    EXPECT_TRUE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
-                                        "QUILLM: Downloading symbols...\n",
-                                        "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
-              EngineLines(log));
+    const Outcome outcome = Request("nb10.dll", SampleSymbolsDir(), Dest());
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_TRUE(outcome.found);
+    EXPECT_EQ(Lines(SampleImage("nb10.dll"), {kDownloading, "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
+              outcome.lines);
     EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\nb10.pdb"), ReadFileBytes(Dest() + "\\nb10.pdb"));
 }
 
@@ -185,41 +237,33 @@ TEST_F(SymbolEngineTest, ExportOnlySymbolsAreRejected)
     // Without exact symbols the library falls back to the export table.
     Engine().SetSymOptions(SYMOPT_DEBUG);
     CTempDir empty;
-    bool found = true;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("exports.dll"), empty.Path(), Dest(), false, found, log));
-
-    EXPECT_FALSE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("exports.dll") + "\n", "QUILLM: Checking symbols...\n",
-                                        "QUILLM: Downloading symbols...\n"}),
-              EngineLines(log));
+    const Outcome outcome = Request("exports.dll", empty.Path(), Dest());
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_FALSE(outcome.found);
+    EXPECT_EQ(Lines(SampleImage("exports.dll"), {kDownloading}), outcome.lines);
     EXPECT_TRUE(ListFiles(Dest()).empty());
     bool exportsLoaded = false;
-    for (const std::string& line : log)
+    for (const std::string& line : outcome.log)
         exportsLoaded = exportsLoaded || line.find("export symbols") != std::string::npos;
     EXPECT_TRUE(exportsLoaded) << "the library did load the export table, which the engine then refused";
 }
 
 TEST_F(SymbolEngineTest, MismatchedPdbIsNeitherAcceptedNorCopied)
 {
-    bool found = true;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SamplesDir() + "\\mismatch\\sig", Dest(), false, found, log));
-    EXPECT_FALSE(found);
+    const Outcome outcome = Request("nb10.dll", SamplesDir() + "\\mismatch\\sig", Dest());
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_FALSE(outcome.found);
     EXPECT_TRUE(ListFiles(Dest()).empty());
 }
 
 TEST_F(SymbolEngineTest, DbgThatRefersToAPdbCopiesTheDbgFirst)
 {
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("dbgpdb.dll"), SampleSymbolsDir(), Dest() + "\\", false, found, log));
-
-    EXPECT_TRUE(found);
-    const std::vector<std::string> lines = EngineLines(log);
-    ASSERT_EQ(5u, lines.size());
-    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dbgpdb.dbg\n", lines[3]);
-    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dbgpdb.pdb\n", lines[4]);
+    const Outcome outcome = Request("dbgpdb.dll", SampleSymbolsDir(), Dest() + "\\");
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_TRUE(outcome.found);
+    EXPECT_EQ(Lines(SampleImage("dbgpdb.dll"), {kDownloading, "QUILLM: Copying to " + Dest() + "\\dbgpdb.dbg\n",
+                                                "QUILLM: Copying to " + Dest() + "\\dbgpdb.pdb\n"}),
+              outcome.lines);
     EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\dbgpdb.dbg"), ReadFileBytes(Dest() + "\\dbgpdb.dbg"));
     EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\dbgpdb.pdb"), ReadFileBytes(Dest() + "\\dbgpdb.pdb"));
 }
@@ -229,13 +273,10 @@ TEST_F(SymbolEngineTest, CodeViewInsideTheImageIsFoundWithoutACopy)
     // The image carries its own symbols, so the look in the destination
     // already finds them and there is nothing to copy.
     CTempDir empty;
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("embcv.exe"), empty.Path(), Dest(), false, found, log));
-    EXPECT_TRUE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("embcv.exe") + "\n", "QUILLM: Checking symbols...\n",
-                                        "QUILLM: Symbols are already available.\n"}),
-              EngineLines(log));
+    const Outcome outcome = Request("embcv.exe", empty.Path(), Dest());
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_TRUE(outcome.found);
+    EXPECT_EQ(Lines(SampleImage("embcv.exe"), {"QUILLM: Symbols are already available.\n"}), outcome.lines);
     EXPECT_TRUE(ListFiles(Dest()).empty());
 }
 
@@ -244,16 +285,13 @@ TEST_F(SymbolEngineTest, LoadedNamesThatFillTheirRecordFieldsEndWithTheField)
     CImportSwap swap("dbghelp.dll", "SymGetModuleInfo64", reinterpret_cast<const void*>(&UnterminatedModuleInfo));
     g_swap = &swap;
     ASSERT_TRUE(swap.IsActive());
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), Dest(), false, found, log));
+    const Outcome outcome = Request("nb10.dll", SampleSymbolsDir(), Dest());
 
     // Read within its field, the image name ends in ".dbg": the DBG file is
     // copied before the PDB, each under the name its field holds.
-    const std::vector<std::string> lines = EngineLines(log);
-    ASSERT_EQ(7u, lines.size());
-    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\" + std::string(249, 'i') + ".dbg\n", lines[3]);
-    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\" + std::string(249, 'p') + ".pdb\n", lines[5]);
+    ASSERT_EQ(7u, outcome.lines.size());
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\" + std::string(249, 'i') + ".dbg\n", outcome.lines[3]);
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\" + std::string(249, 'p') + ".pdb\n", outcome.lines[5]);
 }
 
 TEST_F(SymbolEngineTest, FileExtensionDirectoryKeepsTheImagesLetterCase)
@@ -261,11 +299,9 @@ TEST_F(SymbolEngineTest, FileExtensionDirectoryKeepsTheImagesLetterCase)
     CTempDir images;
     const std::string upper = images.File("NB10.DLL");
     ASSERT_TRUE(CopyFileA(SampleImage("nb10.dll").c_str(), upper.c_str(), FALSE));
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(upper, SampleSymbolsDir(), Dest(), true, found, log));
-    EXPECT_TRUE(found);
-    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\DLL\\nb10.pdb\n", EngineLines(log).back());
+    const Outcome outcome = Request(upper, SampleSymbolsDir(), Dest(), true);
+    EXPECT_TRUE(outcome.found);
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\DLL\\nb10.pdb\n", outcome.lines.back());
     EXPECT_TRUE(FileExists(Dest() + "\\DLL\\nb10.pdb"));
 }
 
@@ -276,17 +312,11 @@ TEST_F(SymbolEngineTest, PdbLoadedFromTheDestinationItselfIsUpToDate)
     CTempDir dbgOnly;
     ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\dbgpdb.dbg").c_str(), dbgOnly.File("dbgpdb.dbg").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\dbgpdb.pdb").c_str(), (Dest() + "\\dbgpdb.pdb").c_str(), FALSE));
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("dbgpdb.dll"), dbgOnly.Path() + ";" + Dest(), Dest(), false, found,
-                                    log));
-
-    EXPECT_TRUE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("dbgpdb.dll") + "\n",
-                                        "QUILLM: Checking symbols...\n", "QUILLM: Downloading symbols...\n",
-                                        "QUILLM: Copying to " + Dest() + "\\dbgpdb.dbg\n",
-                                        "QUILLM: File is up-to-date.\n"}),
-              EngineLines(log));
+    const Outcome outcome = Request("dbgpdb.dll", dbgOnly.Path() + ";" + Dest(), Dest());
+    EXPECT_TRUE(outcome.found);
+    EXPECT_EQ(Lines(SampleImage("dbgpdb.dll"), {kDownloading, "QUILLM: Copying to " + Dest() + "\\dbgpdb.dbg\n",
+                                                "QUILLM: File is up-to-date.\n"}),
+              outcome.lines);
     EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\dbgpdb.pdb"), ReadFileBytes(Dest() + "\\dbgpdb.pdb"));
 }
 
@@ -294,11 +324,9 @@ TEST_F(SymbolEngineTest, SeparateDbgIsCopiedWhateverTheDestinationsTrailingBacks
 {
     for (const std::string& dest : {Dest(), Dest() + "\\"})
     {
-        bool found = false;
-        std::vector<std::string> log;
-        ASSERT_TRUE(Engine().GetSymbols(SampleImage("dbgcv.dll"), SampleSymbolsDir(), dest, true, found, log));
-        EXPECT_TRUE(found);
-        EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dll\\dbgcv.dbg\n", EngineLines(log).back()) << dest;
+        const Outcome outcome = Request("dbgcv.dll", SampleSymbolsDir(), dest, true);
+        EXPECT_TRUE(outcome.found);
+        EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dll\\dbgcv.dbg\n", outcome.lines.back()) << dest;
         EXPECT_EQ((std::vector<std::string>{"dll\\dbgcv.dbg"}), ListFiles(Dest()));
         ASSERT_TRUE(DeleteFileA((Dest() + "\\dll\\dbgcv.dbg").c_str()));
     }
@@ -311,19 +339,15 @@ TEST_F(SymbolEngineTest, FailedCopyStillCountsAsFound)
     ASSERT_TRUE(CreateDirectoryA((Dest() + "\\nb10.pdb").c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(Dest() + "\\file", "not a directory"));
     const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {Dest(), {"QUILLM: Copying to " + Dest() + "\\nb10.pdb\n", "QUILLM: Cannot copy the file.\n"}},
-        {Dest() + "\\file\\sym", {"QUILLM: Destination path is inaccessible.\n"}},
+        {Dest(), {kDownloading, "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n", "QUILLM: Cannot copy the file.\n"}},
+        {Dest() + "\\file\\sym", {kDownloading, "QUILLM: Destination path is inaccessible.\n"}},
     };
-    for (const auto& destAndLines : cases)
+    for (const auto& [dest, lines] : cases)
     {
-        bool found = false;
-        std::vector<std::string> log;
-        ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), destAndLines.first, false, found, log));
-        EXPECT_TRUE(found) << destAndLines.first;
-        std::vector<std::string> expected{"QUILLM: File: " + SampleImage("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
-                                          "QUILLM: Downloading symbols...\n"};
-        expected.insert(expected.end(), destAndLines.second.begin(), destAndLines.second.end());
-        EXPECT_EQ(expected, EngineLines(log));
+        const Outcome outcome = Request("nb10.dll", SampleSymbolsDir(), dest);
+        ASSERT_TRUE(outcome.ok);
+        EXPECT_TRUE(outcome.found) << dest;
+        EXPECT_EQ(Lines(SampleImage("nb10.dll"), lines), outcome.lines);
     }
 }
 
@@ -334,25 +358,21 @@ TEST_F(SymbolEngineTest, RequestsThatCannotStartFailWithNothingDone)
     CSymbolEngine idle;
     const std::string image = SampleImage("nb10.dll");
     const std::string symbols = SampleSymbolsDir();
-    const std::function<bool(bool&, std::vector<std::string>&)> requests[] = {
-        [&](bool& f, std::vector<std::string>& l) { return Engine().GetSymbols("", symbols, Dest(), false, f, l); },
-        [&](bool& f, std::vector<std::string>& l) { return Engine().GetSymbols(image, "", Dest(), false, f, l); },
-        [&](bool& f, std::vector<std::string>& l) { return Engine().GetSymbols(image, symbols, "", false, f, l); },
-        [&](bool& f, std::vector<std::string>& l) {
-            return Engine().GetSymbols(DWORD(0), GetCurrentProcessId(), symbols, Dest(), false, f, l);
-        },
-        [&](bool& f, std::vector<std::string>& l) {
-            return Engine().GetSymbols(DWORD(0xFFFFFFFF), GetCurrentProcessId(), symbols, Dest(), false, f, l);
-        },
-        [&](bool& f, std::vector<std::string>& l) { return idle.GetSymbols(image, symbols, Dest(), false, f, l); },
-        [&](bool& f, std::vector<std::string>& l) {
-            return Engine().GetSymbols(DWORD(0x44), 0xFFFFFFF0u, symbols, Dest(), false, f, l);
-        },
+    const DWORD self = GetCurrentProcessId();
+    typedef std::vector<std::string> Log;
+    const std::function<bool(bool&, Log&)> requests[] = {
+        [&](bool& f, Log& l) { return Engine().GetSymbols("", symbols, Dest(), false, f, l); },
+        [&](bool& f, Log& l) { return Engine().GetSymbols(image, "", Dest(), false, f, l); },
+        [&](bool& f, Log& l) { return Engine().GetSymbols(image, symbols, "", false, f, l); },
+        [&](bool& f, Log& l) { return Engine().GetSymbols(DWORD(0), self, symbols, Dest(), false, f, l); },
+        [&](bool& f, Log& l) { return Engine().GetSymbols(DWORD(0xFFFFFFFF), self, symbols, Dest(), false, f, l); },
+        [&](bool& f, Log& l) { return idle.GetSymbols(image, symbols, Dest(), false, f, l); },
+        [&](bool& f, Log& l) { return Engine().GetSymbols(DWORD(0x44), 0xFFFFFFF0u, symbols, Dest(), false, f, l); },
     };
     for (size_t i = 0; i < sizeof(requests) / sizeof(requests[0]); ++i)
     {
         bool found = true;
-        std::vector<std::string> log{"stale"};
+        Log log{"stale"};
         EXPECT_FALSE(requests[i](found, log)) << i;
         EXPECT_FALSE(found) << i;
         EXPECT_TRUE(log.empty()) << i;
@@ -362,9 +382,7 @@ TEST_F(SymbolEngineTest, RequestsThatCannotStartFailWithNothingDone)
 
 TEST_F(SymbolEngineTest, NoModuleStaysLoadedAfterARequest)
 {
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), SampleSymbolsDir(), Dest(), false, found, log));
+    ASSERT_TRUE(Request("nb10.dll", SampleSymbolsDir(), Dest()).ok);
     IMAGEHLP_MODULE64 module = {};
     module.SizeOfStruct = sizeof(module);
     const DWORD64 preferredBase = 0x10000000;
@@ -373,72 +391,38 @@ TEST_F(SymbolEngineTest, NoModuleStaysLoadedAfterARequest)
 
 TEST_F(SymbolEngineTest, SimultaneousRequestsEachGetOnlyTheirOwnLines)
 {
-    struct Request
-    {
-        std::string image;
-        std::string symbol;
-        CTempDir dest;
-        bool ok = false;
-        bool found = false;
-        std::vector<std::string> log;
-    };
-    Request requests[2];
-    requests[0].image = "nb10.dll";
-    requests[0].symbol = "nb10.pdb";
-    requests[1].image = "rsds.exe";
-    requests[1].symbol = "rsds.pdb";
+    const char* images[2] = {"nb10.dll", "rsds.exe"};
+    const char* symbols[2] = {"nb10.pdb", "rsds.pdb"};
+    CTempDir dests[2];
+    Outcome outcomes[2];
     std::vector<std::thread> threads;
-    for (Request& request : requests)
-    {
-        threads.emplace_back([this, &request] {
-            request.ok = Engine().GetSymbols(SampleImage(request.image), SampleSymbolsDir(), request.dest.Path(), false,
-                                             request.found, request.log);
-        });
-    }
+    for (int i = 0; i < 2; ++i)
+        threads.emplace_back([&, i] { outcomes[i] = Request(images[i], SampleSymbolsDir(), dests[i].Path()); });
     for (std::thread& thread : threads)
         thread.join();
 
-    for (Request& request : requests)
+    for (int i = 0; i < 2; ++i)
     {
-        EXPECT_TRUE(request.ok);
-        EXPECT_TRUE(request.found);
-        const std::vector<std::string> lines = EngineLines(request.log);
-        EXPECT_EQ("QUILLM: File: " + SampleImage(request.image) + "\n", lines.front());
-        EXPECT_EQ("QUILLM: Copying to " + request.dest.Path() + "\\" + request.symbol + "\n", lines.back());
-        for (const std::string& line : request.log)
+        EXPECT_TRUE(outcomes[i].ok && outcomes[i].found);
+        EXPECT_EQ("QUILLM: File: " + SampleImage(images[i]) + "\n", outcomes[i].lines.front());
+        EXPECT_EQ("QUILLM: Copying to " + dests[i].Path() + "\\" + symbols[i] + "\n", outcomes[i].lines.back());
+        for (const std::string& line : outcomes[i].log)
         {
-            const std::string other = &request == &requests[0] ? "rsds" : "nb10";
-            EXPECT_EQ(std::string::npos, line.find(other)) << line;
+            EXPECT_EQ(std::string::npos, line.find(i == 0 ? "rsds" : "nb10")) << line;
         }
     }
-}
-
-// The image opened as the IDE's debugger holds it, and the handle's value as
-// it crosses to the server.
-CScopedHandle OpenImage(const std::string& name)
-{
-    return CScopedHandle(CreateFileA(SampleImage(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     0, nullptr));
-}
-
-DWORD HandleValue(const CScopedHandle& handle)
-{
-    return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(handle.Get()));
 }
 
 TEST_F(SymbolEngineTest, ByHandleRequestNamesTheImageFromTheHandle)
 {
     CScopedHandle image(OpenImage("nb10.dll"));
     ASSERT_TRUE(image.IsValid());
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(HandleValue(image), GetCurrentProcessId(), SampleSymbolsDir(), Dest(), true, found,
-                                    log));
-    EXPECT_TRUE(found);
-    const std::vector<std::string> lines = EngineLines(log);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_TRUE(EqualNoCase(lines.front(), "QUILLM: File: " + SampleImage("nb10.dll") + "\n")) << lines.front();
-    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dll\\nb10.pdb\n", lines.back());
+    const Outcome outcome = Request(image, SampleSymbolsDir(), true);
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_TRUE(outcome.found);
+    EXPECT_TRUE(EqualNoCase(outcome.lines.front(), "QUILLM: File: " + SampleImage("nb10.dll") + "\n"))
+        << outcome.lines.front();
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dll\\nb10.pdb\n", outcome.lines.back());
 }
 
 TEST_F(SymbolEngineTest, ByHandleRequestWithoutANameLoadsByHandleButHasNoExtensionDirectory)
@@ -447,27 +431,11 @@ TEST_F(SymbolEngineTest, ByHandleRequestWithoutANameLoadsByHandleButHasNoExtensi
     ASSERT_TRUE(swap.IsActive());
     CScopedHandle image(OpenImage("nb10.dll"));
     ASSERT_TRUE(image.IsValid());
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(HandleValue(image), GetCurrentProcessId(), SampleSymbolsDir(), Dest(), true, found,
-                                    log));
-    EXPECT_TRUE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: \n", "QUILLM: Checking symbols...\n",
-                                        "QUILLM: Downloading symbols...\n",
-                                        "QUILLM: Cannot copy the file (invalid executable name).\n"}),
-              EngineLines(log));
+    const Outcome outcome = Request(image, SampleSymbolsDir(), true);
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_TRUE(outcome.found);
+    EXPECT_EQ(Lines("", {kDownloading, "QUILLM: Cannot copy the file (invalid executable name).\n"}), outcome.lines);
     EXPECT_TRUE(ListFiles(Dest()).empty());
-}
-
-// Counts the open handles of this process by asking about every possible
-// handle value (Wine's GetProcessHandleCount always answers 0).
-size_t OpenHandleCount()
-{
-    size_t count = 0;
-    DWORD flags = 0;
-    for (ULONG_PTR value = 4; value < 0x20000; value += 4)
-        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
-    return count;
 }
 
 TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
@@ -477,38 +445,31 @@ TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
     ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
     CScopedHandle image(OpenImage("nb10.dll"));
     ASSERT_TRUE(image.IsValid());
-    bool found = false;
-    std::vector<std::string> log;
     // One request first, so that lazily made handles of the library exist.
-    ASSERT_TRUE(Engine().GetSymbols(HandleValue(image), GetCurrentProcessId(), SampleSymbolsDir(), Dest(), false, found, log));
+    ASSERT_TRUE(Request(image, SampleSymbolsDir(), false).ok);
     const size_t before = OpenHandleCount();
     {
         CScopedHandle extra(CreateEventA(nullptr, TRUE, FALSE, nullptr));
         ASSERT_EQ(before + 1, OpenHandleCount()) << "the count follows the handles";
     }
     for (int i = 0; i < 500; ++i)
-    {
-        ASSERT_TRUE(Engine().GetSymbols(HandleValue(image), GetCurrentProcessId(), SampleSymbolsDir(), Dest(), false, found, log));
-        ASSERT_TRUE(found);
-    }
+        ASSERT_TRUE(Request(image, SampleSymbolsDir(), false).found);
+    Outcome refused;
     {
         CImportSwap swap("dbghelp.dll", "SymSetSearchPath", reinterpret_cast<const void*>(&RefusedSearchPath));
         ASSERT_TRUE(swap.IsActive());
         for (int i = 0; i < 500; ++i)
         {
-            ASSERT_FALSE(Engine().GetSymbols(HandleValue(image), GetCurrentProcessId(), SampleSymbolsDir(), Dest(), false, found, log));
-            ASSERT_FALSE(found);
+            refused = Request(image, SampleSymbolsDir(), false);
+            ASSERT_FALSE(refused.ok || refused.found);
         }
     }
-    const size_t after = OpenHandleCount();
-    EXPECT_EQ(before, after) << before << " " << after;
+    EXPECT_EQ(before, OpenHandleCount());
     // The failed request still hands over what it logged.
-    ASSERT_EQ(2u, log.size());
-    EXPECT_TRUE(EqualNoCase("QUILLM: File: " + SampleImage("nb10.dll") + "\n", log[0])) << log[0];
-    EXPECT_EQ("QUILLM: Checking symbols...\n", log[1]);
+    ASSERT_EQ(2u, refused.log.size());
+    EXPECT_TRUE(EqualNoCase("QUILLM: File: " + SampleImage("nb10.dll") + "\n", refused.log[0])) << refused.log[0];
+    EXPECT_EQ("QUILLM: Checking symbols...\n", refused.log[1]);
 }
-
-} // namespace
 
 TEST_F(SymbolEngineTest, FetchesAnNb10PdbFromAnHttpStoreWithoutAWarning)
 {
@@ -520,14 +481,12 @@ TEST_F(SymbolEngineTest, FetchesAnNb10PdbFromAnHttpStoreWithoutAWarning)
     CTempDir cache;
     const std::string path = "srv*" + cache.Path() + "*http://127.0.0.1:" + std::to_string(port) + "/store";
 
-    bool found = false;
-    std::vector<std::string> log;
-    ASSERT_TRUE(Engine().GetSymbols(SampleImage("nb10.dll"), path, Dest(), false, found, log));
-
-    EXPECT_TRUE(found);
-    EXPECT_EQ((std::vector<std::string>{"QUILLM: File: " + SampleImage("nb10.dll") + "\n", "QUILLM: Checking symbols...\n",
-                                        "QUILLM: Downloading symbols...\n",
-                                        "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
-              EngineLines(log));
+    const Outcome outcome = Request("nb10.dll", path, Dest());
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_TRUE(outcome.found);
+    EXPECT_EQ(Lines(SampleImage("nb10.dll"), {kDownloading, "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
+              outcome.lines);
     EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\nb10.pdb"), ReadFileBytes(Dest() + "\\nb10.pdb"));
 }
+
+} // namespace
