@@ -21,6 +21,12 @@ public:
         m_handle = nullptr;
         return handle;
     }
+    // Closes the handle held and takes ownership of another.
+    void Reset(HANDLE handle)
+    {
+        Close();
+        m_handle = handle;
+    }
     // Closes the handle now; false (last error set) when CloseHandle failed.
     bool Close()
     {
