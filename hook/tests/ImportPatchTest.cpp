@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "ImageBuilder.h"
+#include "TestSupport.h"
 
 namespace
 {
@@ -213,6 +214,39 @@ TEST_F(ImportPatchTest, RefusesAnImportTableBehindAGuardPageWithoutTouchingIt)
     EXPECT_EQ(87u, hook.GetError());
     // Still armed: nothing read the page.
     EXPECT_EQ(DWORD(PAGE_READWRITE | PAGE_GUARD), m_image->Protection(CImageBuilder::kAddressPage));
+}
+
+unsigned g_countedLoads;
+HMODULE WINAPI CountingLoad(LPCSTR)
+{
+    ++g_countedLoads;
+    return nullptr;
+}
+
+TEST(LldLinkedModuleTest, ItsReadOnlyImportTableIsPatchedAndStaysReadOnly)
+{
+    HMODULE probe = LoadLibraryA((ExeDirectory() + "lld_import_probe.dll").c_str());
+    ASSERT_NE(nullptr, probe);
+    typedef HMODULE(__cdecl * ProbeLoadProc)(const char*);
+    ProbeLoadProc probeLoad = reinterpret_cast<ProbeLoadProc>(reinterpret_cast<void*>(GetProcAddress(probe, "ProbeLoad")));
+    ASSERT_NE(nullptr, probeLoad);
+
+    void* saved = nullptr;
+    ImportSlot* slot = nullptr;
+    ASSERT_TRUE(PatchImportByName(probe, "KERNEL32.DLL", "LoadLibraryA", reinterpret_cast<void*>(&CountingLoad), &saved,
+                                  &slot));
+    MEMORY_BASIC_INFORMATION page = {};
+    ASSERT_TRUE(VirtualQuery(slot, &page, sizeof(page)));
+    EXPECT_EQ(DWORD(PAGE_READONLY), page.Protect);
+    EXPECT_EQ(nullptr, probeLoad("version.dll"));
+    EXPECT_EQ(1u, g_countedLoads);
+
+    ASSERT_TRUE(WriteImportSlot(slot, saved));
+    HMODULE version = probeLoad("version.dll");
+    EXPECT_NE(nullptr, version);
+    EXPECT_EQ(1u, g_countedLoads);
+    FreeLibrary(version);
+    FreeLibrary(probe);
 }
 
 TEST(WriteImportSlotTest, RefusesANullOrMisalignedSlot)
