@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "DebuggerModules.h"
+#include "DebuggerPackage.h"
 #include "ImportDirectory.h"
 #include "TestSupport.h"
 #include "qx3trap.h"
@@ -57,44 +57,40 @@ struct RoundResult
 bool RunRound(bool hooked, RoundResult& out)
 {
     HMODULE trap = nullptr;
-    HMODULE devDbg = LoadLibraryA((ExeDirectory() + "DEVDBG.PKG").c_str());
-    DevDbgLoadDebuggerProc load = nullptr;
-    DevDbgUnloadDebuggerProc unload = nullptr;
-    DmStartDebugProc start = nullptr;
-    DmWaitDebugEndProc waitEnd = nullptr;
-    if (devDbg == nullptr || !BindExport(devDbg, "DevDbgLoadDebugger", load) ||
-        !BindExport(devDbg, "DevDbgUnloadDebugger", unload) || !BindExport(devDbg, "DevDbgStartDebug", start) ||
-        !BindExport(devDbg, "DevDbgWaitDebugEnd", waitEnd) || !load("TLLOC.DLL", "DM.DLL"))
-        return false;
-    if (hooked)
+    bool ran = false;
     {
-        HookInitProc init = nullptr;
-        HookSetHookProc setHook = nullptr;
-        trap = LoadLibraryA((ExeDirectory() + "qx3trap.dll").c_str());
-        if (trap == nullptr || !BindExport(trap, "Init", init) || !BindExport(trap, "SetHook", setHook) || !init() ||
-            !setHook(kHookIdWaitForDebugEvent, &ReturnAtOnce))
+        CDebuggerPackage package;
+        if (!package.Load(ExeDirectory() + "DEVDBG.PKG") || !package.LoadDebugger())
             return false;
+        if (hooked)
+        {
+            HookInitProc init = nullptr;
+            HookSetHookProc setHook = nullptr;
+            trap = LoadLibraryA((ExeDirectory() + "qx3trap.dll").c_str());
+            if (trap == nullptr || !BindExport(trap, "Init", init) || !BindExport(trap, "SetHook", setHook) ||
+                !init() || !setHook(kHookIdWaitForDebugEvent, &ReturnAtOnce))
+                return false;
+        }
+
+        DEBUG_SESSION_RESULT result = {};
+        const double started = NowMs();
+        ran = package.Debug("\"" + ExeDirectory() + "vc6_debuggee.exe\" version.dll psapi.dll", 1000, result) &&
+              result.events != 0;
+        out.msPerEvent = (NowMs() - started) / (result.events != 0 ? result.events : 1);
+
+        // Without a debuggee the wait returns at once, without an event.
+        const WaitForDebugEventProc wait = DmWaitSlot();
+        DEBUG_EVENT event;
+        const double callsStarted = NowMs();
+        for (int call = 0; wait != nullptr && call < kCalls; ++call)
+            wait(&event, 0);
+        out.usPerEmptyCall = (NowMs() - callsStarted) * 1000.0 / kCalls;
+        ran = ran && wait != nullptr;
     }
-
-    const std::string commandLine = "\"" + ExeDirectory() + "vc6_debuggee.exe\" version.dll psapi.dll";
-    DEBUG_SESSION_RESULT result = {};
-    const double started = NowMs();
-    const bool ran = start(commandLine.c_str(), 1000, nullptr) && waitEnd(INFINITE, &result);
-    out.msPerEvent = (NowMs() - started) / (result.events != 0 ? result.events : 1);
-
-    // Without a debuggee the wait returns at once, without an event.
-    const WaitForDebugEventProc wait = DmWaitSlot();
-    DEBUG_EVENT event;
-    const double callsStarted = NowMs();
-    for (int call = 0; wait != nullptr && call < kCalls; ++call)
-        wait(&event, 0);
-    out.usPerEmptyCall = (NowMs() - callsStarted) * 1000.0 / kCalls;
-
-    unload();
-    FreeLibrary(devDbg);
+    // The hooked modules are gone now; the library their slots led into may go too.
     if (trap != nullptr)
         FreeLibrary(trap);
-    return ran && result.events != 0 && wait != nullptr;
+    return ran;
 }
 
 } // namespace

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "DebuggerModules.h"
+#include "DebuggerPackage.h"
 #include "ScopedHandle.h"
 #include "TestSupport.h"
 #include "qx3trap.h"
@@ -56,36 +56,19 @@ protected:
         ASSERT_TRUE(BindExport(m_trap, "SetHook", m_setHook));
     }
 
+    // The hooked modules go before the library that their slots lead into.
     void TearDown() override
     {
-        while (m_loads > 0 && m_unload())
-            --m_loads;
-        if (m_devDbg != nullptr)
-            FreeLibrary(m_devDbg);
+        m_package.Unload();
         FreeLibrary(m_trap);
         EXPECT_EQ(nullptr, GetModuleHandleA("DM.DLL"));
     }
 
-    void LoadDevDbg()
-    {
-        m_devDbg = LoadLibraryA((ExeDirectory() + "DEVDBG.PKG").c_str());
-        ASSERT_NE(nullptr, m_devDbg);
-        ASSERT_TRUE(BindExport(m_devDbg, "DevDbgLoadDebugger", m_load));
-        ASSERT_TRUE(BindExport(m_devDbg, "DevDbgUnloadDebugger", m_unload));
-        ASSERT_TRUE(BindExport(m_devDbg, "DevDbgStartDebug", m_start));
-        ASSERT_TRUE(BindExport(m_devDbg, "DevDbgWaitDebugEnd", m_waitEnd));
-    }
+    void LoadDevDbg() { ASSERT_TRUE(m_package.Load(ExeDirectory() + "DEVDBG.PKG")); }
 
-    // DEVDBG.PKG loads TLLOC.DLL, which loads DM.DLL.
-    void LoadDebugger(const std::string& tlLoc = "TLLOC.DLL", const std::string& dm = "DM.DLL")
+    static std::string Debuggee(const std::string& arguments)
     {
-        ASSERT_TRUE(m_load(tlLoc.c_str(), dm.c_str()));
-        ++m_loads;
-    }
-    void UnloadDebugger()
-    {
-        ASSERT_TRUE(m_unload());
-        --m_loads;
+        return "\"" + ExeDirectory() + "vc6_debuggee.exe\" " + arguments;
     }
 
     // Debugs a program that loads two DLLs after a pause long enough for
@@ -93,11 +76,10 @@ protected:
     DEBUG_SESSION_RESULT Debug()
     {
         g_seen.clear();
-        const std::string commandLine = "\"" + ExeDirectory() + "vc6_debuggee.exe\" -sleep 100 version.dll psapi.dll";
         DEBUG_SESSION_RESULT result = {};
         DWORD processId = 0;
-        EXPECT_TRUE(m_start(commandLine.c_str(), kWaitTimeout, &processId));
-        EXPECT_TRUE(m_waitEnd(60000, &result));
+        EXPECT_TRUE(m_package.StartDebug(Debuggee("-sleep 100 version.dll psapi.dll"), kWaitTimeout, &processId));
+        EXPECT_TRUE(m_package.WaitDebugEnd(60000, result));
         EXPECT_EQ(processId, result.processId);
         EXPECT_EQ(0u, result.error);
         EXPECT_EQ(2u, result.exitCode);
@@ -126,14 +108,9 @@ protected:
     }
 
     HMODULE m_trap = nullptr;
-    HMODULE m_devDbg = nullptr;
-    int m_loads = 0;
     HookInitProc m_init = nullptr;
     HookSetHookProc m_setHook = nullptr;
-    DevDbgLoadDebuggerProc m_load = nullptr;
-    DevDbgUnloadDebuggerProc m_unload = nullptr;
-    DmStartDebugProc m_start = nullptr;
-    DmWaitDebugEndProc m_waitEnd = nullptr;
+    CDebuggerPackage m_package;
 };
 
 TEST_F(HookHandlerTest, HooksFollowTheChainFromDevDbgAcrossUnloadAndReload)
@@ -143,14 +120,14 @@ TEST_F(HookHandlerTest, HooksFollowTheChainFromDevDbgAcrossUnloadAndReload)
     ASSERT_TRUE(m_setHook(kHookIdWaitForDebugEvent, &RecordEvent));
     for (int round = 0; round < 2; ++round)
     {
-        LoadDebugger();
+        ASSERT_TRUE(m_package.LoadDebugger());
         ExpectEveryEventSeen(Debug());
-        UnloadDebugger();
+        ASSERT_TRUE(m_package.UnloadDebugger());
         ASSERT_EQ(nullptr, GetModuleHandleA("TLLOC.DLL"));
     }
     // A second Init changes nothing.
     EXPECT_TRUE(m_init());
-    LoadDebugger();
+    ASSERT_TRUE(m_package.LoadDebugger());
     ExpectEveryEventSeen(Debug());
 }
 
@@ -162,8 +139,8 @@ TEST_F(HookHandlerTest, HooksFollowLoadsUnderFullUpperCasePaths)
     std::string directory = ExeDirectory();
     std::transform(directory.begin(), directory.end(), directory.begin(), ::toupper);
     // A failed load of the right name hooks nothing and breaks nothing.
-    EXPECT_FALSE(m_load((directory + "MISSING\\TLLOC.DLL").c_str(), "DM.DLL"));
-    LoadDebugger(directory + "TLLOC.DLL", directory + "DM.DLL");
+    EXPECT_FALSE(m_package.LoadDebugger(directory + "MISSING\\TLLOC.DLL"));
+    ASSERT_TRUE(m_package.LoadDebugger(directory + "TLLOC.DLL", directory + "DM.DLL"));
     ExpectEveryEventSeen(Debug());
 }
 
@@ -172,19 +149,19 @@ TEST_F(HookHandlerTest, ModulesLoadedAgainWithoutUnloadKeepPassingCallsOn)
     LoadDevDbg();
     ASSERT_TRUE(m_init());
     ASSERT_TRUE(m_setHook(kHookIdWaitForDebugEvent, &RecordEvent));
-    LoadDebugger();
+    ASSERT_TRUE(m_package.LoadDebugger());
     // Both slots already lead to the replacements now: the re-hooks must not
     // take them for the real functions.
-    LoadDebugger();
+    ASSERT_TRUE(m_package.LoadDebugger());
     ExpectEveryEventSeen(Debug());
-    UnloadDebugger();
+    ASSERT_TRUE(m_package.UnloadDebugger());
     ExpectEveryEventSeen(Debug());
 }
 
 TEST_F(HookHandlerTest, InitHooksTheModulesAlreadyLoaded)
 {
     LoadDevDbg();
-    LoadDebugger();
+    ASSERT_TRUE(m_package.LoadDebugger());
     ASSERT_TRUE(m_init());
     ASSERT_TRUE(m_setHook(kHookIdWaitForDebugEvent, &RecordEvent));
     ExpectEveryEventSeen(Debug());
@@ -195,7 +172,7 @@ TEST_F(HookHandlerTest, NothingIsHookedWhenDevDbgComesAfterInit)
     ASSERT_TRUE(m_init());
     ASSERT_TRUE(m_setHook(kHookIdWaitForDebugEvent, &RecordEvent));
     LoadDevDbg();
-    LoadDebugger();
+    ASSERT_TRUE(m_package.LoadDebugger());
     EXPECT_GT(Debug().events, 0u);
     EXPECT_TRUE(g_seen.empty());
 }
@@ -208,7 +185,7 @@ TEST_F(HookHandlerTest, SetHookFailsBeforeInitAndIgnoresUnknownIds)
     ASSERT_TRUE(m_setHook(kHookIdWaitForDebugEvent, &RecordEvent));
     EXPECT_TRUE(m_setHook(2, &OtherHandler));
     EXPECT_TRUE(m_setHook(0, &OtherHandler));
-    LoadDebugger();
+    ASSERT_TRUE(m_package.LoadDebugger());
     ExpectEveryEventSeen(Debug());
     EXPECT_EQ(0u, g_otherCalls);
 }
@@ -219,7 +196,7 @@ TEST_F(HookHandlerTest, ARemovedHandlerIsNoLongerCalled)
     ASSERT_TRUE(m_init());
     ASSERT_TRUE(m_setHook(kHookIdWaitForDebugEvent, &RecordEvent));
     ASSERT_TRUE(m_setHook(kHookIdWaitForDebugEvent, nullptr));
-    LoadDebugger();
+    ASSERT_TRUE(m_package.LoadDebugger());
     EXPECT_GT(Debug().events, 0u);
     EXPECT_TRUE(g_seen.empty());
 }
@@ -259,9 +236,8 @@ TEST_F(HookHandlerTest, SetHookWaitsWhileTheDebuggerThreadIsInTheHandler)
     LoadDevDbg();
     ASSERT_TRUE(m_init());
     ASSERT_TRUE(m_setHook(kHookIdWaitForDebugEvent, &BlockingHandler));
-    LoadDebugger();
-    const std::string commandLine = "\"" + ExeDirectory() + "vc6_debuggee.exe\" version.dll";
-    ASSERT_TRUE(m_start(commandLine.c_str(), kWaitTimeout, nullptr));
+    ASSERT_TRUE(m_package.LoadDebugger());
+    ASSERT_TRUE(m_package.StartDebug(Debuggee("version.dll"), kWaitTimeout));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inside.Get(), 60000));
 
     SetHookCall call = {m_setHook, FALSE};
@@ -272,7 +248,7 @@ TEST_F(HookHandlerTest, SetHookWaitsWhileTheDebuggerThreadIsInTheHandler)
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(remover.Get(), 60000));
     EXPECT_TRUE(call.result);
     DEBUG_SESSION_RESULT result = {};
-    EXPECT_TRUE(m_waitEnd(60000, &result));
+    EXPECT_TRUE(m_package.WaitDebugEnd(60000, result));
     EXPECT_GT(Debug().events, 0u);
     EXPECT_TRUE(g_seen.empty());
 }

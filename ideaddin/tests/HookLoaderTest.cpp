@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "DebuggerModules.h"
+#include "DebuggerPackage.h"
 #include "ScopedHandle.h"
 #include "TestSupport.h"
 
@@ -30,20 +30,12 @@ TEST(HookLoaderTest, TheHookLibraryLiesBesideTheLoadersModule)
 // in the IDE: one test drives the whole life of the binding.
 TEST(HookLoaderTest, LoadsTheLibraryOnceAndPassesHandlersToIt)
 {
-    HMODULE devDbg = LoadLibraryA((ExeDirectory() + "DEVDBG.PKG").c_str());
-    ASSERT_NE(nullptr, devDbg);
-    DevDbgLoadDebuggerProc load = nullptr;
-    DevDbgUnloadDebuggerProc unload = nullptr;
-    DmStartDebugProc start = nullptr;
-    DmWaitDebugEndProc waitEnd = nullptr;
-    ASSERT_TRUE(BindExport(devDbg, "DevDbgLoadDebugger", load) && BindExport(devDbg, "DevDbgUnloadDebugger", unload) &&
-                BindExport(devDbg, "DevDbgStartDebug", start) && BindExport(devDbg, "DevDbgWaitDebugEnd", waitEnd));
-    const std::string debuggee = "\"" + ExeDirectory() + "vc6_debuggee.exe\" version.dll";
-    auto debug = [&]() {
+    CDebuggerPackage package;
+    ASSERT_TRUE(package.Load(ExeDirectory() + "DEVDBG.PKG"));
+    auto debug = [&package]() {
         g_events = 0;
         DEBUG_SESSION_RESULT result = {};
-        EXPECT_TRUE(start(debuggee.c_str(), 10, nullptr));
-        EXPECT_TRUE(waitEnd(60000, &result));
+        EXPECT_TRUE(package.Debug("\"" + ExeDirectory() + "vc6_debuggee.exe\" version.dll", 10, result));
         return result.events;
     };
 
@@ -54,7 +46,7 @@ TEST(HookLoaderTest, LoadsTheLibraryOnceAndPassesHandlersToIt)
     EXPECT_TRUE(loader.Init());
 
     ASSERT_TRUE(loader.SetHookHandler(kHookIdWaitForDebugEvent, &CountEvent));
-    ASSERT_TRUE(load("TLLOC.DLL", "DM.DLL"));
+    ASSERT_TRUE(package.LoadDebugger());
     const DWORD events = debug();
     EXPECT_GT(events, 0u);
     EXPECT_EQ(events, g_events);
@@ -62,8 +54,6 @@ TEST(HookLoaderTest, LoadsTheLibraryOnceAndPassesHandlersToIt)
     EXPECT_TRUE(loader.SetHookHandler(kHookIdWaitForDebugEvent, nullptr));
     EXPECT_GT(debug(), 0u);
     EXPECT_EQ(0u, g_events);
-    EXPECT_TRUE(unload());
-    FreeLibrary(devDbg);
 }
 
 // Exit code of the probe run from a directory of its own that holds, besides
