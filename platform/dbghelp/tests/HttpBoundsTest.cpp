@@ -23,7 +23,7 @@ class HttpBoundsTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_NE(0u, ServerPort("trickle")) << "no server ports in QX3_TESTDIR\\http-servers.ini: run this test through ctest";
+        ASSERT_NE(0u, HttpServerPort("trickle")) << "no server ports in QX3_TESTDIR\\http-servers.ini: run this test through ctest";
         m_options.lowSpeedBytes = 1000;
         m_options.lowSpeedSeconds = 2;
         m_client.SetOptions(m_options);
@@ -43,9 +43,9 @@ protected:
 
 TEST_F(HttpBoundsTest, TricklingReplyHeadIsAbandonedAndTheServerSkipped)
 {
-    const std::string url = LoopbackUrl(ServerPort("trickle"), "/small.bin");
+    const std::string url = LoopbackUrl(HttpServerPort("trickle"), "/small.bin");
     EXPECT_EQ(HttpResult::TimedOut, Fetch(url));
-    EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  127.0.0.1:" + std::to_string(ServerPort("trickle")) + " sent "))
+    EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  127.0.0.1:" + std::to_string(HttpServerPort("trickle")) + " sent "))
         << m_diag.All();
     EXPECT_EQ(1u, m_diag.CountHolding(" bytes in 2 s, below the low-speed limit of 1000 bytes per 2 s; skipped for 300 s\n"))
         << m_diag.All();
@@ -57,7 +57,7 @@ TEST_F(HttpBoundsTest, TricklingReplyHeadIsAbandonedAndTheServerSkipped)
 TEST_F(HttpBoundsTest, TricklingBodyIsAbandonedLeavingNoFile)
 {
     unsigned long long bytes = 0;
-    EXPECT_EQ(HttpResult::TimedOut, Fetch(LoopbackUrl(ServerPort("tricklebody"), "/small.bin"), &bytes));
+    EXPECT_EQ(HttpResult::TimedOut, Fetch(LoopbackUrl(HttpServerPort("tricklebody"), "/small.bin"), &bytes));
     EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP 200 OK\n")) << m_diag.All();
     EXPECT_EQ(1u, m_diag.CountHolding(" below the low-speed limit of 1000 bytes per 2 s")) << m_diag.All();
     EXPECT_GT(bytes, 0u);
@@ -67,7 +67,7 @@ TEST_F(HttpBoundsTest, TricklingBodyIsAbandonedLeavingNoFile)
 
 TEST_F(HttpBoundsTest, LimitLetsAFullSpeedDownloadThrough)
 {
-    ASSERT_EQ(HttpResult::Ok, Fetch(LoopbackUrl(ServerPort("store"), "/big.bin"))) << m_diag.All();
+    ASSERT_EQ(HttpResult::Ok, Fetch(LoopbackUrl(HttpServerPort("store"), "/big.bin"))) << m_diag.All();
     EXPECT_TRUE(ReadFileBytes(StoreFile("big.bin")) == ReadFileBytes(Target()));
 }
 

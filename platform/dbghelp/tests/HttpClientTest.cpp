@@ -22,9 +22,9 @@ class HttpClientTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_store = ServerPort("store");
-        s_mirror = ServerPort("mirror");
-        s_mute = ServerPort("mute");
+        s_store = HttpServerPort("store");
+        s_mirror = HttpServerPort("mirror");
+        s_mute = HttpServerPort("mute");
     }
 
     void SetUp() override

@@ -20,12 +20,6 @@ std::string StoreFile(const std::string& name)
     return HttpDirectory() + "\\store\\" + name;
 }
 
-unsigned ServerPort(const char* name)
-{
-    const std::string ini = TestDirectory() + "\\http-servers.ini";
-    return GetPrivateProfileIntA("Servers", name, 0, ini.c_str());
-}
-
 std::string LoopbackUrl(unsigned port, const std::string& path)
 {
     return "http://127.0.0.1:" + std::to_string(port) + path;

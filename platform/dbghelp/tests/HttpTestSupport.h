@@ -19,8 +19,6 @@ std::string TestDirectory();
 std::string HttpDirectory();
 // A file of the small store that most of the servers serve.
 std::string StoreFile(const std::string& name);
-// The port of a server named in http-servers.ini; 0 when there is none.
-unsigned ServerPort(const char* name);
 std::string LoopbackUrl(unsigned port, const std::string& path);
 // The HTTPS servers' certificates name "localhost".
 std::string TlsUrl(unsigned port, const std::string& path);
