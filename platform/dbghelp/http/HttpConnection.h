@@ -17,7 +17,7 @@ class CHttpConnection
 {
 public:
     static constexpr size_t kMaxHeadBytes = 16 * 1024;  // status line and all headers of one reply
-    static constexpr size_t kBufferSize = 64 * 1024;
+    static constexpr size_t kBufferSize = 256 * 1024;
 
     // timeoutMs bounds the lookup, the connect and each send and receive
     // wait (not 0); lowSpeed is the limit every byte received counts against.
