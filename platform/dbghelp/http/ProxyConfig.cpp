@@ -1,45 +1,10 @@
 #include "ProxyConfig.h"
 
 #include "HttpText.h"
+#include "Wildcard.h"
 
 namespace
 {
-
-// '*' matches any run of characters, everything else itself; on a mismatch
-// only the last '*' takes one character more, so the cost stays linear in
-// each of the two lengths.
-bool WildcardMatch(const std::string& pattern, const std::string& text)
-{
-    size_t p = 0;
-    size_t t = 0;
-    size_t star = std::string::npos;
-    size_t resume = 0;
-    while (t < text.size())
-    {
-        if (p < pattern.size() && pattern[p] == '*')
-        {
-            star = p++;
-            resume = t;
-        }
-        else if (p < pattern.size() && pattern[p] == text[t])
-        {
-            ++p;
-            ++t;
-        }
-        else if (star != std::string::npos)
-        {
-            p = star + 1;
-            t = ++resume;
-        }
-        else
-        {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
-}
 
 std::vector<std::string> SplitOn(const std::string& text, const char* separators)
 {
