@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -138,22 +139,7 @@ private:
 };
 
 // Owns a WinINet handle.
-class CInternetHandle
-{
-public:
-    explicit CInternetHandle(HINTERNET handle) : m_handle(handle) {}
-    ~CInternetHandle()
-    {
-        if (m_handle != nullptr)
-            InternetCloseHandle(m_handle);
-    }
-    CInternetHandle(const CInternetHandle&) = delete;
-    CInternetHandle& operator=(const CInternetHandle&) = delete;
-    HINTERNET Get() const { return m_handle; }
-
-private:
-    HINTERNET m_handle;
-};
+using CInternetHandle = std::unique_ptr<void, BOOL(WINAPI*)(HINTERNET)>;
 
 class CBenchSocket
 {
@@ -230,14 +216,16 @@ unsigned long long PlainGet(unsigned port, const std::string& path, const std::s
 // the bytes written, or 0 on failure.
 unsigned long long WinInetGet(const std::string& url, const std::string& target)
 {
-    CInternetHandle session(InternetOpenA("Quillmar-Bench/1.0", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (session.Get() == nullptr)
+    CInternetHandle session(InternetOpenA("Quillmar-Bench/1.0", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0),
+                            InternetCloseHandle);
+    if (session.get() == nullptr)
         return 0;
-    CInternetHandle request(InternetOpenUrlA(session.Get(), url.c_str(), nullptr, 0,
+    CInternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0,
                                              INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                                  INTERNET_FLAG_PRAGMA_NOCACHE,
-                                             0));
-    if (request.Get() == nullptr)
+                                             0),
+                            InternetCloseHandle);
+    if (request.get() == nullptr)
         return 0;
     CScopedHandle file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                    nullptr));
@@ -248,7 +236,7 @@ unsigned long long WinInetGet(const std::string& url, const std::string& target)
     for (;;)
     {
         DWORD received = 0;
-        if (!InternetReadFile(request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &received))
+        if (!InternetReadFile(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &received))
             return 0;
         if (received == 0)
             return body;
