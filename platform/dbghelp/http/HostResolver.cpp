@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "ScopedHandle.h"
 #include "WinsockUse.h"
