@@ -29,12 +29,19 @@ need ld.lld lld
 need llvm-pdbutil llvm
 need timeout coreutils
 need flock util-linux
+# The test CA and server certificates of the loopback HTTPS servers.
+need openssl openssl
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 # libFuzzer's runtime, for make fuzz.
 ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
+# Wine's Schannel (TLS of the symbol library's https stores) runs on the
+# host's gnutls, which Wine only recommends: one for each Wine architecture.
+native=$(dpkg --print-architecture)
+dpkg -s "libgnutls30:$native" >/dev/null 2>&1 || missing+=("libgnutls30:$native")
 # The 32-bit Wine loader: without it wine cannot run i686 programs.
 if [ "$host_i386" = yes ]; then
   dpkg -s wine32:i386 >/dev/null 2>&1 || missing+=(wine32:i386)
+  dpkg -s libgnutls30:i386 >/dev/null 2>&1 || missing+=(libgnutls30:i386)
 fi
 
 if [ ${#missing[@]} -eq 0 ]; then

@@ -17,7 +17,13 @@ that matches a request decides):
                                 connection stays open until the server ends)
   --cut N[=PREFIX]              send 200 and the full Content-Length, then only
                                 the first N bytes of the file, then close
+  --trickle MS[=PREFIX]         send the whole reply, head and body, one byte
+                                every MS milliseconds
+  --trickle-body MS[=PREFIX]    send the head at once, then the body one byte
+                                every MS milliseconds
 Other options:
+  --cert FILE --key FILE        serve HTTPS with this certificate (PEM, chain
+                                included) and key
   --ignore-case                 match path components without regard to case,
                                 as a Windows symbol server does
   --log FILE                    append one line per request: METHOD PATH RESULT
@@ -28,8 +34,10 @@ import argparse
 import http.server
 import os
 import socket
+import ssl
 import sys
 import threading
+import time
 import urllib.parse
 
 
@@ -38,11 +46,54 @@ def parse_rule(text, default_prefix="/"):
     return value, (prefix if sep else default_prefix)
 
 
+class TrickleWriter:
+    """Stands in for a handler's wfile: sends every byte on its own, one
+    every delay seconds; with skip_first the first write (the reply head)
+    goes out at once. Stops at the first failed send (the client gave up)."""
+
+    closed = False
+
+    def __init__(self, connection, delay, skip_first):
+        self.connection = connection
+        self.delay = delay
+        self.skip_first = skip_first
+        self.broken = False
+
+    def write(self, data):
+        if self.broken:
+            return
+        try:
+            if self.skip_first:
+                self.skip_first = False
+                self.connection.sendall(data)
+                return
+            for i in range(len(data)):
+                self.connection.sendall(data[i:i + 1])
+                time.sleep(self.delay)
+        except OSError:
+            self.broken = True
+
+    def flush(self):
+        pass
+
+    def close(self):
+        self.closed = True
+
+
 class StoreHandler(http.server.SimpleHTTPRequestHandler):
     # HTTP/1.0: one request per connection, so a cut or mute affects exactly
     # one download.
     protocol_version = "HTTP/1.0"
     server_version = "QuillmarStore/1"
+
+    def setup(self):
+        # The TLS handshake runs here, on the connection's own thread, so that
+        # a client that never finishes it holds up nothing else.
+        if self.server.tls_context is not None:
+            self.request.settimeout(30)
+            self.request.do_handshake()
+            self.request.settimeout(None)
+        super().setup()
 
     def log_message(self, fmt, *args):
         if self.server.verbose:
@@ -78,7 +129,10 @@ class StoreHandler(http.server.SimpleHTTPRequestHandler):
                 self.record("status %d" % value)
                 self.send_plain(value, send_body)
                 return
-            if kind == "redirect":
+            if kind in ("trickle", "trickle-body"):
+                self.wfile = TrickleWriter(self.connection, value / 1000.0, kind == "trickle-body")
+                self.close_connection = True
+            elif kind == "redirect":
                 target = value + path[len(prefix):]
                 self.record("redirect %s" % target)
                 self.send_response(302)
@@ -150,8 +204,9 @@ class StoreServer(http.server.ThreadingHTTPServer):
     # Muted connections stay open; a test may open many of them at once.
     request_queue_size = 64
 
-    def __init__(self, root, rules, ignore_case, log_path, verbose):
+    def __init__(self, root, rules, ignore_case, log_path, verbose, tls_context=None):
         self.root = os.path.abspath(root)
+        self.tls_context = tls_context
         self.rules = rules
         self.ignore_case = ignore_case
         self.verbose = verbose
@@ -159,6 +214,21 @@ class StoreServer(http.server.ThreadingHTTPServer):
         self.log_lock = threading.Lock()
         self.log_file = open(log_path, "a") if log_path else None
         super().__init__(("127.0.0.1", 0), StoreHandler)
+
+    def get_request(self):
+        connection, address = super().get_request()
+        if self.tls_context is not None:
+            connection = self.tls_context.wrap_socket(connection, server_side=True, do_handshake_on_connect=False)
+        return connection, address
+
+    def handle_error(self, request, client_address):
+        # A client that refused our certificate or went away mid-reply is an
+        # expected part of the tests: one log line, no traceback.
+        kind, value = sys.exc_info()[:2]
+        if kind is not None and issubclass(kind, (OSError, ssl.SSLError)):
+            self.record("CLOSED %s" % value.__class__.__name__)
+            return
+        super().handle_error(request, client_address)
 
     def record(self, line):
         if self.log_file:
@@ -176,6 +246,10 @@ def main(argv=None):
     parser.add_argument("--redirect-prefix", action="append", default=[], metavar="FROM=TO")
     parser.add_argument("--mute", nargs="?", action="append", const="/", metavar="PREFIX")
     parser.add_argument("--cut", action="append", default=[], metavar="N[=PREFIX]")
+    parser.add_argument("--trickle", action="append", default=[], metavar="MS[=PREFIX]")
+    parser.add_argument("--trickle-body", action="append", default=[], metavar="MS[=PREFIX]")
+    parser.add_argument("--cert", metavar="FILE")
+    parser.add_argument("--key", metavar="FILE")
     parser.add_argument("--ignore-case", action="store_true")
     parser.add_argument("--log", metavar="FILE")
     parser.add_argument("--lifetime", type=float, default=600.0, metavar="SECONDS")
@@ -200,8 +274,19 @@ def main(argv=None):
     for text in args.cut:
         count, prefix = parse_rule(text)
         rules.append(("cut", int(count), prefix))
+    for kind, texts in (("trickle", args.trickle), ("trickle-body", args.trickle_body)):
+        for text in texts:
+            delay, prefix = parse_rule(text)
+            rules.append((kind, int(delay), prefix))
 
-    server = StoreServer(args.root, rules, args.ignore_case, args.log, args.verbose)
+    tls_context = None
+    if args.cert or args.key:
+        if not (args.cert and args.key):
+            parser.error("--cert and --key go together")
+        tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls_context.load_cert_chain(args.cert, args.key)
+
+    server = StoreServer(args.root, rules, args.ignore_case, args.log, args.verbose, tls_context)
     sys.stdout.write("PORT %d\n" % server.server_address[1])
     sys.stdout.flush()
 

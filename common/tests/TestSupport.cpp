@@ -138,6 +138,31 @@ std::string SampleSymbolsDir()
     return SamplesDir() + "\\symbols";
 }
 
+std::vector<std::string> SampleSymbolFiles(const std::string& image)
+{
+    char list[1024] = {};
+    GetPrivateProfileStringA(image.c_str(), "symbol_files", "", list, sizeof(list),
+                             (SamplesDir() + "\\manifest.ini").c_str());
+    std::vector<std::string> files;
+    const std::string text = list;
+    for (size_t start = 0; start < text.size();)
+    {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos)
+            comma = text.size();
+        files.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return files;
+}
+
+unsigned HttpServerPort(const char* name)
+{
+    const char* dir = getenv("QX3_TESTDIR");
+    const std::string ini = std::string(dir != nullptr ? dir : "") + "\\http-servers.ini";
+    return GetPrivateProfileIntA("Servers", name, 0, ini.c_str());
+}
+
 std::vector<std::string> ListFiles(const std::string& dir)
 {
     std::vector<std::string> files;

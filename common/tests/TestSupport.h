@@ -32,6 +32,12 @@ std::string ExeDirectory();
 std::string SamplesDir();
 std::string SampleImage(const std::string& name);
 std::string SampleSymbolsDir();
+// The names of a sample image's symbol files in that directory, from the
+// samples' manifest.ini (symbol_files): one, or a DBG file and its PDB.
+std::vector<std::string> SampleSymbolFiles(const std::string& image);
+// The port of a loopback server that CTest's http fixture started
+// (QX3_TESTDIR\http-servers.ini, section Servers); 0 when there is none.
+unsigned HttpServerPort(const char* name);
 // Every file below dir (sub-directories walked), as paths relative to dir.
 std::vector<std::string> ListFiles(const std::string& dir);
 // Splits text into lines, each keeping its line end ("\r\n" or "\n").

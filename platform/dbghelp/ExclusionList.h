@@ -17,8 +17,6 @@ public:
 
     bool IsExcluded(const std::string& fileName) const;
 
-    static bool WildcardMatch(const std::string& pattern, const std::string& text);
-
 private:
     std::vector<std::string> m_patterns;
 };

@@ -9,7 +9,7 @@
 
 #include "FilePath.h"
 #include "HttpClient.h"
-#include "IniFile.h"
+#include "HttpSettings.h"
 #include "MappedFile.h"
 #include "ModuleLoader.h"
 #include "ModulePath.h"
@@ -124,16 +124,10 @@ BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
     }
     session->searchPath = searchPath != nullptr ? searchPath : DefaultSearchPath();
 
-    // symsrv.ini is read once here: exclusions and the HTTP bounds.
+    // symsrv.ini is read once here: exclusions and the download settings.
     const std::string ini = BesideLibrary("symsrv.ini");
     session->exclusions.Load(ini);
-    CIniFile settings(ini.c_str());
-    HttpOptions http = session->http.GetOptions();
-    const int timeout = settings.GetInt("Http", "Timeout", 2000);
-    const int offline = settings.GetInt("Http", "OfflineSeconds", 300);
-    http.timeoutMs = timeout > 0 ? static_cast<DWORD>(timeout) : 2000;
-    http.offlineSeconds = offline >= 0 ? static_cast<DWORD>(offline) : 300;
-    session->http.SetOptions(http);
+    session->http.SetOptions(CHttpSettings::Read(ini));
     session->http.ResetOffline();
     SetLastError(ERROR_SUCCESS);
     return TRUE;

@@ -15,6 +15,7 @@ import re
 import select
 import shutil
 import socket
+import ssl
 import struct
 import subprocess
 import sys
@@ -28,6 +29,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLES = os.path.dirname(HERE)
 GENERATOR = os.path.join(SAMPLES, "gensamples.py")
 SERVER = os.path.join(SAMPLES, "serve_store.py")
+MAKE_CERTS = os.path.join(os.path.dirname(SAMPLES), "platform", "dbghelp", "tests", "make-test-certs.sh")
 CLANG = os.environ.get("QX3_CLANG", "clang")
 
 # What each image is meant to be, stated independently of the generator.
@@ -818,6 +820,51 @@ class ServerTests(unittest.TestCase):
         with open(log) as f:
             self.assertEqual(f.read().splitlines(),
                              ["GET %s 200 %d" % (self.path, len(self.body)), "GET /nope 404"])
+
+    def test_serves_https_with_the_given_certificate(self):
+        certs = os.path.join(TEMP, "certs")
+        subprocess.run(["bash", MAKE_CERTS, certs], check=True)
+        with Server(self.store, "--cert", os.path.join(certs, "localhost.pem"),
+                    "--key", os.path.join(certs, "server.key")) as srv:
+            context = ssl.create_default_context(cafile=os.path.join(certs, "ca.pem"))
+            url = "https://localhost:%d%s" % (srv.port, self.path)
+            with urllib.request.urlopen(url, timeout=5, context=context) as r:
+                self.assertEqual(r.read(), self.body)
+            # The test CA is trusted by this client only; the system's are not enough.
+            with self.assertRaises(urllib.error.URLError):
+                urllib.request.urlopen(url, timeout=5, context=ssl.create_default_context())
+            # The server still answers after a client refused it.
+            with urllib.request.urlopen(url, timeout=5, context=context) as r:
+                self.assertEqual(r.status, 200)
+
+    def test_trickle_sends_the_reply_a_byte_at_a_time(self):
+        with Server(self.store, "--trickle", "5") as srv:
+            with socket.create_connection(("127.0.0.1", srv.port), timeout=5) as s:
+                s.sendall(b"GET /nothing HTTP/1.0\r\n\r\n")
+                chunks = []
+                while True:
+                    chunk = s.recv(65536)
+                    if not chunk:
+                        break
+                    chunks.append(chunk)
+        reply = b"".join(chunks)
+        self.assertTrue(reply.startswith(b"HTTP/1.0 404 "), reply[:20])
+        # Loopback may now and then join two bytes; it cannot join many.
+        self.assertGreater(len(chunks), len(reply) // 4)
+
+    def test_trickle_body_sends_the_head_at_once(self):
+        with Server(self.store, "--trickle-body", "5") as srv:
+            with socket.create_connection(("127.0.0.1", srv.port), timeout=5) as s:
+                s.sendall(("GET %s HTTP/1.0\r\n\r\n" % self.path).encode())
+                head = b""
+                while b"\r\n\r\n" not in head:
+                    head += s.recv(65536)
+                self.assertTrue(head.startswith(b"HTTP/1.0 200 "))
+                body = head.partition(b"\r\n\r\n")[2]
+                self.assertLessEqual(len(body), 2)
+                body += b"".join(s.recv(65536) for _ in range(10))
+        self.assertEqual(body, self.body[:len(body)])
+        self.assertLess(len(body), 40)
 
     def test_server_exits_after_its_lifetime_even_with_a_muted_client(self):
         srv = Server(self.store, "--mute", lifetime=0.5)

@@ -14,6 +14,7 @@
 #include "ImportSwap.h"
 #include "PathSplit.h"
 #include "ScopedHandle.h"
+#include "SystemProxySetting.h"
 #include "TestSupport.h"
 
 namespace
@@ -474,10 +475,8 @@ TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
 TEST_F(SymbolEngineTest, FetchesAnNb10PdbFromAnHttpStoreWithoutAWarning)
 {
     // The port of the samples server that CTest's http fixture started.
-    const char* testDir = getenv("QX3_TESTDIR");
-    const std::string ini = std::string(testDir != nullptr ? testDir : "") + "\\http-servers.ini";
-    const unsigned port = GetPrivateProfileIntA("Servers", "samples", 0, ini.c_str());
-    ASSERT_NE(0u, port) << "no samples server in " << ini << ": run through ctest";
+    const unsigned port = HttpServerPort("samples");
+    ASSERT_NE(0u, port) << "no samples server in QX3_TESTDIR\\http-servers.ini: run through ctest";
     CTempDir cache;
     const std::string path = "srv*" + cache.Path() + "*http://127.0.0.1:" + std::to_string(port) + "/store";
 
@@ -487,6 +486,94 @@ TEST_F(SymbolEngineTest, FetchesAnNb10PdbFromAnHttpStoreWithoutAWarning)
     EXPECT_EQ(Lines(SampleImage("nb10.dll"), {kDownloading, "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
               outcome.lines);
     EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\nb10.pdb"), ReadFileBytes(Dest() + "\\nb10.pdb"));
+}
+
+// The loopback servers of the http fixture: "tlssamples" serves the samples
+// over HTTPS for "localhost" (the tls fixture trusts its CA in the prefix),
+// "trickle" sends every reply one byte every 100 ms, "proxy" relays.
+class SymbolEngineNetworkTest : public SymbolEngineTest
+{
+protected:
+    void SetUp() override
+    {
+        SymbolEngineTest::SetUp();
+        ASSERT_NE(0u, Port("tlssamples")) << "no servers in QX3_TESTDIR\\http-servers.ini: run through ctest";
+    }
+
+    static unsigned Port(const char* name) { return HttpServerPort(name); }
+    std::string HttpsStore() const
+    {
+        return "srv*" + m_cache.Path() + "*https://localhost:" + std::to_string(Port("tlssamples")) + "/store";
+    }
+
+    // Each sample whose symbols live in separate files, fetched by name
+    // through path into a destination of its own: found, and every symbol
+    // file of the sample whole in the destination.
+    void FetchEachKind(const std::string& path)
+    {
+        for (const char* image : {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll"})
+        {
+            SCOPED_TRACE(image);
+            CTempDir dest;
+            const Outcome outcome = Request(image, path, dest.Path());
+            std::string all;
+            for (const std::string& line : outcome.log)
+                all += line;
+            ASSERT_TRUE(outcome.ok) << all;
+            EXPECT_TRUE(outcome.found) << all;
+            m_log += all;
+            ASSERT_FALSE(SampleSymbolFiles(image).empty());
+            for (const std::string& file : SampleSymbolFiles(image))
+            {
+                EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\" + file), ReadFileBytes(dest.Path() + "\\" + file))
+                    << file;
+            }
+        }
+    }
+
+    size_t CountLogLines(const std::string& fragment) const
+    {
+        size_t count = 0;
+        for (const std::string& line : SplitLines(m_log))
+            count += line.find(fragment) != std::string::npos ? 1 : 0;
+        return count;
+    }
+
+    CTempDir m_cache;
+    std::string m_log;
+};
+
+TEST_F(SymbolEngineNetworkTest, FetchesEverySymbolKindFromAnHttpsStore)
+{
+    FetchEachKind(HttpsStore());
+    EXPECT_EQ(5u, CountLogLines("SYMSRV:  HTTP 200 OK")) << m_log;
+}
+
+// With the library's default low-speed limit (4096 bytes in 10 s) the
+// trickling server costs one 10-second wait, then it is skipped.
+TEST_F(SymbolEngineNetworkTest, GivesUpATricklingServerAndFetchesEveryKindFromTheNext)
+{
+    CTempDir trickleCache;
+    FetchEachKind("srv*" + trickleCache.Path() + "*http://127.0.0.1:" + std::to_string(Port("trickle")) + ";" +
+                  HttpsStore());
+    EXPECT_EQ(1u, CountLogLines(" below the low-speed limit of 4096 bytes per 10 s")) << m_log;
+    EXPECT_TRUE(ListFiles(trickleCache.Path()).empty());
+}
+
+TEST_F(SymbolEngineNetworkTest, FetchesEverySymbolKindThroughTheSystemProxy)
+{
+    const std::string proxy = "127.0.0.1:" + std::to_string(Port("proxy"));
+    {
+        // The library reads the proxy setting when the engine initialises it.
+        CSystemProxySetting system(proxy);
+        ASSERT_TRUE(system.IsActive());
+        Engine().Close();
+        ASSERT_TRUE(Engine().Init());
+        FetchEachKind(HttpsStore());
+    }
+    Engine().Close();
+    ASSERT_TRUE(Engine().Init());
+    EXPECT_EQ(5u, CountLogLines(" through proxy " + proxy)) << m_log;
 }
 
 } // namespace

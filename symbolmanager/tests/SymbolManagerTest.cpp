@@ -132,6 +132,26 @@ TEST_F(SymbolManagerTest, CharactersOutsideTheCodePageFollowItsRulesBothWays)
     EXPECT_EQ(expected, std::wstring(m_log.Get()).substr(0, expected.size()));
 }
 
+// qx3fetch's symbol library fetches over HTTPS from the http fixture's
+// "tlssamples" server, whose test CA the tls fixture made trusted in the
+// prefix: every symbol kind lands whole in the destination.
+TEST_F(SymbolManagerTest, FetchesEverySymbolKindFromAnHttpsStore)
+{
+    const unsigned port = HttpServerPort("tlssamples");
+    ASSERT_NE(0u, port) << "no servers in QX3_TESTDIR\\http-servers.ini: run through ctest";
+    CTempDir cache;
+    const std::string path = "srv*" + cache.Path() + "*https://localhost:" + std::to_string(port) + "/store";
+    for (const char* image : {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll"})
+    {
+        SCOPED_TRACE(image);
+        ASSERT_EQ(S_OK, CallByName(SampleImage(image), path));
+        EXPECT_EQ(1, m_found) << Log();
+        ASSERT_FALSE(SampleSymbolFiles(image).empty());
+        for (const std::string& file : SampleSymbolFiles(image))
+            EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\" + file), ReadFileBytes(m_dest.File(file))) << file;
+    }
+}
+
 TEST_F(SymbolManagerTest, ThreeClientProcessesCallingAtOnceEachGetTheirOwnLines)
 {
     // Each client makes 200 calls for its own image and checks every log.

@@ -1,14 +1,20 @@
 // dbghelp_bench.exe: load times of the symbol library on the generated
 // samples, from a local store and from an HTTP store, and the download
-// throughput of its HTTP client against a plain Winsock GET of the same file.
-// The HTTP figures need a running store server (bench/run-bench.sh starts
-// one): QX3_BENCH_HTTP_PORT names its port, QX3_BENCH_HTTP_FILE the URL path
-// of a large file it serves, QX3_BENCH_MUTE_PORT optionally a mute server.
+// throughput of its HTTP client against a reference GET that writes the same
+// file: a plain Winsock GET for HTTP, WinINet for HTTPS. The HTTP figures need
+// running store servers (bench/run-bench.sh starts them): QX3_BENCH_HTTP_PORT
+// names the HTTP one, QX3_BENCH_HTTPS_PORT the HTTPS one (for "localhost",
+// its CA trusted in the prefix), QX3_BENCH_HTTP_FILES the URL paths of the
+// large files both serve (comma-separated), QX3_BENCH_MUTE_PORT optionally a
+// mute server.
 #include <winsock2.h>
+#include <wininet.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +29,7 @@ namespace
 const char* const kImages[] = {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll"};
 const int kRounds = 20;
 const int kThroughputRounds = 5;
+const double kThroughputGoal = 0.8;
 
 double Mean(const std::vector<double>& values)
 {
@@ -114,6 +121,9 @@ private:
     CDbgHelpLibrary& m_lib;
 };
 
+// Owns a WinINet handle.
+using CInternetHandle = std::unique_ptr<void, BOOL(WINAPI*)(HINTERNET)>;
+
 class CBenchSocket
 {
 public:
@@ -184,7 +194,82 @@ unsigned long long PlainGet(unsigned port, const std::string& path, const std::s
     return body;
 }
 
-void ThroughputFigures(unsigned port, const std::string& path)
+// The platform's own client (WinINet) fetching url into a file: the
+// reference for HTTPS, where a plain socket GET has no equivalent. Returns
+// the bytes written, or 0 on failure.
+unsigned long long WinInetGet(const std::string& url, const std::string& target)
+{
+    CInternetHandle session(InternetOpenA("Quillmar-Bench/1.0", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0),
+                            InternetCloseHandle);
+    if (session.get() == nullptr)
+        return 0;
+    CInternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0,
+                                             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                                 INTERNET_FLAG_PRAGMA_NOCACHE,
+                                             0),
+                            InternetCloseHandle);
+    if (request.get() == nullptr)
+        return 0;
+    CScopedHandle file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+    if (!file.IsValid())
+        return 0;
+    std::vector<char> buffer(64 * 1024);
+    unsigned long long body = 0;
+    for (;;)
+    {
+        DWORD received = 0;
+        if (!InternetReadFile(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &received))
+            return 0;
+        if (received == 0)
+            return body;
+        DWORD written = 0;
+        WriteFile(file.Get(), buffer.data(), received, &written, nullptr);
+        body += received;
+    }
+}
+
+double Rate(unsigned long long bytes, double ms)
+{
+    return static_cast<double>(bytes) / 1048576.0 / (ms / 1000.0);
+}
+
+// The library's client against a reference GET that writes the same file,
+// alternating, kThroughputRounds downloads each; prints both medians and
+// their ratio.
+void CompareThroughput(const char* scheme, const std::string& url, const char* referenceName,
+                       const std::function<unsigned long long(const std::string& target)>& reference)
+{
+    CTempDir work;
+    CHttpClient client;
+    std::vector<double> referenceRates;
+    std::vector<double> clientRates;
+    unsigned long long size = 0;
+    for (int round = 0; round < kThroughputRounds; ++round)
+    {
+        double start = NowMs();
+        const unsigned long long referenceBytes = reference(work.File("reference.bin"));
+        const double referenceMs = NowMs() - start;
+        unsigned long long clientBytes = 0;
+        start = NowMs();
+        const HttpResult result = client.Download(url, work.File("client.bin"), nullptr, &clientBytes);
+        const double clientMs = NowMs() - start;
+        if (referenceBytes == 0 || result != HttpResult::Ok || referenceBytes != clientBytes)
+        {
+            printf("%s throughput: download of %s failed\n", scheme, url.c_str());
+            return;
+        }
+        size = clientBytes;
+        referenceRates.push_back(Rate(referenceBytes, referenceMs));
+        clientRates.push_back(Rate(clientBytes, clientMs));
+    }
+    const double ratio = Median(clientRates) / Median(referenceRates);
+    printf("%-5s %3llu MB: %-18s median %7.1f MB/s, library client %7.1f MB/s, ratio %.2f%s\n", scheme,
+           size / 1048576, referenceName, Median(referenceRates), Median(clientRates), ratio,
+           ratio < kThroughputGoal ? "  (below the goal)" : "");
+}
+
+void ThroughputFigures(unsigned httpPort, unsigned httpsPort, const std::vector<std::string>& files)
 {
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
@@ -192,37 +277,24 @@ void ThroughputFigures(unsigned port, const std::string& path)
         printf("throughput: no Winsock\n");
         return;
     }
-    CTempDir work;
-    CHttpClient client;
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
-    std::vector<double> plainRates;
-    std::vector<double> clientRates;
-    unsigned long long size = 0;
-    for (int round = 0; round < kThroughputRounds; ++round)
+    printf("Download throughput, median of %d downloads each; the reference GET writes the same file "
+           "(goal: library client at least %.1f of it)\n",
+           kThroughputRounds, kThroughputGoal);
+    for (const std::string& path : files)
     {
-        double start = NowMs();
-        const unsigned long long plainBytes = PlainGet(port, path, work.File("plain.bin"));
-        const double plainMs = NowMs() - start;
-        unsigned long long clientBytes = 0;
-        start = NowMs();
-        const HttpResult result = client.Download(url, work.File("client.bin"), nullptr, &clientBytes);
-        const double clientMs = NowMs() - start;
-        if (plainBytes == 0 || result != HttpResult::Ok || plainBytes != clientBytes)
+        CompareThroughput("HTTP", "http://127.0.0.1:" + std::to_string(httpPort) + path, "plain Winsock GET",
+                          [&](const std::string& target) { return PlainGet(httpPort, path, target); });
+    }
+    if (httpsPort != 0)
+    {
+        for (const std::string& path : files)
         {
-            printf("throughput: download of %s failed\n", url.c_str());
-            WSACleanup();
-            return;
+            const std::string url = "https://localhost:" + std::to_string(httpsPort) + path;
+            CompareThroughput("HTTPS", url, "WinINet GET",
+                              [&](const std::string& target) { return WinInetGet(url, target); });
         }
-        size = plainBytes;
-        plainRates.push_back(plainBytes / 1048576.0 / (plainMs / 1000.0));
-        clientRates.push_back(clientBytes / 1048576.0 / (clientMs / 1000.0));
     }
     WSACleanup();
-    printf("HTTP download of %llu bytes, plain Winsock GET:  median %8.1f MB/s (%d downloads)\n", size,
-           Median(plainRates), kThroughputRounds);
-    printf("HTTP download of %llu bytes, library client:     median %8.1f MB/s (%d downloads)\n", size,
-           Median(clientRates), kThroughputRounds);
-    printf("HTTP throughput ratio, library client / plain GET: %.2f\n", Median(clientRates) / Median(plainRates));
 }
 
 void MuteServerFigure(CBench& bench, unsigned mutePort, unsigned goodPort)
@@ -269,11 +341,18 @@ int main()
         printf("HTTP store: some loads found no symbols\n");
         status = 1;
     }
-    const std::string bigFile = Environment("QX3_BENCH_HTTP_FILE");
-    if (!bigFile.empty())
-        ThroughputFigures(port, bigFile);
+    std::vector<std::string> bigFiles;
+    const std::string fileList = Environment("QX3_BENCH_HTTP_FILES");
+    for (size_t start = 0; start < fileList.size();)
+    {
+        const size_t comma = std::min(fileList.find(',', start), fileList.size());
+        bigFiles.push_back(fileList.substr(start, comma - start));
+        start = comma + 1;
+    }
+    if (!bigFiles.empty())
+        ThroughputFigures(port, static_cast<unsigned>(atoi(Environment("QX3_BENCH_HTTPS_PORT").c_str())), bigFiles);
     else
-        printf("HTTP throughput skipped: no file named in QX3_BENCH_HTTP_FILE\n");
+        printf("HTTP throughput skipped: no files named in QX3_BENCH_HTTP_FILES\n");
     const unsigned mutePort = static_cast<unsigned>(atoi(Environment("QX3_BENCH_MUTE_PORT").c_str()));
     if (mutePort != 0)
         MuteServerFigure(bench, mutePort, port);

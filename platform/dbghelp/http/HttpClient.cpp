@@ -1,4 +1,5 @@
-// HTTP/1.1 downloads for the symbol library's HTTP stores, on Winsock 2.
+// HTTP/1.1 downloads for the symbol library's HTTP and HTTPS stores, on
+// Winsock 2 with TLS through Schannel.
 //
 // Why not WinINet or WinHTTP: the symbol library runs inside the debugger's
 // process, and a store server that accepts a connection and then never
@@ -7,9 +8,10 @@
 // connect and receive time-outs were accepted (and closing the handle from
 // another thread does not release them), while Winsock's SO_RCVTIMEO is
 // honoured. So the bound is built from Winsock alone, the same code on Windows
-// and on Wine (see CHttpConnection). The price is that we speak the little
-// HTTP we need ourselves: one GET per connection ("Connection: close"), no
-// compression, no proxies, no https.
+// and on Wine (see CTcpSocket), and TLS runs over that socket through SSPI
+// (see CTlsChannel). The price is that we speak the little HTTP we need
+// ourselves: one GET per connection ("Connection: close"), no compression,
+// proxies without authentication.
 
 #include "HttpClient.h"
 

@@ -1,147 +1,45 @@
 #include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include "HttpConnection.h"
 
 #include <cstring>
 
-CHttpConnection::CHttpConnection(DWORD timeoutMs) : m_timeoutMs(timeoutMs), m_buffer(kBufferSize) {}
+#include "TlsChannel.h"
 
-CHttpConnection::~CHttpConnection()
+CHttpConnection::CHttpConnection(DWORD timeoutMs, const CLowSpeedGuard& lowSpeed)
+    : m_socket(timeoutMs, lowSpeed), m_buffer(kBufferSize)
 {
-    if (m_socket != INVALID_SOCKET)
-        closesocket(m_socket);
 }
 
-std::string CHttpConnection::ErrorText(int error)
+CHttpConnection::~CHttpConnection() = default;
+
+HttpIo CHttpConnection::Open(const std::string& host, unsigned port, CHostResolver& resolver, std::string& why)
 {
-    switch (error)
-    {
-    case WSAECONNREFUSED: return "connection refused";
-    case WSAEHOSTUNREACH: return "host unreachable";
-    case WSAENETUNREACH: return "network unreachable";
-    case WSAECONNRESET: return "connection reset";
-    case WSAHOST_NOT_FOUND: return "host name not found";
-    case WSATRY_AGAIN: return "host name lookup failed";
-    case WSANO_DATA: return "host name has no address";
-    default: return "error " + std::to_string(static_cast<unsigned>(error));
-    }
+    return m_socket.Open(host, port, resolver, why);
 }
 
-bool CHttpConnection::Resolve(const std::string& host, unsigned port, sockaddr_in& address)
+HttpIo CHttpConnection::StartTls(const std::string& host, std::string& why)
 {
-    memset(&address, 0, sizeof(address));
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    // A dotted quad needs no resolver (and no resolver wait).
-    const unsigned long literal = inet_addr(host.c_str());
-    if (literal != INADDR_NONE)
+    if (m_begin != m_end)
     {
-        address.sin_addr.s_addr = literal;
-        return true;
+        why = "bytes arrived before the TLS handshake";
+        return HttpIo::Refused;
     }
-    addrinfo hints;
-    memset(&hints, 0, sizeof(hints));
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    m_error = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-    if (m_error != 0 || found == nullptr)
-    {
-        if (m_error == 0)
-            m_error = WSANO_DATA;
-        return false;
-    }
-    address.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return true;
-}
-
-// The connect is non-blocking and waited for with select(), so that the wait
-// is ours to bound; then the socket goes back to blocking mode with send and
-// receive time-outs.
-HttpIo CHttpConnection::Open(const std::string& host, unsigned port, std::string& why)
-{
-    if (!m_winsock.Start())
-    {
-        why = "Winsock could not be started";
-        return HttpIo::Error;
-    }
-    m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (m_socket == INVALID_SOCKET)
-    {
-        why = "No socket (" + ErrorText(WSAGetLastError()) + ")";
-        return HttpIo::Error;
-    }
-    sockaddr_in address;
-    if (!Resolve(host, port, address))
-        return HttpIo::Unreachable;
-    u_long nonBlocking = 1;
-    if (ioctlsocket(m_socket, FIONBIO, &nonBlocking) != 0)
-    {
-        why = "Socket set-up failed (" + ErrorText(WSAGetLastError()) + ")";
-        return HttpIo::Error;
-    }
-    if (connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0)
-    {
-        m_error = WSAGetLastError();
-        if (m_error != WSAEWOULDBLOCK)
-            return HttpIo::Unreachable;
-        fd_set writable;
-        fd_set failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(m_socket, &writable);
-        FD_SET(m_socket, &failed);
-        timeval wait;
-        wait.tv_sec = static_cast<long>(m_timeoutMs / 1000);
-        wait.tv_usec = static_cast<long>((m_timeoutMs % 1000) * 1000);
-        const int ready = select(0, nullptr, &writable, &failed, &wait);
-        if (ready == 0)
-            return HttpIo::TimedOut;
-        if (ready < 0)
-        {
-            why = "Connect failed (" + ErrorText(WSAGetLastError()) + ")";
-            return HttpIo::Error;
-        }
-        int socketError = 0;
-        int size = sizeof(socketError);
-        if (getsockopt(m_socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&socketError), &size) != 0)
-            socketError = WSAGetLastError();
-        if (socketError == 0 && FD_ISSET(m_socket, &failed))
-            socketError = WSAECONNREFUSED;
-        if (socketError != 0)
-        {
-            m_error = socketError;
-            return HttpIo::Unreachable;
-        }
-    }
-    u_long blocking = 0;
-    const DWORD timeout = m_timeoutMs;
-    if (ioctlsocket(m_socket, FIONBIO, &blocking) != 0 ||
-        setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout)) != 0 ||
-        setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout)) != 0)
-    {
-        why = "Socket set-up failed (" + ErrorText(WSAGetLastError()) + ")";
-        return HttpIo::Error;
-    }
-    return HttpIo::Ok;
+    m_tls.reset(new CTlsChannel(m_socket));
+    const HttpIo io = m_tls->Handshake(host, why);
+    if (io == HttpIo::Refused)
+        m_why = why;
+    return io;
 }
 
 HttpIo CHttpConnection::Send(const std::string& bytes)
 {
-    size_t sent = 0;
-    while (sent < bytes.size())
-    {
-        const int count = send(m_socket, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (count <= 0)
-        {
-            m_error = WSAGetLastError();
-            return m_error == WSAETIMEDOUT ? HttpIo::TimedOut : HttpIo::Error;
-        }
-        sent += static_cast<size_t>(count);
-    }
-    return HttpIo::Ok;
+    if (!m_tls)
+        return m_socket.Send(bytes.data(), bytes.size());
+    const HttpIo io = m_tls->Send(bytes.data(), bytes.size());
+    if (io == HttpIo::Refused)
+        m_why = m_tls->Why();
+    return io;
 }
 
 HttpIo CHttpConnection::ReadHead(std::string& head)
@@ -235,14 +133,19 @@ HttpIo CHttpConnection::Fill()
     }
     if (m_end == m_buffer.size())
         return HttpIo::TooLong;
-    const int got = recv(m_socket, &m_buffer[m_end], static_cast<int>(m_buffer.size() - m_end), 0);
-    if (got == 0)
-        return HttpIo::Closed;
-    if (got < 0)
+    size_t got = 0;
+    HttpIo io = HttpIo::Ok;
+    if (m_tls)
     {
-        m_error = WSAGetLastError();
-        return m_error == WSAETIMEDOUT ? HttpIo::TimedOut : HttpIo::Error;
+        io = m_tls->Receive(&m_buffer[m_end], m_buffer.size() - m_end, got);
+        if (io == HttpIo::Refused)
+            m_why = m_tls->Why();
     }
-    m_end += static_cast<size_t>(got);
-    return HttpIo::Ok;
+    else
+    {
+        io = m_socket.Receive(&m_buffer[m_end], m_buffer.size() - m_end, got);
+    }
+    if (io == HttpIo::Ok)
+        m_end += got;
+    return io;
 }

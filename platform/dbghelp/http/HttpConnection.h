@@ -1,36 +1,36 @@
 #pragma once
 #include <winsock2.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "WinsockUse.h"
+#include "HttpIo.h"
+#include "TcpSocket.h"
 
-// What one step on a connection came to.
-enum class HttpIo { Ok, Closed, TimedOut, Unreachable, Error, TooLong };
+class CTlsChannel;
 
-// One TCP connection to an HTTP server with every wait bounded: a
-// non-blocking connect waited for with select(), then blocking sends and
-// receives under SO_SNDTIMEO and SO_RCVTIMEO. Its receive side is a buffer
+// One connection to an HTTP server (or to a proxy), plain or through TLS,
+// with every wait bounded (see CTcpSocket). Its receive side is a buffer
 // that hands out the reply head, single lines and body bytes.
 class CHttpConnection
 {
 public:
     static constexpr size_t kMaxHeadBytes = 16 * 1024;  // status line and all headers of one reply
-    static constexpr size_t kBufferSize = 64 * 1024;
+    static constexpr size_t kBufferSize = 256 * 1024;
 
-    // timeoutMs bounds the connect and each send and receive wait. It must
-    // not be 0, which SO_RCVTIMEO takes as no bound at all.
-    explicit CHttpConnection(DWORD timeoutMs);
+    // timeoutMs bounds the lookup, the connect and each send and receive
+    // wait (not 0); lowSpeed is the limit every byte received counts against.
+    CHttpConnection(DWORD timeoutMs, const CLowSpeedGuard& lowSpeed);
     ~CHttpConnection();
     CHttpConnection(const CHttpConnection&) = delete;
     CHttpConnection& operator=(const CHttpConnection&) = delete;
 
-    // Connects to host (a dotted quad or a name) on port. Unreachable when the
-    // name does not resolve or the connection is refused, TimedOut when the
-    // connect is not answered in time, Error with the reason in why for a
-    // local failure. LastError() holds the Winsock error of the first two.
-    HttpIo Open(const std::string& host, unsigned port, std::string& why);
+    // Connects to host (a dotted quad or a name) on port: see CTcpSocket::Open.
+    HttpIo Open(const std::string& host, unsigned port, CHostResolver& resolver, std::string& why);
+    // From here on through TLS, for host (see CTlsChannel::Handshake). Only
+    // with nothing received and not yet read.
+    HttpIo StartTls(const std::string& host, std::string& why);
     // Sends all of bytes.
     HttpIo Send(const std::string& bytes);
     // The bytes up to and including the first empty line (CRLF or LF line
@@ -43,23 +43,22 @@ public:
     HttpIo Take(size_t maxCount, const char*& data, size_t& count);
 
     // The Winsock error of the last step that failed with one.
-    int LastError() const { return m_error; }
-    // A Winsock error as diagnostics show it.
-    static std::string ErrorText(int error);
+    int LastError() const { return m_socket.LastError(); }
+    // Why the last step that came to Refused did.
+    const std::string& RefusedWhy() const { return m_why; }
+    const CLowSpeedGuard& LowSpeed() const { return m_socket.LowSpeed(); }
 
 private:
-    bool Resolve(const std::string& host, unsigned port, sockaddr_in& address);
     // Receives more bytes into the buffer, which may move what is unread to
     // its start.
     HttpIo Fill();
     // Fill, with scanned (an index into the unread bytes) moved along.
     HttpIo FillKeeping(size_t& scanned);
 
-    CWinsockUse m_winsock;  // first member: outlives the socket
-    SOCKET m_socket = INVALID_SOCKET;
-    DWORD m_timeoutMs;
+    CTcpSocket m_socket;
+    std::unique_ptr<CTlsChannel> m_tls;  // declared after the socket it uses
     std::vector<char> m_buffer;
     size_t m_begin = 0;
     size_t m_end = 0;
-    int m_error = 0;
+    std::string m_why;
 };

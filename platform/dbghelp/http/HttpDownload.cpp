@@ -3,6 +3,7 @@
 #include "HttpDownload.h"
 
 #include "ByteReader.h"
+#include "HostResolver.h"
 #include "HttpReplyHead.h"
 #include "HttpText.h"
 #include "HttpUrl.h"
@@ -15,6 +16,13 @@ constexpr size_t kMaxChunkLine = 1024;   // chunk size plus any chunk extensions
 constexpr int kMaxInterimReplies = 4;    // 1xx replies skipped before the real one
 
 const char kLinePrefix[] = "SYMSRV:  ";
+const char kUserAgent[] = "User-Agent: Quillmar-SymSrv/1.0\r\n";
+
+// A proxy's answer that its way to the server failed.
+bool IsGatewayFailure(int status)
+{
+    return status == 502 || status == 504;
+}
 } // namespace
 
 CHttpDownload::CHttpDownload(const HttpOptions& options, CServerBackoff& backoff, const std::string& targetPath,
@@ -34,14 +42,25 @@ HttpResult CHttpDownload::Run(const std::string& urlText)
         Say("Cannot fetch " + CHttpText::Printable(urlText, CHttpUrl::kMaxLength) + ": " + why);
         return HttpResult::Failed;
     }
+    if (!m_options.proxyError.empty())
+    {
+        Say("Cannot fetch " + url.Text() + ": " + m_options.proxyError);
+        return HttpResult::Failed;
+    }
     for (int redirects = 0;; ++redirects)
     {
+        const CProxyConfig::Endpoint* proxy = m_options.proxy.For(url.IsHttps(), url.Host());
+        if (proxy != nullptr && m_backoff.IsOffline(proxy->Server()))
+        {
+            Say("proxy " + proxy->Server() + " is offline; skipped");
+            return HttpResult::Offline;
+        }
         if (m_backoff.IsOffline(url.Server()))
         {
             Say(url.Server() + " is offline; skipped");
             return HttpResult::Offline;
         }
-        Say("HTTP GET " + url.Text());
+        Say("HTTP GET " + url.Text() + (proxy != nullptr ? " through proxy " + proxy->Server() : std::string()));
         CHttpUrl next;
         const HttpResult result = Fetch(url, next);
         if (!m_redirected)
@@ -62,20 +81,43 @@ void CHttpDownload::Say(const std::string& text)
         m_diag(kLinePrefix + text + "\n");
 }
 
+std::string CHttpDownload::SkippedFor() const
+{
+    return "; skipped for " + CHttpText::Decimal(m_options.offlineSeconds) + " s";
+}
+
 HttpResult CHttpDownload::TimedOut(const CHttpUrl& url)
 {
-    Say(url.Server() + " did not answer within " + CHttpText::Decimal(m_options.timeoutMs) + " ms; skipped for " +
-        CHttpText::Decimal(m_options.offlineSeconds) + " s");
+    Say(url.Server() + " did not answer within " + CHttpText::Decimal(m_options.timeoutMs) + " ms" + SkippedFor());
     m_backoff.MarkOffline(url.Server(), m_options.offlineSeconds);
     return HttpResult::TimedOut;
 }
 
-HttpResult CHttpDownload::Unreachable(const CHttpUrl& url, int error)
+HttpResult CHttpDownload::TooSlow(const CHttpUrl& url, const CHttpConnection& connection)
 {
-    Say(url.Server() + " could not be reached (" + CHttpConnection::ErrorText(error) + "); skipped for " +
-        CHttpText::Decimal(m_options.offlineSeconds) + " s");
+    const CLowSpeedGuard& limit = connection.LowSpeed();
+    Say(url.Server() + " sent " + CHttpText::Decimal(limit.WindowBytes()) + " bytes in " +
+        CHttpText::Decimal(limit.WindowSeconds()) + " s, below the low-speed limit of " +
+        CHttpText::Decimal(limit.MinimumBytes()) + " bytes per " + CHttpText::Decimal(limit.WindowSeconds()) + " s" +
+        SkippedFor());
     m_backoff.MarkOffline(url.Server(), m_options.offlineSeconds);
+    return HttpResult::TimedOut;
+}
+
+HttpResult CHttpDownload::Unreachable(const std::string& server, const std::string& why, bool proxy)
+{
+    Say((proxy ? "proxy " : "") + server + " could not be reached (" + why + ")" + SkippedFor());
+    m_backoff.MarkOffline(server, m_options.offlineSeconds);
     return HttpResult::Unreachable;
+}
+
+// A TLS handshake that failed or a certificate that was refused does not
+// come right on the next try: the server is skipped like one that is down.
+HttpResult CHttpDownload::Refused(const CHttpUrl& url, const std::string& why)
+{
+    Say(url.Server() + " refused: " + why + SkippedFor());
+    m_backoff.MarkOffline(url.Server(), m_options.offlineSeconds);
+    return HttpResult::Failed;
 }
 
 HttpResult CHttpDownload::Failed(const std::string& why)
@@ -84,70 +126,138 @@ HttpResult CHttpDownload::Failed(const std::string& why)
     return HttpResult::Failed;
 }
 
-HttpResult CHttpDownload::ReplyBroken(const CHttpUrl& url, HttpIo io, const CHttpConnection& connection,
-                                      const char* when)
+HttpResult CHttpDownload::Broken(const CHttpUrl& url, HttpIo io, const CHttpConnection& connection, const char* when)
 {
     switch (io)
     {
     case HttpIo::TimedOut: return TimedOut(url);
+    case HttpIo::TooSlow: return TooSlow(url, connection);
+    case HttpIo::Refused: return Refused(url, connection.RefusedWhy());
     case HttpIo::Closed: return Failed(std::string("Connection closed ") + when);
+    case HttpIo::Truncated: return Failed(std::string("TLS connection closed without close_notify ") + when);
     case HttpIo::TooLong: return Failed(std::string("Reply rejected: line too long ") + when);
     default:
-        return Failed(std::string("Receive failed ") + when + " (" + CHttpConnection::ErrorText(connection.LastError()) +
+        return Failed(std::string("Connection failed ") + when + " (" + CTcpSocket::ErrorText(connection.LastError()) +
                       ")");
+    }
+}
+
+HttpResult CHttpDownload::Connect(const CHttpUrl& url, const CProxyConfig::Endpoint* proxy,
+                                  CHttpConnection& connection)
+{
+    CHostResolver resolver(m_options.lookup);
+    std::string why;
+    HttpIo io = proxy != nullptr ? connection.Open(proxy->host, proxy->port, resolver, why)
+                                 : connection.Open(url.Host(), url.Port(), resolver, why);
+    if (io == HttpIo::Unreachable)
+        return Unreachable(proxy != nullptr ? proxy->Server() : url.Server(), why, proxy != nullptr);
+    if (io == HttpIo::TimedOut && proxy != nullptr)
+        return Unreachable(proxy->Server(), "no answer within " + CHttpText::Decimal(m_options.timeoutMs) + " ms", true);
+    if (io == HttpIo::TimedOut)
+        return TimedOut(url);
+    if (io != HttpIo::Ok)
+        return Failed(why);
+    if (!url.IsHttps())
+        return HttpResult::Ok;
+    if (proxy != nullptr)
+    {
+        const HttpResult tunnel = OpenTunnel(url, *proxy, connection);
+        if (tunnel != HttpResult::Ok)
+            return tunnel;
+    }
+    io = connection.StartTls(url.Host(), why);
+    if (io == HttpIo::Refused)
+        return Refused(url, why);
+    if (io != HttpIo::Ok)
+        return Broken(url, io, connection, "during the TLS handshake");
+    return HttpResult::Ok;
+}
+
+// An https request through a proxy: CONNECT opens a tunnel to the server,
+// and TLS runs end to end through it.
+HttpResult CHttpDownload::OpenTunnel(const CHttpUrl& url, const CProxyConfig::Endpoint& proxy,
+                                     CHttpConnection& connection)
+{
+    const std::string server = url.Server();
+    HttpIo io = connection.Send("CONNECT " + server + " HTTP/1.1\r\nHost: " + server + "\r\n" + kUserAgent + "\r\n");
+    if (io != HttpIo::Ok)
+        return Broken(url, io, connection, "while asking the proxy for a tunnel");
+    CHttpReplyHead head;
+    const HttpResult result = ReadReplyHead(url, connection, head);
+    if (result != HttpResult::Ok)
+        return result;
+    if (head.Status() >= 200 && head.Status() < 300)
+        return HttpResult::Ok;
+    const std::string status =
+        "HTTP " + CHttpText::Decimal(head.Status()) + (head.Reason().empty() ? "" : " " + head.Reason());
+    if (IsGatewayFailure(head.Status()))
+        return Unreachable(server, "proxy " + proxy.Server() + " answered " + status);
+    if (head.Status() == 407)
+        return Failed("Proxy " + proxy.Server() + " asks for authentication, which is not supported");
+    return Failed("Proxy " + proxy.Server() + " refused a tunnel to " + server + ": " + status);
+}
+
+HttpResult CHttpDownload::ReadReplyHead(const CHttpUrl& url, CHttpConnection& connection, CHttpReplyHead& head)
+{
+    for (int interim = 0;; ++interim)
+    {
+        std::string headBytes;
+        const HttpIo io = connection.ReadHead(headBytes);
+        if (io == HttpIo::TooLong)
+            return Failed("Reply rejected: headers larger than " + CHttpText::Decimal(CHttpConnection::kMaxHeadBytes) +
+                          " bytes");
+        if (io != HttpIo::Ok)
+            return Broken(url, io, connection, "before the reply was complete");
+        std::string why;
+        if (!head.Parse(headBytes, why))
+            return Failed("Reply rejected: " + why);
+        if (!head.IsProvisional())
+            return HttpResult::Ok;
+        if (interim == kMaxInterimReplies)
+            return Failed("Reply rejected: too many provisional replies");
     }
 }
 
 HttpResult CHttpDownload::Fetch(const CHttpUrl& url, CHttpUrl& next)
 {
     m_redirected = false;
-    CHttpConnection connection(m_options.timeoutMs);
-    std::string why;
-    HttpIo io = connection.Open(url.Host(), url.Port(), why);
-    if (io == HttpIo::Unreachable)
-        return Unreachable(url, connection.LastError());
-    if (io == HttpIo::TimedOut)
-        return TimedOut(url);
-    if (io != HttpIo::Ok)
-        return Failed(why);
+    const CProxyConfig::Endpoint* proxy = m_options.proxy.For(url.IsHttps(), url.Host());
+    CHttpConnection connection(m_options.timeoutMs,
+                               CLowSpeedGuard(m_options.lowSpeedBytes, m_options.lowSpeedSeconds));
+    HttpResult result = Connect(url, proxy, connection);
+    if (result != HttpResult::Ok)
+        return result;
 
-    io = connection.Send("GET " + url.Target() + " HTTP/1.1\r\n"
-                         "Host: " + url.HostHeader() + "\r\n"
-                         "User-Agent: Quillmar-SymSrv/1.0\r\n"
-                         "Accept: */*\r\n"
-                         "Accept-Encoding: identity\r\n"
-                         "Connection: close\r\n"
-                         "\r\n");
-    if (io == HttpIo::TimedOut)
-        return TimedOut(url);
+    // A proxy takes a plain request in absolute form; a tunnel carries the
+    // server's own form.
+    const bool absolute = proxy != nullptr && !url.IsHttps();
+    const HttpIo io = connection.Send("GET " + (absolute ? url.Text() : url.Target()) + " HTTP/1.1\r\n"
+                                      "Host: " + url.HostHeader() + "\r\n" +
+                                      kUserAgent +
+                                      "Accept: */*\r\n"
+                                      "Accept-Encoding: identity\r\n"
+                                      "Connection: close\r\n"
+                                      "\r\n");
     if (io != HttpIo::Ok)
-        return Failed("Send failed (" + CHttpConnection::ErrorText(connection.LastError()) + ")");
+        return Broken(url, io, connection, "while sending the request");
 
     CHttpReplyHead head;
-    for (int interim = 0;; ++interim)
-    {
-        std::string headBytes;
-        io = connection.ReadHead(headBytes);
-        if (io == HttpIo::TooLong)
-            return Failed("Reply rejected: headers larger than " + CHttpText::Decimal(CHttpConnection::kMaxHeadBytes) +
-                          " bytes");
-        if (io != HttpIo::Ok)
-            return ReplyBroken(url, io, connection, "before the reply was complete");
-        if (!head.Parse(headBytes, why))
-            return Failed("Reply rejected: " + why);
-        if (!head.IsProvisional())
-            break;
-        if (interim == kMaxInterimReplies)
-            return Failed("Reply rejected: too many provisional replies");
-    }
+    result = ReadReplyHead(url, connection, head);
+    if (result != HttpResult::Ok)
+        return result;
     Say("HTTP " + CHttpText::Decimal(head.Status()) + (head.Reason().empty() ? "" : " " + head.Reason()));
 
     if (head.Status() == 200)
         return ReceiveBody(url, connection, head);
     if (head.Status() == 404 || head.Status() == 410)
         return HttpResult::NotFound;
+    if (absolute && IsGatewayFailure(head.Status()))
+        return Unreachable(url.Server(), "proxy " + proxy->Server() + " could not reach it");
+    if (absolute && head.Status() == 407)
+        return Failed("Proxy " + proxy->Server() + " asks for authentication, which is not supported");
     if (head.IsRedirect())
     {
+        std::string why;
         if (!head.HasLocation())
             return Failed("Redirect without a Location");
         if (!url.Resolve(head.Location(), next, why))
@@ -204,10 +314,12 @@ HttpResult CHttpDownload::ReceiveCounted(const CHttpUrl& url, CHttpConnection& c
         const HttpIo io = connection.Take(exact ? wanted : CHttpConnection::kBufferSize, data, got);
         if (io == HttpIo::Closed && !exact)
             return HttpResult::Ok;
-        if (io == HttpIo::Closed)
-            return Failed("Connection closed after " + CHttpText::Decimal(m_received) + " bytes of the body");
+        if (io == HttpIo::Closed || io == HttpIo::Truncated)
+            return Failed(std::string(io == HttpIo::Truncated ? "TLS connection closed without close_notify"
+                                                              : "Connection closed") +
+                          " after " + CHttpText::Decimal(m_received) + " bytes of the body");
         if (io != HttpIo::Ok)
-            return ReplyBroken(url, io, connection, "in the middle of the body");
+            return Broken(url, io, connection, "in the middle of the body");
         if (got > left)
             return Failed("File too large: more than " + CHttpText::Decimal(m_options.maxBytes) + " bytes");
         if (!file.Write(data, got))
@@ -226,7 +338,7 @@ HttpResult CHttpDownload::ReceiveChunked(const CHttpUrl& url, CHttpConnection& c
         std::string line;
         HttpIo io = connection.ReadLine(line, kMaxChunkLine);
         if (io != HttpIo::Ok)
-            return ReplyBroken(url, io, connection, "in a chunk size line");
+            return Broken(url, io, connection, "in a chunk size line");
         unsigned long long size = 0;
         if (!ParseChunkSize(line, size))
             return Failed("Reply rejected: bad chunk size \"" + CHttpText::Printable(line) + "\"");
@@ -243,7 +355,7 @@ HttpResult CHttpDownload::ReceiveChunked(const CHttpUrl& url, CHttpConnection& c
         if (io == HttpIo::TooLong)
             return Failed("Reply rejected: chunk longer than its size");
         if (io != HttpIo::Ok)
-            return ReplyBroken(url, io, connection, "after a chunk");
+            return Broken(url, io, connection, "after a chunk");
     }
     for (size_t trailers = 0;; ++trailers)
     {
@@ -252,7 +364,7 @@ HttpResult CHttpDownload::ReceiveChunked(const CHttpUrl& url, CHttpConnection& c
                               ? HttpIo::TooLong
                               : connection.ReadLine(line, CHttpReplyHead::kMaxLineLength);
         if (io != HttpIo::Ok)
-            return ReplyBroken(url, io, connection, "in the trailer");
+            return Broken(url, io, connection, "in the trailer");
         if (line.empty())
             return HttpResult::Ok;
     }

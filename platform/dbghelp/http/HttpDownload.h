@@ -4,6 +4,9 @@
 #include <functional>
 #include <string>
 
+#include "HttpOptions.h"
+
+class CHostResolver;
 class CTempFile;
 class CHttpConnection;
 class CHttpReplyHead;
@@ -11,21 +14,16 @@ class CHttpUrl;
 class CServerBackoff;
 enum class HttpIo;
 
-struct HttpOptions {
-    DWORD timeoutMs = 2000;       // bound on connect, each send and each receive wait
-    DWORD offlineSeconds = 300;   // how long a server that could not be reached or did not answer is skipped
-    int maxRedirects = 5;
-    unsigned long long maxBytes = 0x40000000ull; // largest body accepted
-};
-
 enum class HttpResult { Ok, NotFound, Failed, Offline, TimedOut, Unreachable };
 
 using HttpDiag = std::function<void(const std::string& line)>; // each line ends in "\n"
 
-// One download: GETs a URL, follows redirects, writes a 200 reply's body to
-// the target through a temporary file, and reports each step through diag as
-// "SYMSRV:  " lines. A server that cannot be reached or does not answer in
-// time is marked offline in backoff, and one marked so is not asked at all.
+// One download: GETs a URL (http or https, directly or through a proxy),
+// follows redirects, writes a 200 reply's body to the target through a
+// temporary file, and reports each step through diag as "SYMSRV:  " lines.
+// A server that cannot be reached, does not answer in time, is too slow or
+// fails the TLS checks is marked offline in backoff, and one marked so (or
+// whose proxy is) is not asked at all.
 class CHttpDownload
 {
 public:
@@ -37,15 +35,26 @@ public:
 
 private:
     void Say(const std::string& text);
+    std::string SkippedFor() const;
     HttpResult TimedOut(const CHttpUrl& url);
-    HttpResult Unreachable(const CHttpUrl& url, int error);
+    HttpResult TooSlow(const CHttpUrl& url, const CHttpConnection& connection);
+    HttpResult Unreachable(const std::string& server, const std::string& why, bool proxy = false);
+    HttpResult Refused(const CHttpUrl& url, const std::string& why);
     HttpResult Failed(const std::string& why);
-    // What an I/O failure in the middle of a reply means; when says where.
-    HttpResult ReplyBroken(const CHttpUrl& url, HttpIo io, const CHttpConnection& connection, const char* when);
+    // What an I/O failure on the way to or in the middle of a reply means;
+    // when says where.
+    HttpResult Broken(const CHttpUrl& url, HttpIo io, const CHttpConnection& connection, const char* when);
 
     // One request on a connection of its own. A redirect sets m_redirected
     // and next.
     HttpResult Fetch(const CHttpUrl& url, CHttpUrl& next);
+    // Opens the connection the request goes over: to the server or the
+    // proxy, through a CONNECT tunnel and TLS for https. Ok when the request
+    // may be sent.
+    HttpResult Connect(const CHttpUrl& url, const CProxyConfig::Endpoint* proxy, CHttpConnection& connection);
+    HttpResult OpenTunnel(const CHttpUrl& url, const CProxyConfig::Endpoint& proxy, CHttpConnection& connection);
+    // Reads a reply head, skipping provisional (1xx) ones.
+    HttpResult ReadReplyHead(const CHttpUrl& url, CHttpConnection& connection, CHttpReplyHead& head);
     HttpResult ReceiveBody(const CHttpUrl& url, CHttpConnection& connection, const CHttpReplyHead& head);
     HttpResult ReceiveCounted(const CHttpUrl& url, CHttpConnection& connection, CTempFile& file,
                               unsigned long long count, bool exact);

@@ -83,12 +83,17 @@ bool CHttpUrl::Parse(const std::string& text, std::string& why)
         why = "URL too long";
         return false;
     }
-    if (!CHttpText::StartsWithNoCase(text, "http://"))
+    size_t authorityStart = 0;
+    if (CHttpText::StartsWithNoCase(text, "http://"))
+        authorityStart = 7;
+    else if (CHttpText::StartsWithNoCase(text, "https://"))
+        authorityStart = 8;
+    if (authorityStart == 0)
     {
-        why = "only http:// URLs are supported";
+        why = "only http:// and https:// URLs are supported";
         return false;
     }
-    const size_t authorityStart = 7;
+    m_https = authorityStart == 8;
     size_t authorityEnd = text.find_first_of("/?#", authorityStart);
     if (authorityEnd == std::string::npos)
         authorityEnd = text.size();
@@ -109,7 +114,7 @@ bool CHttpUrl::Parse(const std::string& text, std::string& why)
             return false;
         }
     }
-    m_port = 80;
+    m_port = DefaultPort();
     if (colon != std::string::npos)
     {
         const std::string port = authority.substr(colon + 1);
@@ -149,15 +154,24 @@ bool CHttpUrl::Resolve(const std::string& location, CHttpUrl& next, std::string&
         ++schemeEnd;
     if (schemeEnd > 0 && schemeEnd < location.size() && location[schemeEnd] == ':')
     {
-        if (!CHttpText::StartsWithNoCase(location, "http:"))
+        if (!CHttpText::StartsWithNoCase(location, "http:") && !CHttpText::StartsWithNoCase(location, "https:"))
         {
             why = "redirect to another protocol: " + CHttpText::Printable(location);
             return false;
         }
-        return next.Parse(location, why);
+        if (!next.Parse(location, why))
+            return false;
+        // What was asked for over an authenticated, encrypted connection is
+        // never fetched in the clear.
+        if (m_https && !next.m_https)
+        {
+            why = "redirect from https to http: " + CHttpText::Printable(location);
+            return false;
+        }
+        return true;
     }
     if (location.compare(0, 2, "//") == 0)
-        return next.Parse("http:" + location, why);
+        return next.Parse((m_https ? "https:" : "http:") + location, why);
 
     const std::string reference = location.substr(0, location.find('#'));
     const std::string basePath = m_target.substr(0, m_target.find('?'));
@@ -173,6 +187,7 @@ bool CHttpUrl::Resolve(const std::string& location, CHttpUrl& next, std::string&
 
     const size_t query = merged.find('?');
     const std::string path = RemoveDotSegments(merged.substr(0, query));
+    next.m_https = m_https;
     next.m_host = m_host;
     next.m_port = m_port;
     next.m_target = EncodeTarget(query == std::string::npos ? path : path + merged.substr(query));
@@ -186,10 +201,10 @@ std::string CHttpUrl::Server() const
 
 std::string CHttpUrl::HostHeader() const
 {
-    return m_port == 80 ? m_host : Server();
+    return m_port == DefaultPort() ? m_host : Server();
 }
 
 std::string CHttpUrl::Text() const
 {
-    return "http://" + HostHeader() + m_target;
+    return (m_https ? "https://" : "http://") + HostHeader() + m_target;
 }

@@ -3,292 +3,16 @@
 #include "HttpClient.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "HttpTestSupport.h"
 #include "TestSupport.h"
 
 namespace
 {
-
-// ---------------------------------------------------------------------------
-// Helpers
-
-// The directory the harness gives tests (QX3_TESTDIR), where http-servers.sh
-// put its store, logs and port list.
-std::string TestDirectory()
-{
-    const char* dir = getenv("QX3_TESTDIR");
-    return dir != nullptr ? dir : "";
-}
-
-std::string HttpDirectory()
-{
-    return TestDirectory() + "\\http";
-}
-
-std::string StoreFile(const std::string& name)
-{
-    return HttpDirectory() + "\\store\\" + name;
-}
-
-unsigned ServerPort(const char* name)
-{
-    const std::string ini = TestDirectory() + "\\http-servers.ini";
-    return GetPrivateProfileIntA("Servers", name, 0, ini.c_str());
-}
-
-std::string LoopbackUrl(unsigned port, const std::string& path)
-{
-    return "http://127.0.0.1:" + std::to_string(port) + path;
-}
-
-std::vector<std::string> ListDirectory(const std::string& dir)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do
-    {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    return names;
-}
-
-// How many requests for path the named server logged ("GET PATH RESULT" lines).
-size_t CountRequests(const std::string& server, const std::string& path)
-{
-    const std::string prefix = "GET " + path + " ";
-    size_t count = 0;
-    for (const std::string& line : SplitLines(ReadFileBytes(HttpDirectory() + "\\" + server + ".log")))
-        count += line.compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
-    return count;
-}
-
-// Collects the diagnostic lines of one download.
-class CDiagLines
-{
-public:
-    HttpDiag Sink()
-    {
-        return [this](const std::string& line) {
-            std::lock_guard<std::mutex> hold(m_lock);
-            m_lines.push_back(line);
-        };
-    }
-    std::vector<std::string> Lines()
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_lines;
-    }
-    bool Has(const std::string& line) { return Count(line) > 0; }
-    size_t Count(const std::string& line)
-    {
-        size_t count = 0;
-        for (const std::string& seen : Lines())
-            count += seen == line ? 1 : 0;
-        return count;
-    }
-    size_t CountStartingWith(const std::string& prefix)
-    {
-        size_t count = 0;
-        for (const std::string& seen : Lines())
-            count += seen.compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
-        return count;
-    }
-    std::string All()
-    {
-        std::string all;
-        for (const std::string& line : Lines())
-            all += line;
-        return all;
-    }
-
-private:
-    std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
-
-// Joins a thread however the test leaves its scope.
-class CJoinedThread
-{
-public:
-    template <typename Function>
-    explicit CJoinedThread(Function function) : m_thread(function) {}
-    ~CJoinedThread() { Join(); }
-    void Join()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-private:
-    std::thread m_thread;
-};
-
-class CWinsockForTest
-{
-public:
-    CWinsockForTest()
-    {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~CWinsockForTest() { WSACleanup(); }
-};
-
-// A loopback port with nothing listening: bound once, then released.
-unsigned FreeLoopbackPort()
-{
-    CWinsockForTest winsock;
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof(address);
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-    closesocket(probe);
-    return ntohs(address.sin_port);
-}
-
-// A one-connection-at-a-time HTTP server on 127.0.0.1 that answers with
-// scripted bytes, for replies serve_store.py cannot give (chunked, hostile).
-// It reads each request whole, then sends the reply parts in turn, waiting
-// for Release() before every part after the first; then it closes gracefully.
-class CScriptedServer
-{
-public:
-    explicit CScriptedServer(std::vector<std::string> parts, int connections = 1)
-        : m_parts(std::move(parts)), m_connections(connections)
-    {
-        m_requestRead = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        m_release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int size = sizeof(address);
-        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        listen(m_listener, 8);
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { Serve(); });
-    }
-
-    ~CScriptedServer()
-    {
-        m_stopping = true;
-        SetEvent(m_release);
-        // Wakes an accept that no client came for.
-        SOCKET waker = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<u_short>(m_port));
-        connect(waker, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        m_thread.join();
-        closesocket(waker);
-        closesocket(m_listener);
-        CloseHandle(m_requestRead);
-        CloseHandle(m_release);
-    }
-
-    unsigned Port() const { return m_port; }
-    std::string Url(const std::string& path) const { return LoopbackUrl(m_port, path); }
-
-    // Waits until a request has been read whole.
-    bool WaitForRequest(DWORD ms) { return WaitForSingleObject(m_requestRead, ms) == WAIT_OBJECT_0; }
-    void Release() { SetEvent(m_release); }
-
-    std::vector<std::string> Requests()
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_requests;
-    }
-
-private:
-    void Serve()
-    {
-        for (int n = 0; n < m_connections && !m_stopping; ++n)
-        {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(m_listener, &readable);
-            timeval wait = {20, 0};
-            if (select(0, &readable, nullptr, nullptr, &wait) != 1)
-                return;
-            SOCKET client = accept(m_listener, nullptr, nullptr);
-            if (client == INVALID_SOCKET)
-                return;
-            if (!m_stopping)
-                Answer(client);
-            closesocket(client);
-        }
-    }
-
-    void Answer(SOCKET client)
-    {
-        const DWORD timeout = 20000;
-        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
-        std::string request;
-        char buffer[4096];
-        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536)
-        {
-            const int got = recv(client, buffer, sizeof(buffer), 0);
-            if (got <= 0)
-                return;
-            request.append(buffer, got);
-        }
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            m_requests.push_back(request);
-        }
-        SetEvent(m_requestRead);
-        for (size_t i = 0; i < m_parts.size(); ++i)
-        {
-            if (i > 0)
-                WaitForSingleObject(m_release, 30000);
-            const std::string& part = m_parts[i];
-            size_t sent = 0;
-            while (sent < part.size())
-            {
-                const int count = send(client, part.data() + sent, static_cast<int>(part.size() - sent), 0);
-                if (count <= 0)
-                    return;
-                sent += count;
-            }
-        }
-        // Graceful close: the client reads to the end, then closes its side.
-        shutdown(client, SD_SEND);
-        while (recv(client, buffer, sizeof(buffer), 0) > 0)
-        {
-        }
-    }
-
-    CWinsockForTest m_winsock;
-    std::vector<std::string> m_parts;
-    int m_connections;
-    SOCKET m_listener = INVALID_SOCKET;
-    unsigned m_port = 0;
-    HANDLE m_requestRead = nullptr;
-    HANDLE m_release = nullptr;
-    std::atomic<bool> m_stopping{false};
-    std::mutex m_lock;
-    std::vector<std::string> m_requests;
-    std::thread m_thread;
-};
 
 // ---------------------------------------------------------------------------
 // Against the serve_store.py instances that CTest started.
@@ -298,9 +22,9 @@ class HttpClientTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_store = ServerPort("store");
-        s_mirror = ServerPort("mirror");
-        s_mute = ServerPort("mute");
+        s_store = HttpServerPort("store");
+        s_mirror = HttpServerPort("mirror");
+        s_mute = HttpServerPort("mute");
     }
 
     void SetUp() override
@@ -472,8 +196,8 @@ TEST_F(HttpClientTest, TargetInMissingDirectoryIsFailed)
 
 TEST_F(HttpClientTest, OtherSchemesAreFailedWithoutConnecting)
 {
-    EXPECT_EQ(HttpResult::Failed, Fetch("https://127.0.0.1:" + std::to_string(s_store) + "/small.bin"));
     EXPECT_EQ(HttpResult::Failed, Fetch("ftp://127.0.0.1/small.bin"));
+    EXPECT_EQ(HttpResult::Failed, Fetch("file://C:/small.bin"));
     EXPECT_EQ(0u, m_diag.CountStartingWith("SYMSRV:  HTTP GET")) << m_diag.All();
 }
 
@@ -698,10 +422,10 @@ TEST_F(HttpReplyTest, RejectsBodyToCloseBeyondMaxBytes)
 }
 
 
-TEST_F(HttpReplyTest, RedirectToHttpsIsNotFollowed)
+TEST_F(HttpReplyTest, RedirectToAnotherProtocolIsNotFollowed)
 {
     EXPECT_EQ(HttpResult::Failed,
-              FetchReply("HTTP/1.1 302 Found\r\nLocation: https://127.0.0.1/file.bin\r\nContent-Length: 0\r\n\r\n"));
+              FetchReply("HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1/file.bin\r\nContent-Length: 0\r\n\r\n"));
     EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  HTTP GET ")) << m_diag.All();
 }
 

@@ -1,59 +1,16 @@
-#include "SymbolLibraryFixture.h"
+#include "HttpStoreFixture.h"
 
 #include <cstdlib>
 #include <iterator>
 
-namespace
-{
-const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
-
-// The images whose symbols live in separate files, by the manifest's names;
-// rsds64.exe is an x64 image (PE32+).
-const char* const kSeparateSymbolImages[] = {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll", "rsds64.exe"};
-}
-
-// The HTTP stores of tests/http-servers.sh, which CTest's http fixture starts
-// before this program: "samples" serves the generated samples directory,
-// "samplescut" serves its store but ends every PDB reply half-way, "mute"
-// accepts connections and never answers.
-class HttpStoreTest : public SymbolLibraryFixture
+// "samples" serves the generated samples directory, "samplescut" serves its
+// store but ends every PDB reply half-way, "mute" accepts connections and
+// never answers.
+class HttpStoreTest : public HttpStoreFixture
 {
 protected:
-    void SetUp() override
-    {
-        SymbolLibraryFixture::SetUp();
-        ASSERT_NE(0u, Port("samples"))
-            << "no server ports in QX3_TESTDIR\\http-servers.ini: run this test through ctest, whose http "
-               "fixture starts them";
-    }
-
-    static unsigned Port(const char* name)
-    {
-        const char* dir = getenv("QX3_TESTDIR");
-        const std::string ini = std::string(dir != nullptr ? dir : "") + "\\http-servers.ini";
-        return GetPrivateProfileIntA("Servers", name, 0, ini.c_str());
-    }
-    static std::string Url(const char* server, const std::string& path = "")
-    {
-        return "http://127.0.0.1:" + std::to_string(Port(server)) + path;
-    }
     static std::string StoreUrl() { return Url("samples", "/store"); }
     std::string Chain() const { return "srv*" + Downstream() + "*" + StoreUrl(); }
-
-    // Re-reads symsrv.ini, as the library does at SymInitialize.
-    void UseSymsrvIni(const std::string& text)
-    {
-        WriteSymsrvIni(text);
-        ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
-    }
-
-    size_t CountLines(const std::string& fragment) const
-    {
-        size_t count = 0;
-        for (const std::string& line : m_lines)
-            count += line.find(fragment) != std::string::npos ? 1 : 0;
-        return count;
-    }
 
     // The mismatched sample id (e.g. "sig.nb10.pdb") from its HTTP store
     // under EXACT: seen and refused, nothing left downstream.
@@ -84,7 +41,7 @@ TEST_F(HttpStoreTest, LoadsEachSymbolKindDownloadedIntoDownstreamStore)
     {
         SCOPED_TRACE(image);
         const IMAGEHLP_MODULE64 module = Load(Image(image), Chain(), kExact);
-        EXPECT_EQ(strtoul(Manifest(image, "symtype").c_str(), nullptr, 10), module.SymType);
+        EXPECT_EQ(ExpectedType(image), module.SymType);
         EXPECT_FALSE(module.PdbUnmatched);
         EXPECT_FALSE(module.DbgUnmatched);
         const std::string storePdb = Manifest(image, "store_pdb");
@@ -177,7 +134,7 @@ TEST_F(HttpStoreTest, MuteServerIsAskedOnceOverFiftyLoads)
     {
         const char* image = kSeparateSymbolImages[load % std::size(kSeparateSymbolImages)];
         const IMAGEHLP_MODULE64 module = Load(Image(image), path, kExact);
-        found += module.SymType == strtoul(Manifest(image, "symtype").c_str(), nullptr, 10) ? 1 : 0;
+        found += module.SymType == ExpectedType(image) ? 1 : 0;
     }
     EXPECT_EQ(50, found) << "symbols from the good server";
     EXPECT_EQ(1u, CountLines(" - timed out")) << "the mute server was asked more than once";

@@ -62,7 +62,7 @@ TEST(HttpUrlTest, KeepsValidEscapesAndEncodesStrayPercent)
 TEST(HttpUrlTest, RefusesWhatItCannotFetch)
 {
     const char* const refused[] = {
-        "https://h/a.pdb", "ftp://h/a.pdb", "h/a.pdb",      "http:///a.pdb",      "http://:80/a.pdb",
+        "httpx://h/a.pdb", "ftp://h/a.pdb", "h/a.pdb",      "http:///a.pdb",      "https://:80/a.pdb",
         "http://a b/x",    "http://h\x01/x", "http://h%41/x", "http://user@h/x",    "http://h:/x",
         "http://h:0/x",    "http://h:65536/x", "http://h:8a/x", "http://h:99999999999999/x",
     };
@@ -100,9 +100,36 @@ TEST(HttpUrlTest, ResolvesAbsoluteAndNetworkPathLocations)
 
 TEST(HttpUrlTest, RefusesLocationsOfOtherProtocols)
 {
-    EXPECT_EQ("refused: redirect to another protocol: https://h/a", Resolved("http://h/a", "https://h/a"));
-    EXPECT_EQ(0u, Resolved("http://h/a", "ftp://h/a").find("refused: "));
+    EXPECT_EQ("refused: redirect to another protocol: ftp://h/a", Resolved("http://h/a", "ftp://h/a"));
+    EXPECT_EQ(0u, Resolved("https://h/a", "file:///a").find("refused: "));
     EXPECT_EQ(0u, Resolved("http://h/a", "//bad host/a").find("refused: "));
+}
+
+TEST(HttpUrlTest, HttpsHasPort443AndKeepsItsSchemeInEveryForm)
+{
+    const CHttpUrl url = Parsed("HTTPS://Msdl.Example.com/download/symbols");
+    EXPECT_TRUE(url.IsHttps());
+    EXPECT_EQ(443u, url.Port());
+    EXPECT_EQ("msdl.example.com", url.HostHeader());
+    EXPECT_EQ("msdl.example.com:443", url.Server());
+    EXPECT_EQ("https://msdl.example.com/download/symbols", url.Text());
+    EXPECT_EQ("https://h:8443/x", Parsed("https://h:8443/x").Text());
+    EXPECT_FALSE(Parsed("http://h:443/x").IsHttps());
+    EXPECT_EQ("h:443", Parsed("http://h:443/x").HostHeader());
+}
+
+TEST(HttpUrlTest, RedirectKeepsHttpsForRelativeAndNetworkPathLocations)
+{
+    EXPECT_EQ("https://h/a/d.pdb", Resolved("https://h/a/c.pdb", "d.pdb"));
+    EXPECT_EQ("https://mirror/p", Resolved("https://h/a", "//mirror/p"));
+}
+
+TEST(HttpUrlTest, RedirectMayGoFromHttpToHttpsButNeverBack)
+{
+    EXPECT_EQ("https://h/a", Resolved("http://h/a", "https://h/a"));
+    EXPECT_EQ("https://other:8443/b", Resolved("https://h/a", "HTTPS://other:8443/b"));
+    EXPECT_EQ("refused: redirect from https to http: http://h/a", Resolved("https://h/a", "http://h/a"));
+    EXPECT_EQ("refused: redirect from https to http: HTTP://h:443/a", Resolved("https://h/a", "HTTP://h:443/a"));
 }
 
 } // namespace

@@ -8,9 +8,17 @@
 # BUILD_DIR/testtmp/http-servers.ini, section [Servers]. With SAMPLES_DIR it
 # also serves the generated samples: "samples" serves the whole directory (the
 # store at /store, the mismatched stores at /mismatch/<reason>/store) and
-# "samplescut" serves the store but cuts the PDB downloads half-way. Every
-# server ends by itself after 600 s even when stop never runs.
+# "samplescut" serves the store but cuts the PDB downloads half-way.
+# The HTTPS servers use the certificates that make-test-certs.sh makes in
+# BUILD_DIR/testtmp/http/tls (trust_test_ca.exe then trusts its CA inside the
+# private prefix); host names are "localhost". "tls" serves the small store,
+# "tlssamples" the samples; "tlsuntrusted", "tlswronghost" and "tlsexpired"
+# present a self-signed certificate, one for another host and an expired one.
+# "trickle" sends every reply one byte every 100 ms, "tricklebody" the body
+# only; "proxy" is loopback_proxy.py. Every server ends by itself after 600 s
+# even when stop never runs.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 cmd=$1
 build=$(cd "$2" && pwd)
 dir="$build/testtmp/http"
@@ -22,7 +30,7 @@ stop_servers() {
   [ -f "$pids" ] || return 0
   while read -r pid; do
     # Only a server of ours: the numbers may be stale and reused by now.
-    if [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q 'serve_store.py'; then
+    if [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' <"/proc/$pid/cmdline" | grep -qE 'serve_store.py|loopback_proxy.py'; then
       kill "$pid" 2>/dev/null || true
     fi
   done <"$pids"
@@ -30,14 +38,21 @@ stop_servers() {
 }
 
 # start_server NAME ARGS...: sets PORT and records the server in the ini
-# file and the pid list.
+# file and the pid list. start_proxy NAME does the same for a proxy.
 start_server() {
   local name=$1
   shift
   start_store_server "$name" "$dir" "$@" --lifetime 600 --log "$dir/$name.log"
+  record_server "$name"
+}
+start_proxy() {
+  start_loopback_server "$1" "$dir" "$here/loopback_proxy.py" --lifetime 600 --log "$dir/$1.log"
+  record_server "$1"
+}
+record_server() {
   echo "$SERVER_PID" >>"$pids"
-  echo "$name=$PORT" >>"$ini"
-  echo "$name server on 127.0.0.1:$PORT"
+  echo "$1=$PORT" >>"$ini"
+  echo "$1 server on 127.0.0.1:$PORT"
 }
 
 case "$cmd" in
@@ -54,20 +69,33 @@ case "$cmd" in
     cp "$dir/store/small.bin" "$dir/store/cut/small.bin"
     echo "[Servers]" >"$ini"
 
+    bash "$here/make-test-certs.sh" "$dir/tls"
+    tls=(--cert "$dir/tls/localhost.pem" --key "$dir/tls/server.key")
+
     start_server mirror "$dir/store"
     mirror=$PORT
+    start_server tls "$dir/store" "${tls[@]}" --redirect-prefix /tohttp/=http://127.0.0.1:$mirror/
+    tlsport=$PORT
     start_server store "$dir/store" \
       --status 500=/error/ --status 410=/gone/ \
       --redirect-prefix /moved/=/ --redirect-prefix /loop/=/loop/ \
       --redirect-prefix /elsewhere/=http://127.0.0.1:$mirror/ \
+      --redirect-prefix /tohttps/=https://localhost:$tlsport/ \
       --cut 1000=/cut/
     start_server mute "$dir/store" --mute
+    for cert in untrusted wronghost expired; do
+      start_server "tls$cert" "$dir/store" --cert "$dir/tls/$cert.pem" --key "$dir/tls/server.key"
+    done
+    start_server trickle "$dir/store" --trickle 100
+    start_server tricklebody "$dir/store" --trickle-body 100
+    start_proxy proxy
     if [ -n "${4:-}" ]; then
       samples=$(cd "$4" && pwd)
       start_server samples "$samples"
       # Both sample PDBs are longer than 3072 bytes: every PDB reply ends short.
       start_server samplescut "$samples/store" --cut 3072=/nb10.pdb/ --cut 3072=/rsds.pdb/ \
         --cut 3072=/dbgpdb.pdb/
+      start_server tlssamples "$samples" "${tls[@]}"
     fi
     ;;
   stop)
