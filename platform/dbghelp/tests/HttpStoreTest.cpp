@@ -1,5 +1,7 @@
 #include "SymbolLibraryFixture.h"
 
+#include "HttpServers.h"
+
 #include <cstdlib>
 #include <iterator>
 
@@ -27,16 +29,8 @@ protected:
                "fixture starts them";
     }
 
-    static unsigned Port(const char* name)
-    {
-        const char* dir = getenv("QX3_TESTDIR");
-        const std::string ini = std::string(dir != nullptr ? dir : "") + "\\http-servers.ini";
-        return GetPrivateProfileIntA("Servers", name, 0, ini.c_str());
-    }
-    static std::string Url(const char* server, const std::string& path = "")
-    {
-        return "http://127.0.0.1:" + std::to_string(Port(server)) + path;
-    }
+    static unsigned Port(const char* name) { return HttpServerPort(name); }
+    static std::string Url(const char* server, const std::string& path = "") { return HttpServerUrl(server, path); }
     static std::string StoreUrl() { return Url("samples", "/store"); }
     std::string Chain() const { return "srv*" + Downstream() + "*" + StoreUrl(); }
 

@@ -1,0 +1,230 @@
+#include "SymbolLibraryFixture.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "HttpServers.h"
+
+namespace
+{
+const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
+const char* const kSeparateSymbolImages[] = {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll"};
+
+size_t CountOf(const std::string& text, const std::string& fragment)
+{
+    size_t count = 0;
+    for (size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1))
+        ++count;
+    return count;
+}
+}
+
+// Compressed entries, file.ptr, damaged files and remembered misses of HTTP
+// stores: the "samples" server of tests/http-servers.sh serves the generated
+// samples directory, whose store forms storecases.py writes.
+class HttpStoreFormsTest : public SymbolLibraryFixture
+{
+protected:
+    void SetUp() override
+    {
+        SymbolLibraryFixture::SetUp();
+        ASSERT_NE(0u, HttpServerPort("samples")) << "no server ports: run this test through ctest";
+    }
+
+    std::string Chain(const std::string& path) const { return "srv*" + Downstream() + "*" + HttpServerUrl("samples", path); }
+
+    static unsigned long SymTypeOf(const char* image) { return strtoul(Manifest(image, "symtype").c_str(), nullptr, 10); }
+
+    // The image's files arrived whole in the downstream store, and nothing else did.
+    void ExpectDownstreamHoldsExactly(const char* image)
+    {
+        std::vector<std::string> expected;
+        for (const char* key : {"store_dbg", "store_pdb"})
+        {
+            const std::string path = Manifest(image, key);
+            if (path.empty())
+                continue;
+            expected.push_back(path);
+            EXPECT_EQ(ReadFileBytes(Samples() + "\\store\\" + path), ReadFileBytes(Downstream() + "\\" + path)) << path;
+        }
+        std::vector<std::string> found = ListFiles(Downstream());
+        std::sort(expected.begin(), expected.end());
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(expected, found);
+    }
+
+    // Requests the samples server logged so far under a path prefix.
+    static size_t Requests(const std::string& prefix) { return CountOf(HttpServerLog("samples"), "GET " + prefix); }
+
+    // A new session, as a new debugging session or process starts one.
+    void NewSession()
+    {
+        ASSERT_TRUE(Lib().Cleanup(Process()));
+        ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
+        ASSERT_TRUE(Lib().RegisterCallback64(Process(), &Relay, reinterpret_cast<ULONG_PTR>(this)));
+    }
+
+    static BOOL CALLBACK Relay(HANDLE, ULONG action, ULONG64 data, ULONG64 context)
+    {
+        if (action != CBA_DEBUG_INFO || data == 0)
+            return FALSE;
+        reinterpret_cast<HttpStoreFormsTest*>(static_cast<ULONG_PTR>(context))
+            ->m_lines.push_back(reinterpret_cast<const char*>(static_cast<ULONG_PTR>(data)));
+        return TRUE;
+    }
+
+    // rsds.pdb is in none of the mismatch stores of nb10.pdb: a miss there.
+    static std::string MissingEntry() { return "/mismatch/sig/store/rsds.pdb/"; }
+    IMAGEHLP_MODULE64 LoadMissing() { return Load(Image("rsds.exe"), Chain("/mismatch/sig/store"), kExact); }
+};
+
+TEST_F(HttpStoreFormsTest, ExpandsCompressedEntryOfEachSymbolKind)
+{
+    for (const char* image : kSeparateSymbolImages)
+    {
+        SCOPED_TRACE(image);
+        const IMAGEHLP_MODULE64 module = Load(Image(image), Chain("/compressed/store"), kExact);
+        EXPECT_EQ(SymTypeOf(image), module.SymType);
+        EXPECT_TRUE(HasLine(" expanded to "));
+        ExpectDownstreamHoldsExactly(image);
+        for (const std::string& file : ListFiles(Downstream()))
+            ASSERT_TRUE(DeleteFileA((Downstream() + "\\" + file).c_str()));
+        m_lines.clear();
+    }
+}
+
+TEST_F(HttpStoreFormsTest, FollowsPointerOfEachSymbolKind)
+{
+    for (const char* image : kSeparateSymbolImages)
+    {
+        SCOPED_TRACE(image);
+        const IMAGEHLP_MODULE64 module = Load(Image(image), Chain("/pointer/path/store"), kExact);
+        EXPECT_EQ(SymTypeOf(image), module.SymType);
+        ExpectDownstreamHoldsExactly(image);
+        for (const std::string& file : ListFiles(Downstream()))
+            ASSERT_TRUE(DeleteFileA((Downstream() + "\\" + file).c_str()));
+    }
+}
+
+TEST_F(HttpStoreFormsTest, PointerMessageEndsTheSearchInThatStoreOnly)
+{
+    const IMAGEHLP_MODULE64 module
+        = Load(Image("dbgcv.dll"), Chain("/pointer/message/store") + "*" + HttpServerUrl("samples", "/store"), kExact);
+    EXPECT_TRUE(HasLine("/file.ptr - the store says: This file was withdrawn from the sample store.\n"));
+    EXPECT_EQ(SymCv, module.SymType) << "the next store was not asked";
+    ExpectDownstreamHoldsExactly("dbgcv.dll");
+}
+
+TEST_F(HttpStoreFormsTest, PointerToMissingFileIsAMissThatKeepsNothing)
+{
+    DWORD64 base = 0;
+    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), Chain("/pointer/missing/store"), kExact, &base);
+    EXPECT_NE(0u, base);
+    EXPECT_EQ(SymNone, module.SymType);
+    EXPECT_TRUE(HasLine(" - file not found (named by http://"));
+    EXPECT_TRUE(ListFiles(Downstream()).empty());
+}
+
+TEST_F(HttpStoreFormsTest, RefusesDamagedCabinetsAndKeepsNothing)
+{
+    for (const char* name : {"corrupt", "truncated", "othername", "undecodable", "wrongsize"})
+    {
+        SCOPED_TRACE(name);
+        const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), Chain(std::string("/cabinet/") + name + "/store"), kExact);
+        EXPECT_EQ(SymNone, module.SymType);
+        EXPECT_TRUE(HasLine("/nb10.pd_ - refused: "));
+        EXPECT_TRUE(ListFiles(Downstream()).empty()) << "a download or expansion was left behind";
+        m_lines.clear();
+    }
+}
+
+TEST_F(HttpStoreFormsTest, RefusesDamagedPdbsAndKeepsNothing)
+{
+    const struct
+    {
+        const char* name;
+        const char* image;
+        const char* reason;
+    } cases[] = {{"blocks", "rsds.exe", "the header claims 2147483647 blocks"},
+                 {"stream", "rsds.exe", "stream 3 claims 2147483632 bytes"},
+                 {"blocks20", "nb10.dll", "the header claims 65535 blocks"}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        const IMAGEHLP_MODULE64 module = Load(Image(c.image), Chain(std::string("/damaged/") + c.name + "/store"), kExact);
+        EXPECT_EQ(SymNone, module.SymType);
+        EXPECT_STREQ("", module.LoadedPdbName);
+        EXPECT_TRUE(HasLine(std::string(" - unreadable or corrupt: ") + c.reason));
+        EXPECT_TRUE(ListFiles(Downstream()).empty()) << "the damaged file was kept downstream";
+        m_lines.clear();
+    }
+}
+
+TEST_F(HttpStoreFormsTest, RemembersNotFoundAcrossSessions)
+{
+    const size_t before = Requests(MissingEntry());
+    LoadMissing();
+    EXPECT_EQ(before + 3, Requests(MissingEntry())) << "the file, its compressed form and file.ptr";
+    NewSession();
+    m_lines.clear();
+    EXPECT_EQ(SymNone, LoadMissing().SymType);
+    EXPECT_EQ(before + 3, Requests(MissingEntry())) << "asked again";
+    EXPECT_TRUE(HasLine(" - file not found 0 s ago; not asked again yet\n"));
+}
+
+TEST_F(HttpStoreFormsTest, MissSecondsZeroAsksEveryTime)
+{
+    WriteSymsrvIni("[Http]\r\nMissSeconds=0\r\n");
+    NewSession();
+    const size_t before = Requests(MissingEntry());
+    LoadMissing();
+    LoadMissing();
+    EXPECT_EQ(before + 6, Requests(MissingEntry()));
+    EXPECT_TRUE(ListFiles(Downstream()).empty()) << "a miss was recorded";
+}
+
+TEST_F(HttpStoreFormsTest, AsksAgainOnceMissSecondsHavePassed)
+{
+    WriteSymsrvIni("[Http]\r\nMissSeconds=60\r\n");
+    NewSession();
+    LoadMissing();
+    // Every record made 61 s older.
+    const std::vector<std::string> records = ListFiles(Downstream());
+    ASSERT_FALSE(records.empty());
+    for (const std::string& record : records)
+    {
+        HANDLE file = CreateFileA((Downstream() + "\\" + record).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        FILETIME time;
+        GetSystemTimeAsFileTime(&time);
+        ULARGE_INTEGER value = {{time.dwLowDateTime, time.dwHighDateTime}};
+        value.QuadPart -= 61ull * 10000000ull;
+        time.dwLowDateTime = value.LowPart;
+        time.dwHighDateTime = value.HighPart;
+        EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time));
+        CloseHandle(file);
+    }
+    const size_t before = Requests(MissingEntry());
+    LoadMissing();
+    EXPECT_EQ(before + 3, Requests(MissingEntry()));
+}
+
+TEST_F(HttpStoreFormsTest, MissInOneStoreLeavesOtherStoresAsked)
+{
+    LoadMissing();
+    m_lines.clear();
+    const IMAGEHLP_MODULE64 module
+        = Load(Image("rsds.exe"), Chain("/mismatch/sig/store") + "*" + HttpServerUrl("samples", "/store"), kExact);
+    EXPECT_EQ(SymPdb, module.SymType);
+    EXPECT_TRUE(HasLine("not asked again yet"));
+    EXPECT_STREQ((Downstream() + "\\" + Manifest("rsds.exe", "store_pdb")).c_str(), module.LoadedPdbName);
+}
+
+TEST_F(HttpStoreFormsTest, FailedServerIsNotRememberedAsMiss)
+{
+    WriteSymsrvIni("[Http]\r\nTimeout=300\r\nOfflineSeconds=0\r\n");
+    NewSession();
+    Load(Image("nb10.dll"), "srv*" + Downstream() + "*" + HttpServerUrl("mute"), kExact);
+    EXPECT_TRUE(HasLine(" - timed out"));
+    EXPECT_TRUE(ListFiles(Downstream()).empty());
+}
