@@ -1,14 +1,10 @@
 #include "SymbolLibraryFixture.h"
 
-#include <algorithm>
-#include <cstdlib>
-
 #include "HttpServers.h"
 
 namespace
 {
 const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
-const char* const kSeparateSymbolImages[] = {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll"};
 
 size_t CountOf(const std::string& text, const std::string& fragment)
 {
@@ -33,45 +29,8 @@ protected:
 
     std::string Chain(const std::string& path) const { return "srv*" + Downstream() + "*" + HttpServerUrl("samples", path); }
 
-    static unsigned long SymTypeOf(const char* image) { return strtoul(Manifest(image, "symtype").c_str(), nullptr, 10); }
-
-    // The image's files arrived whole in the downstream store, and nothing else did.
-    void ExpectDownstreamHoldsExactly(const char* image)
-    {
-        std::vector<std::string> expected;
-        for (const char* key : {"store_dbg", "store_pdb"})
-        {
-            const std::string path = Manifest(image, key);
-            if (path.empty())
-                continue;
-            expected.push_back(path);
-            EXPECT_EQ(ReadFileBytes(Samples() + "\\store\\" + path), ReadFileBytes(Downstream() + "\\" + path)) << path;
-        }
-        std::vector<std::string> found = ListFiles(Downstream());
-        std::sort(expected.begin(), expected.end());
-        std::sort(found.begin(), found.end());
-        EXPECT_EQ(expected, found);
-    }
-
     // Requests the samples server logged so far under a path prefix.
     static size_t Requests(const std::string& prefix) { return CountOf(HttpServerLog("samples"), "GET " + prefix); }
-
-    // A new session, as a new debugging session or process starts one.
-    void NewSession()
-    {
-        ASSERT_TRUE(Lib().Cleanup(Process()));
-        ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
-        ASSERT_TRUE(Lib().RegisterCallback64(Process(), &Relay, reinterpret_cast<ULONG_PTR>(this)));
-    }
-
-    static BOOL CALLBACK Relay(HANDLE, ULONG action, ULONG64 data, ULONG64 context)
-    {
-        if (action != CBA_DEBUG_INFO || data == 0)
-            return FALSE;
-        reinterpret_cast<HttpStoreFormsTest*>(static_cast<ULONG_PTR>(context))
-            ->m_lines.push_back(reinterpret_cast<const char*>(static_cast<ULONG_PTR>(data)));
-        return TRUE;
-    }
 
     // rsds.pdb is in none of the mismatch stores of nb10.pdb: a miss there.
     static std::string MissingEntry() { return "/mismatch/sig/store/rsds.pdb/"; }
@@ -80,29 +39,25 @@ protected:
 
 TEST_F(HttpStoreFormsTest, ExpandsCompressedEntryOfEachSymbolKind)
 {
-    for (const char* image : kSeparateSymbolImages)
+    for (const std::string& image : SeparateSymbolImages())
     {
         SCOPED_TRACE(image);
         const IMAGEHLP_MODULE64 module = Load(Image(image), Chain("/compressed/store"), kExact);
         EXPECT_EQ(SymTypeOf(image), module.SymType);
         EXPECT_TRUE(HasLine(" expanded to "));
-        ExpectDownstreamHoldsExactly(image);
-        for (const std::string& file : ListFiles(Downstream()))
-            ASSERT_TRUE(DeleteFileA((Downstream() + "\\" + file).c_str()));
+        ExpectDownstreamHoldsExactly(image, true);
         m_lines.clear();
     }
 }
 
 TEST_F(HttpStoreFormsTest, FollowsPointerOfEachSymbolKind)
 {
-    for (const char* image : kSeparateSymbolImages)
+    for (const std::string& image : SeparateSymbolImages())
     {
         SCOPED_TRACE(image);
         const IMAGEHLP_MODULE64 module = Load(Image(image), Chain("/pointer/path/store"), kExact);
         EXPECT_EQ(SymTypeOf(image), module.SymType);
-        ExpectDownstreamHoldsExactly(image);
-        for (const std::string& file : ListFiles(Downstream()))
-            ASSERT_TRUE(DeleteFileA((Downstream() + "\\" + file).c_str()));
+        ExpectDownstreamHoldsExactly(image, true);
     }
 }
 

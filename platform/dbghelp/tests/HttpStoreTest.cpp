@@ -1,17 +1,12 @@
 #include "SymbolLibraryFixture.h"
 
-#include "HttpServers.h"
-
 #include <cstdlib>
-#include <iterator>
+
+#include "HttpServers.h"
 
 namespace
 {
 const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
-
-// The images whose symbols live in separate files, by the manifest's names;
-// rsds64.exe is an x64 image (PE32+).
-const char* const kSeparateSymbolImages[] = {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll", "rsds64.exe"};
 }
 
 // The HTTP stores of tests/http-servers.sh, which CTest's http fixture starts
@@ -74,7 +69,7 @@ protected:
 // tests' business.
 TEST_F(HttpStoreTest, LoadsEachSymbolKindDownloadedIntoDownstreamStore)
 {
-    for (const char* image : kSeparateSymbolImages)
+    for (const std::string& image : SeparateSymbolImages())
     {
         SCOPED_TRACE(image);
         const IMAGEHLP_MODULE64 module = Load(Image(image), Chain(), kExact);
@@ -169,7 +164,7 @@ TEST_F(HttpStoreTest, MuteServerIsAskedOnceOverFiftyLoads)
     int found = 0;
     for (int load = 0; load < 50; ++load)
     {
-        const char* image = kSeparateSymbolImages[load % std::size(kSeparateSymbolImages)];
+        const std::string& image = SeparateSymbolImages()[load % SeparateSymbolImages().size()];
         const IMAGEHLP_MODULE64 module = Load(Image(image), path, kExact);
         found += module.SymType == strtoul(Manifest(image, "symtype").c_str(), nullptr, 10) ? 1 : 0;
     }

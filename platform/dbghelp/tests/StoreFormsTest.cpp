@@ -1,17 +1,10 @@
 #include "SymbolLibraryFixture.h"
 
-#include <algorithm>
-#include <cstdlib>
-
 #include "CabinetBuilder.h"
 
 namespace
 {
 const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
-
-// The images whose symbols live in separate files: PDB 7.00, PDB 2.00, DBG
-// with CodeView, DBG naming a PDB 2.00.
-const char* const kSeparateSymbolImages[] = {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll"};
 }
 
 // The other forms of a local store's entries (compressed, file.ptr) and
@@ -19,51 +12,14 @@ const char* const kSeparateSymbolImages[] = {"rsds.exe", "nb10.dll", "dbgcv.dll"
 class StoreFormsTest : public SymbolLibraryFixture
 {
 protected:
-    static unsigned long SymTypeOf(const char* image) { return strtoul(Manifest(image, "symtype").c_str(), nullptr, 10); }
-
-    // The store paths (name\key\name) of an image's symbol files.
-    static std::vector<std::string> StorePaths(const char* image)
-    {
-        std::vector<std::string> paths;
-        for (const char* key : {"store_dbg", "store_pdb"})
-        {
-            const std::string path = Manifest(image, key);
-            if (!path.empty())
-                paths.push_back(path);
-        }
-        return paths;
-    }
-
-    // Each of the image's files lies whole in the downstream store, nothing else does.
-    void ExpectDownstreamHoldsExactly(const char* image)
-    {
-        std::vector<std::string> expected;
-        for (const std::string& path : StorePaths(image))
-        {
-            expected.push_back(path);
-            EXPECT_EQ(ReadFileBytes(Samples() + "\\store\\" + path), ReadFileBytes(Downstream() + "\\" + path)) << path;
-        }
-        std::sort(expected.begin(), expected.end());
-        std::vector<std::string> found = ListFiles(Downstream());
-        std::sort(found.begin(), found.end());
-        EXPECT_EQ(expected, found);
-    }
-
     // A store of the work directory holding one entry file under nb10.pdb's key.
     std::string StoreWith(const std::string& leaf, const std::string& bytes)
     {
         const std::string store = m_work->File("upstream");
         const std::string directory = store + "\\nb10.pdb\\" + Manifest("nb10.dll", "pdb_key");
-        EXPECT_TRUE(MakeDirectories(directory));
+        EXPECT_TRUE(Lib().MakeSureDirectoryPathExists((directory + "\\").c_str()));
         EXPECT_TRUE(WriteFileBytes(directory + "\\" + leaf, bytes));
         return store;
-    }
-
-    static bool MakeDirectories(const std::string& directory)
-    {
-        for (size_t at = directory.find('\\', 3); at != std::string::npos; at = directory.find('\\', at + 1))
-            CreateDirectoryA(directory.substr(0, at).c_str(), nullptr);
-        return CreateDirectoryA(directory.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
     }
 
     IMAGEHLP_MODULE64 LoadNb10Through(const std::string& store)
@@ -74,7 +30,7 @@ protected:
 
 TEST_F(StoreFormsTest, ExpandsCompressedEntryOfEachSymbolKindIntoDownstream)
 {
-    for (const char* image : kSeparateSymbolImages)
+    for (const std::string& image : SeparateSymbolImages())
     {
         SCOPED_TRACE(image);
         const IMAGEHLP_MODULE64 module = Load(Image(image), "srv*" + Downstream() + "*" + Samples() + "\\compressed\\store", kExact);
@@ -85,9 +41,7 @@ TEST_F(StoreFormsTest, ExpandsCompressedEntryOfEachSymbolKindIntoDownstream)
             EXPECT_STREQ((Downstream() + "\\" + storePdb).c_str(), module.LoadedPdbName);
         }
         EXPECT_TRUE(HasLine(" expanded to "));
-        ExpectDownstreamHoldsExactly(image);
-        for (const std::string& path : StorePaths(image))
-            ASSERT_TRUE(DeleteFileA((Downstream() + "\\" + path).c_str()));
+        ExpectDownstreamHoldsExactly(image, true);
         m_lines.clear();
     }
 }
@@ -127,7 +81,7 @@ TEST_F(StoreFormsTest, RefusesDamagedCabinetsAndKeepsNothing)
 TEST_F(StoreFormsTest, RefusesCabinetExpandingPastMaxFileBytes)
 {
     WriteSymsrvIni("[Store]\r\nMaxFileBytes=1000\r\n");
-    ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
+    NewSession();
     const IMAGEHLP_MODULE64 module = LoadNb10Through(Samples() + "\\compressed\\store");
     EXPECT_EQ(SymNone, module.SymType);
     EXPECT_TRUE(HasLine(", more than MaxFileBytes (1000)\n"));
@@ -165,14 +119,12 @@ TEST_F(StoreFormsTest, PlainEntryIsPreferredToCompressedOne)
 
 TEST_F(StoreFormsTest, FollowsPointerToEachSymbolKindAndCopiesTheFile)
 {
-    for (const char* image : kSeparateSymbolImages)
+    for (const std::string& image : SeparateSymbolImages())
     {
         SCOPED_TRACE(image);
         const IMAGEHLP_MODULE64 module = Load(Image(image), "srv*" + Downstream() + "*" + Samples() + "\\pointer\\path\\store", kExact);
         EXPECT_EQ(SymTypeOf(image), module.SymType);
-        ExpectDownstreamHoldsExactly(image);
-        for (const std::string& path : StorePaths(image))
-            ASSERT_TRUE(DeleteFileA((Downstream() + "\\" + path).c_str()));
+        ExpectDownstreamHoldsExactly(image, true);
     }
 }
 
