@@ -32,9 +32,12 @@ protected:
     // Requests the samples server logged so far under a path prefix.
     static size_t Requests(const std::string& prefix) { return CountOf(HttpServerLog("samples"), "GET " + prefix); }
 
-    // rsds.pdb is in none of the mismatch stores of nb10.pdb: a miss there.
-    static std::string MissingEntry() { return "/mismatch/sig/store/rsds.pdb/"; }
-    IMAGEHLP_MODULE64 LoadMissing() { return Load(Image("rsds.exe"), Chain("/mismatch/sig/store"), kExact); }
+    // A store that has nothing: every file is a miss there.
+    static std::string MissingEntry() { return "/nostore/"; }
+    IMAGEHLP_MODULE64 LoadMissing(const std::string& image = "rsds.exe")
+    {
+        return Load(Image(image), Chain("/nostore"), kExact);
+    }
 };
 
 TEST_F(HttpStoreFormsTest, ExpandsCompressedEntryOfEachSymbolKind)
@@ -115,16 +118,74 @@ TEST_F(HttpStoreFormsTest, RefusesDamagedPdbsAndKeepsNothing)
     }
 }
 
-TEST_F(HttpStoreFormsTest, RemembersNotFoundAcrossSessions)
+TEST_F(HttpStoreFormsTest, RemembersNotFoundOfEachSymbolKindAcrossSessions)
 {
     const size_t before = Requests(MissingEntry());
-    LoadMissing();
-    EXPECT_EQ(before + 3, Requests(MissingEntry())) << "the file, its compressed form and file.ptr";
+    for (const std::string& image : SeparateSymbolImages())
+        LoadMissing(image);
+    // The file, its compressed form and file.ptr; a DBG naming a PDB is the
+    // one file asked for dbgpdb.dll.
+    EXPECT_EQ(before + 3 * SeparateSymbolImages().size(), Requests(MissingEntry()));
     NewSession();
-    m_lines.clear();
-    EXPECT_EQ(SymNone, LoadMissing().SymType);
-    EXPECT_EQ(before + 3, Requests(MissingEntry())) << "asked again";
-    EXPECT_TRUE(HasLine(" - file not found 0 s ago; not asked again yet\n"));
+    for (const std::string& image : SeparateSymbolImages())
+    {
+        SCOPED_TRACE(image);
+        m_lines.clear();
+        EXPECT_EQ(SymNone, LoadMissing(image).SymType);
+        EXPECT_TRUE(HasLine(" - file not found 0 s ago; not asked again yet\n"));
+    }
+    EXPECT_EQ(before + 3 * SeparateSymbolImages().size(), Requests(MissingEntry())) << "asked again";
+}
+
+// Run only as a child of the test below: loads a missing file again and
+// again through the downstream store QX3_SHARED_DOWNSTREAM names.
+TEST_F(HttpStoreFormsTest, DISABLED_ChildLoadsMissingFileRepeatedly)
+{
+    char shared[MAX_PATH] = {};
+    ASSERT_NE(0u, GetEnvironmentVariableA("QX3_SHARED_DOWNSTREAM", shared, sizeof(shared)));
+    for (int load = 0; load < 20; ++load)
+    {
+        m_lines.clear();
+        const IMAGEHLP_MODULE64 module
+            = Load(Image("rsds.exe"), "srv*" + std::string(shared) + "*" + HttpServerUrl("samples", "/nostore"), kExact);
+        ASSERT_EQ(SymNone, module.SymType);
+        ASSERT_TRUE(HasLine(" - file not found")) << load;
+    }
+}
+
+TEST_F(HttpStoreFormsTest, TwoProcessesShareTheirMisses)
+{
+    const std::string shared = m_work->File("shared");
+    ASSERT_TRUE(SetEnvironmentVariableA("QX3_SHARED_DOWNSTREAM", shared.c_str()));
+    const size_t before = Requests(MissingEntry());
+    std::vector<HANDLE> children;
+    for (int child = 0; child < 2; ++child)
+    {
+        std::string command = "\"" + ExeDirectory() + "qx3dbghelp_test.exe\" --gtest_also_run_disabled_tests "
+                              "--gtest_filter=HttpStoreFormsTest.DISABLED_ChildLoadsMissingFileRepeatedly";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+        CloseHandle(info.hThread);
+        children.push_back(info.hProcess);
+    }
+    SetEnvironmentVariableA("QX3_SHARED_DOWNSTREAM", nullptr);
+    for (HANDLE child : children)
+    {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child, 120000));
+        DWORD code = 1;
+        EXPECT_TRUE(GetExitCodeProcess(child, &code));
+        EXPECT_EQ(0u, code) << "a child's loads failed";
+        CloseHandle(child);
+    }
+    // Forty loads: each process asks at most once before a record exists.
+    const size_t asked = Requests(MissingEntry()) - before;
+    EXPECT_GE(asked, 3u);
+    EXPECT_LE(asked, 6u);
+    const std::vector<std::string> records = ListFiles(shared);
+    ASSERT_EQ(1u, records.size()) << "one whole record, no temporary file left";
+    EXPECT_NE(std::string::npos, records[0].find(".miss"));
 }
 
 TEST_F(HttpStoreFormsTest, MissSecondsZeroAsksEveryTime)
@@ -169,7 +230,7 @@ TEST_F(HttpStoreFormsTest, MissInOneStoreLeavesOtherStoresAsked)
     LoadMissing();
     m_lines.clear();
     const IMAGEHLP_MODULE64 module
-        = Load(Image("rsds.exe"), Chain("/mismatch/sig/store") + "*" + HttpServerUrl("samples", "/store"), kExact);
+        = Load(Image("rsds.exe"), Chain("/nostore") + "*" + HttpServerUrl("samples", "/store"), kExact);
     EXPECT_EQ(SymPdb, module.SymType);
     EXPECT_TRUE(HasLine("not asked again yet"));
     EXPECT_STREQ((Downstream() + "\\" + Manifest("rsds.exe", "store_pdb")).c_str(), module.LoadedPdbName);
