@@ -142,14 +142,21 @@ std::string CStoreFetch::Expand(const std::string& cabinet, const std::string& s
     }
     source.Close();
     Emit(kSymsrv + shown + " expanded to " + target + " (" + FileSizeText(file.Path()) + " bytes)\n");
+    return Keep(file, target);
+}
+
+std::string CStoreFetch::Keep(CTempFile& file, const std::string& target)
+{
     if (!m_check(file.Path(), target))
         return std::string();
-    if (!file.Commit())
-    {
-        Emit(kSymsrv + target + " - cannot be written (error " + Decimal(file.GetError()) + ")\n");
-        return std::string();
-    }
-    return target;
+    if (file.Commit())
+        return target;
+    // Another process may be placing the same file at this instant.
+    const DWORD error = file.GetError();
+    if (CFilePath::FileExists(target) && m_check(target, target))
+        return target;
+    Emit(kSymsrv + target + " - cannot be written (error " + Decimal(error) + ")\n");
+    return std::string();
 }
 
 std::string CStoreFetch::FollowPointer(const std::string& pointer, const std::string& shown,
@@ -255,14 +262,7 @@ std::string CStoreFetch::FromHttp(const std::string& store, const std::string& d
     if (outcome == HttpResult::Ok)
     {
         Emit(kSymsrv + url + " downloaded to " + target + " (" + Decimal(bytes) + " bytes)\n");
-        if (!m_check(file.Path(), target))
-            return std::string();
-        if (!file.Commit())
-        {
-            Emit(kSymsrv + target + " - cannot be written (error " + Decimal(file.GetError()) + ")\n");
-            return std::string();
-        }
-        return target;
+        return Keep(file, target);
     }
     if (outcome != HttpResult::NotFound)
         return std::string();

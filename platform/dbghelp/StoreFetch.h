@@ -5,6 +5,7 @@
 #include <string>
 
 class CHttpClient;
+class CTempFile;
 
 // Gets one symbol file from one upstream symbol store (a directory, a share
 // or an HTTP server) and places it in the downstream store. Below a store's
@@ -52,6 +53,9 @@ public:
 private:
     std::string Entry(const std::string& store, const std::string& leaf) const;
     std::string Place(const std::string& source, const std::string& downstream);
+    // Checks the finished temporary file and, when it matches, gives it the
+    // target's name; the target, or empty.
+    std::string Keep(CTempFile& file, const std::string& target);
     std::string Expand(const std::string& cabinet, const std::string& shown, const std::string& downstream);
     std::string FollowPointer(const std::string& pointer, const std::string& shown, const std::string& downstream);
     void Emit(const std::string& line);

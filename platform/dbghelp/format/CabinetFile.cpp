@@ -19,8 +19,9 @@
 //     block that expands to cbUncomp (at most 32768) bytes.
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
+
+#include "ErrorText.h"
 
 namespace
 {
@@ -32,12 +33,6 @@ const uint16_t kFolderContinued = 0xFFFD;
 const uint16_t kMaxHeaderReserve = 60000;
 const size_t kMaxFileName = 255;
 
-std::string Format(const char* format, unsigned long long a, unsigned long long b = 0)
-{
-    char text[160];
-    snprintf(text, sizeof(text), format, a, b);
-    return text;
-}
 }
 
 CCabinetFile::CCabinetFile()
@@ -96,13 +91,13 @@ bool CCabinetFile::Parse(const uint8_t* data, size_t size)
         || !file.ReadU16(setId) || !file.ReadU16(index))
         return Fail("the cabinet header is cut short");
     if (cabinetSize != size)
-        return Fail(Format("the cabinet claims %llu bytes, but the file has %llu", cabinetSize, size));
+        return Fail(ErrorText("the cabinet claims %llu bytes, but the file has %llu", cabinetSize, size));
     if (versionMajor != 1)
-        return Fail(Format("cabinet version %llu.%llu is not one this library reads", versionMajor, versionMinor));
+        return Fail(ErrorText("cabinet version %llu.%llu is not one this library reads", versionMajor, versionMinor));
     if ((flags & (kFlagPrevious | kFlagNext)) != 0)
         return Fail("the cabinet is part of a set spanning several cabinets");
     if (folders != 1 || files != 1)
-        return Fail(Format("the cabinet holds %llu files in %llu folders, not one file", files, folders));
+        return Fail(ErrorText("the cabinet holds %llu files in %llu folders, not one file", files, folders));
 
     uint16_t headerReserve = 0;
     uint8_t folderReserve = 0;
@@ -134,7 +129,7 @@ bool CCabinetFile::ReadFolder(CByteReader& file, uint8_t folderReserve, uint32_t
     case None:
     case MsZip:
         if (type != (type & 0x000F))
-            return Fail(Format("compression type 0x%llx is not known", type));
+            return Fail(ErrorText("compression type 0x%llx is not known", type));
         m_compression = static_cast<Compression>(type & 0x000F);
         return true;
     case Lzx:
@@ -142,12 +137,12 @@ bool CCabinetFile::ReadFolder(CByteReader& file, uint8_t folderReserve, uint32_t
         // The window is 2^15 to 2^21 bytes; nothing else is set.
         const unsigned window = (type >> 8) & 0x1F;
         if (window < 15 || window > 21 || (type & 0xE0F0) != 0)
-            return Fail(Format("compression type 0x%llx is not known", type));
+            return Fail(ErrorText("compression type 0x%llx is not known", type));
         m_compression = Lzx;
         return true;
     }
     default:
-        return Fail(Format("compression type 0x%llx is not one this library expands", type));
+        return Fail(ErrorText("compression type 0x%llx is not one this library expands", type));
     }
 }
 
@@ -185,31 +180,31 @@ bool CCabinetFile::ReadBlocks(const CByteReader& file, uint32_t dataOffset, uint
         CByteReader body;
         if (!blocks.ReadU32(checksum) || !blocks.ReadBytes(head, sizeof(head)) || !blocks.Skip(blockReserve)
             || !blocks.ReadSubReader(head[0] | (head[1] << 8), body))
-            return Fail(Format("data block %llu runs past the end of the cabinet", i));
+            return Fail(ErrorText("data block %llu runs past the end of the cabinet", i));
         packed = static_cast<uint16_t>(head[0] | (head[1] << 8));
         unpacked = static_cast<uint16_t>(head[2] | (head[3] << 8));
         if (unpacked == 0 || unpacked > kMaxBlockBytes)
-            return Fail(Format("data block %llu expands to %llu bytes", i, unpacked));
+            return Fail(ErrorText("data block %llu expands to %llu bytes", i, unpacked));
         if (m_compression == None && packed != unpacked)
-            return Fail(Format("stored data block %llu holds %llu bytes", i, packed));
+            return Fail(ErrorText("stored data block %llu holds %llu bytes", i, packed));
         uint8_t mark[2] = {0, 0};
         CByteReader start = body;
         if (m_compression == MsZip && (!start.ReadBytes(mark, sizeof(mark)) || mark[0] != 'C' || mark[1] != 'K'))
-            return Fail(Format("MSZIP data block %llu does not start with CK", i));
+            return Fail(ErrorText("MSZIP data block %llu does not start with CK", i));
         // A checksum over reserved bytes is computed differently by different
         // writers; a block with a reserved area is left to the expander.
         if (checksum != 0 && blockReserve == 0)
         {
             std::vector<uint8_t> bytes;
             if (!body.AppendBytes(bytes, packed))
-                return Fail(Format("data block %llu runs past the end of the cabinet", i));
+                return Fail(ErrorText("data block %llu runs past the end of the cabinet", i));
             const uint32_t sum = Checksum(head, sizeof(head), Checksum(bytes.data(), bytes.size(), 0));
             if (sum != checksum)
-                return Fail(Format("data block %llu fails its checksum", i));
+                return Fail(ErrorText("data block %llu fails its checksum", i));
         }
         expanded += unpacked;
     }
     if (expanded != m_fileSize)
-        return Fail(Format("the file claims %llu bytes, but its data blocks expand to %llu", m_fileSize, expanded));
+        return Fail(ErrorText("the file claims %llu bytes, but its data blocks expand to %llu", m_fileSize, expanded));
     return true;
 }

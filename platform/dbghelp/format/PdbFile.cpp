@@ -38,7 +38,8 @@
 // claiming more than the file holds would read past its end.
 
 #include <algorithm>
-#include <cstdio>
+
+#include "ErrorText.h"
 
 namespace
 {
@@ -67,13 +68,6 @@ size_t PagesFor(uint32_t streamSize, size_t pageSize)
     return streamSize / pageSize + (streamSize % pageSize != 0 ? 1 : 0);
 }
 
-std::string Format(const char* format, unsigned long long a, unsigned long long b = 0, unsigned long long c = 0)
-{
-    char text[160];
-    snprintf(text, sizeof(text), format, a, b, c);
-    return text;
-}
-
 // The pages of one file, which of them are taken, and the reading of a
 // stream from them. Each check fails with a description of what is wrong.
 class CPagedFile
@@ -97,7 +91,7 @@ public:
             m_taken.assign(m_pageCount, false);
             return true;
         }
-        return Fail(Format("the header claims %llu blocks of %llu bytes, but the file has %llu bytes", m_pageCount,
+        return Fail(ErrorText("the header claims %llu blocks of %llu bytes, but the file has %llu bytes", m_pageCount,
                            m_pageSize, size));
     }
 
@@ -105,9 +99,9 @@ public:
     bool Take(uint32_t page, long what)
     {
         if (page == 0 || page >= m_taken.size())
-            return Fail(Owner(what) + Format(" lists block %llu; the file has blocks 1 to %llu", page, m_pageCount - 1));
+            return Fail(Owner(what) + ErrorText(" lists block %llu; the file has blocks 1 to %llu", page, m_pageCount - 1));
         if (m_taken[page])
-            return Fail(Format("block %llu belongs to two streams", page));
+            return Fail(ErrorText("block %llu belongs to two streams", page));
         m_taken[page] = true;
         return true;
     }
@@ -151,7 +145,7 @@ public:
 private:
     static std::string Owner(long what)
     {
-        return what < 0 ? std::string("the stream directory") : Format("stream %llu", static_cast<unsigned long>(what));
+        return what < 0 ? std::string("the stream directory") : ErrorText("stream %llu", static_cast<unsigned long>(what));
     }
 
     const CByteReader& m_file;
@@ -171,7 +165,7 @@ bool ReadDirectory(CPagedFile& paged, CByteReader& directory, uint32_t streamCou
     const size_t entrySize = narrow ? 8 : 4;
     size_t tableSize = 0;
     if (!CByteReader::CheckedMultiply(streamCount, entrySize, tableSize) || tableSize > directory.GetRemaining())
-        return paged.Fail(Format("the stream directory claims %llu streams but has room for the sizes of %llu",
+        return paged.Fail(ErrorText("the stream directory claims %llu streams but has room for the sizes of %llu",
                                  streamCount, directory.GetRemaining() / entrySize));
     std::vector<uint32_t> sizes;
     sizes.reserve(streamCount);
@@ -182,7 +176,7 @@ bool ReadDirectory(CPagedFile& paged, CByteReader& directory, uint32_t streamCou
         if (!directory.ReadU32(size) || (narrow && !directory.ReadU32(unused)))
             return paged.Fail("the stream directory is cut short");
         if (size != kNilStreamSize && size > fileSize)
-            return paged.Fail(Format("stream %llu claims %llu bytes, more than the whole file (%llu bytes)", i, size,
+            return paged.Fail(ErrorText("stream %llu claims %llu bytes, more than the whole file (%llu bytes)", i, size,
                                      fileSize));
         sizes.push_back(size);
     }
@@ -202,7 +196,7 @@ bool ReadDirectory(CPagedFile& paged, CByteReader& directory, uint32_t streamCou
             read = directory.ReadU32Array(pages, count);
         }
         if (!read)
-            return paged.Fail(Format("the stream directory ends inside the block list of stream %llu", i));
+            return paged.Fail(ErrorText("the stream directory ends inside the block list of stream %llu", i));
         if (!paged.TakeAll(pages, static_cast<long>(i)))
             return false;
         if (i == kInfoStream)
@@ -269,13 +263,13 @@ bool CPdbFile::ParseMsf7(CByteReader& file)
         || !file.ReadU32(directorySize) || !file.ReadU32(unused) || !file.ReadU32(directoryListPage))
         return Fail("the header is cut short");
     if (!IsValidPageSize(pageSize))
-        return Fail(Format("block size %llu is not a power of two from 512 to 65536", pageSize));
+        return Fail(ErrorText("block size %llu is not a power of two from 512 to 65536", pageSize));
 
     CPagedFile paged(file, pageSize, pageCount);
     // The directory's pages are listed in one page, so it has at most pageSize / 4 of them.
     const size_t directoryPageCount = PagesFor(directorySize, pageSize);
     if (directorySize == 0 || directorySize == kNilStreamSize || directoryPageCount > pageSize / 4)
-        return Fail(Format("the stream directory's size (%llu bytes) is impossible", directorySize));
+        return Fail(ErrorText("the stream directory's size (%llu bytes) is impossible", directorySize));
     size_t listOffset = 0;
     std::vector<uint32_t> directoryPages;
     std::vector<uint8_t> directoryBytes;
@@ -309,14 +303,14 @@ bool CPdbFile::ParseMsf2(CByteReader& file)
         || !file.ReadU32(directorySize) || !file.ReadU32(unused))
         return Fail("the header is cut short");
     if (!IsValidPageSize(pageSize))
-        return Fail(Format("page size %llu is not a power of two from 512 to 65536", pageSize));
+        return Fail(ErrorText("page size %llu is not a power of two from 512 to 65536", pageSize));
 
     CPagedFile paged(file, pageSize, pageCount);
     // The directory's page numbers follow the header within page 0.
     const size_t directoryPageCount = PagesFor(directorySize, pageSize);
     if (directorySize == 0 || directorySize == kNilStreamSize
         || directoryPageCount > (pageSize - kMsf2DirectoryPagesOffset) / 2)
-        return Fail(Format("the stream directory's size (%llu bytes) is impossible", directorySize));
+        return Fail(ErrorText("the stream directory's size (%llu bytes) is impossible", directorySize));
     std::vector<uint16_t> narrowPages;
     if (!file.ReadU16Array(narrowPages, directoryPageCount))
         return Fail("the header is cut short");

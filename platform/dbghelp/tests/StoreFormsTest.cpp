@@ -191,15 +191,7 @@ TEST_F(StoreFormsTest, PointerToMismatchedFileCopiesNothing)
 
 TEST_F(StoreFormsTest, RefusesDamagedPdbsFromPlainDirectoryAndStore)
 {
-    const struct
-    {
-        const char* name;
-        const char* image;
-        const char* reason;
-    } cases[] = {{"blocks", "rsds.exe", "the header claims 2147483647 blocks"},
-                 {"stream", "rsds.exe", "stream 3 claims 2147483632 bytes"},
-                 {"blocks20", "nb10.dll", "the header claims 65535 blocks"}};
-    for (const auto& c : cases)
+    for (const DamagedPdb& c : DamagedPdbs())
     {
         SCOPED_TRACE(c.name);
         const std::string damaged = Samples() + "\\damaged\\" + c.name;

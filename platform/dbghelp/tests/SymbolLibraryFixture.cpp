@@ -132,6 +132,14 @@ const std::vector<std::string>& SymbolLibraryFixture::SeparateSymbolImages()
     return images;
 }
 
+const std::vector<SymbolLibraryFixture::DamagedPdb>& SymbolLibraryFixture::DamagedPdbs()
+{
+    static const std::vector<DamagedPdb> damaged = {{"blocks", "rsds.exe", "the header claims 2147483647 blocks"},
+                                                    {"stream", "rsds.exe", "stream 3 claims 2147483632 bytes"},
+                                                    {"blocks20", "nb10.dll", "the header claims 65535 blocks"}};
+    return damaged;
+}
+
 DWORD SymbolLibraryFixture::SymTypeOf(const std::string& image)
 {
     return strtoul(Manifest(image, "symtype").c_str(), nullptr, 10);

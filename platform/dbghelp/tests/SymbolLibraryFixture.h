@@ -37,6 +37,15 @@ protected:
     // and rsds64.exe, an x64 image), PDB 2.00 (nb10.dll), DBG with CodeView
     // (dbgcv.dll), DBG naming a PDB 2.00 (dbgpdb.dll).
     static const std::vector<std::string>& SeparateSymbolImages();
+    // The damaged PDB samples (damaged\<name>), the image each claims to
+    // match and the words of the reason they are refused for.
+    struct DamagedPdb
+    {
+        const char* name;
+        const char* image;
+        const char* reason;
+    };
+    static const std::vector<DamagedPdb>& DamagedPdbs();
     // The manifest's symbol type of an image.
     static DWORD SymTypeOf(const std::string& image);
     // The store paths (name\key\name) of an image's symbol files, DBG first.
