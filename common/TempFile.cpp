@@ -67,7 +67,7 @@ bool CTempFile::CopyFrom(const std::string& source)
     return CopyFileA(source.c_str(), m_path.c_str(), FALSE) ? true : Fail();
 }
 
-bool CTempFile::Commit()
+bool CTempFile::Close()
 {
     if (m_path.empty())
     {
@@ -76,8 +76,13 @@ bool CTempFile::Commit()
     }
     if (m_file.IsValid() && !FlushFileBuffers(m_file.Get()))
         return Fail();
-    if (!m_file.Close())
-        return Fail();
+    return m_file.Close() ? true : Fail();
+}
+
+bool CTempFile::Commit()
+{
+    if (!Close())
+        return false;
     for (DWORD attempt = 1;; ++attempt)
     {
         if (MoveFileExA(m_path.c_str(), m_target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

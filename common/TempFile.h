@@ -24,6 +24,10 @@ public:
     bool Write(const void* data, size_t size);
     // Makes the temporary file a copy of source.
     bool CopyFrom(const std::string& source);
+    // Flushes and closes the file, which keeps its temporary name (readers,
+    // such as a check of the finished file, may open it now) until Commit
+    // or Discard.
+    bool Close();
     // Flushes the file and renames it over the target, replacing what was
     // there. A rename refused for a moment (another writer or a reader of
     // the target) is tried again a few times.

@@ -11,6 +11,8 @@ Writes, under DIR:
               exports only, nothing
   symbols/    every matching symbol file, flat
   store/      the same files in symbol store layout (name\\KEY\\name)
+  compressed/, cabinet/, damaged/, pointer/   other store forms and damaged
+              files, written by storecases.py (see there)
   mismatch/   symbol files that do not match their image, by reason
               (sig/, age/, guid/, time/, size/), and mismatch/store/ holding
               them under the keys of the images they fail to match
@@ -32,6 +34,8 @@ import struct
 import subprocess
 import sys
 import tempfile
+
+import storecases
 
 # ---------------------------------------------------------------------------
 # Constants of the PE/COFF format.
@@ -1037,6 +1041,8 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--out", required=True, help="output directory")
     parser.add_argument("--clang", default="clang", help="clang driver (with lld) to build rsds.exe")
+    parser.add_argument("--windows-path", help="the output directory as Windows programs see it "
+                        "(under Wine: Z: and the host path); file.ptr samples are written only with it")
     args = parser.parse_args(argv)
     if shutil.which(args.clang) is None:
         parser.error("%s not found: rsds.exe needs clang and lld" % args.clang)
@@ -1045,6 +1051,7 @@ def main(argv=None):
     for sub in ("images", "symbols", "store", "mismatch"):
         shutil.rmtree(os.path.join(out, sub), ignore_errors=True)
     generate(out, args.clang)
+    storecases.generate(out, args.windows_path)
     return 0
 
 

@@ -33,6 +33,22 @@ TEST(TempFileTest, TargetChangesOnlyAtCommitAndNoTemporaryIsLeft)
     EXPECT_EQ((std::vector<std::string>{"source.pdb", "target.pdb"}), ListFiles(dir.Path()));
 }
 
+TEST(TempFileTest, ClosedFileCanBeReadUnderItsTemporaryNameBeforeCommit)
+{
+    // What a check of a finished download or expansion relies on.
+    CTempDir dir;
+    const std::string target = dir.File("target.pdb");
+    CTempFile file;
+    ASSERT_TRUE(file.Create(target));
+    ASSERT_TRUE(file.Write("whole", 5));
+    ASSERT_TRUE(file.Close());
+    EXPECT_EQ("whole", ReadFileBytes(file.Path()));
+    EXPECT_FALSE(FileExists(target));
+    ASSERT_TRUE(file.Commit());
+    EXPECT_EQ("whole", ReadFileBytes(target));
+    EXPECT_EQ((std::vector<std::string>{"target.pdb"}), ListFiles(dir.Path()));
+}
+
 TEST(TempFileTest, UncommittedFileIsDeletedAndTheTargetKept)
 {
     CTempDir dir;

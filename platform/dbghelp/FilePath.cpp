@@ -1,5 +1,7 @@
 #include "FilePath.h"
 
+#include <cctype>
+
 #include "PathSplit.h"
 
 namespace
@@ -76,6 +78,61 @@ bool CFilePath::IsSafeFileName(const std::string& name)
         && stem[3] >= '0' && stem[3] <= '9')
         return false;
     return true;
+}
+
+bool CFilePath::IsPlainAbsolutePath(const std::string& path, std::string& why)
+{
+    if (path.empty())
+    {
+        why = "an empty path";
+        return false;
+    }
+    if (path.size() >= MAX_PATH)
+    {
+        why = "a path longer than the platform allows";
+        return false;
+    }
+    size_t partsFrom = 0;
+    const bool drive = path.size() >= 3 && isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':'
+                       && IsSeparator(path[2]);
+    if (drive)
+    {
+        partsFrom = 3;
+    }
+    else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]))
+    {
+        // \\server\share\...: both must be names; "." and "?" as the server
+        // are the device namespaces, which IsSafeFileName refuses.
+        const size_t server = path.find_first_of("\\/", 2);
+        const size_t share = server == std::string::npos ? server : path.find_first_of("\\/", server + 1);
+        if (share == std::string::npos || !IsSafeFileName(path.substr(2, server - 2))
+            || !IsSafeFileName(path.substr(server + 1, share - server - 1)))
+        {
+            why = "a device, or a share path without a share";
+            return false;
+        }
+        partsFrom = share + 1;
+    }
+    else
+    {
+        why = "a relative path";
+        return false;
+    }
+    // Each part up to the file name; an empty one ("a\\b", a trailing
+    // separator) is no plain path either.
+    for (size_t start = partsFrom;;)
+    {
+        const size_t end = path.find_first_of("\\/", start);
+        const std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!IsSafeFileName(part))
+        {
+            why = part.empty() ? "an empty part" : "the part \"" + part + "\", which is no plain name";
+            return false;
+        }
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
 }
 
 bool CFilePath::FileExists(const std::string& path)

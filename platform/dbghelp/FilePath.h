@@ -28,6 +28,13 @@ public:
     // control characters, no device name, at most 255 characters.
     static bool IsSafeFileName(const std::string& name);
 
+    // True for a full path that names a plain file on a drive or a share:
+    // "X:\..." or "\\server\share\...", every part a safe file name (so no
+    // "." or "..", device name, wildcard or stream colon), shorter than
+    // MAX_PATH. The device namespaces ("\\.\", "\\?\") are refused. When
+    // false, why says what is wrong ("a relative path", ...).
+    static bool IsPlainAbsolutePath(const std::string& path, std::string& why);
+
     static bool FileExists(const std::string& path);
     static bool DirectoryExists(const std::string& path);
     // Creates every missing directory of path up to its last '\' or '/'.

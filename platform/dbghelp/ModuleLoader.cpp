@@ -11,9 +11,7 @@
 
 namespace
 {
-// Symbol files are mapped whole to read their identity; anything larger is
-// not a symbol file this library will open.
-const uint64_t kMaxSymbolFileSize = 0x40000000ull;
+const uint64_t kMaxSymbolFileSize = CModuleLoader::kMaxSymbolFileBytes;
 
 // The CodeView signatures as IMAGEHLP_MODULE64::CVSig holds them.
 DWORD CodeViewSignature(CCodeViewRecord::Kind kind)
@@ -64,6 +62,19 @@ std::string ToText(uint32_t value)
     snprintf(text, sizeof(text), "%lu", static_cast<unsigned long>(value));
     return text;
 }
+
+std::string UnreadableReason(DWORD error)
+{
+    switch (error)
+    {
+    case ERROR_FILE_TOO_LARGE:
+        return "larger than any symbol file this library opens";
+    case ERROR_HANDLE_EOF:
+        return "the file is empty";
+    default:
+        return "cannot be opened (error " + ToText(error) + ")";
+    }
+}
 }
 
 CModuleLoader::CModuleLoader(const CSymbolSearch::Settings& settings)
@@ -96,8 +107,16 @@ bool CModuleLoader::FindPdb(const CCodeViewRecord& record, const std::string& ex
         CSymbolSearch::Verdict verdict;
         CMappedFile file;
         CPdbFile pdb;
-        if (!file.OpenByName(candidate, kMaxSymbolFileSize) || !pdb.Parse(file.Data(), file.Size()))
+        if (!file.OpenByName(candidate, kMaxSymbolFileSize))
+        {
+            verdict.reason = UnreadableReason(file.GetError());
             return verdict;
+        }
+        if (!pdb.Parse(file.Data(), file.Size()))
+        {
+            verdict.reason = pdb.GetError();
+            return verdict;
+        }
         verdict.kind = CSymbolSearch::Verdict::Mismatch;
         if (record.GetKind() == CCodeViewRecord::Rsds && (!pdb.HasGuid() || pdb.GetGuid() != record.GetGuid()))
             verdict.reason = "GUID";
@@ -132,7 +151,12 @@ bool CModuleLoader::FindDbg(const std::string& imageName, const std::string& ext
         CSymbolSearch::Verdict verdict;
         CMappedFile file;
         CDbgFile dbg;
-        if (!file.OpenByName(candidate, kMaxSymbolFileSize) || !dbg.Parse(file.Data(), file.Size()))
+        if (!file.OpenByName(candidate, kMaxSymbolFileSize))
+        {
+            verdict.reason = UnreadableReason(file.GetError());
+            return verdict;
+        }
+        if (!dbg.Parse(file.Data(), file.Size()))
             return verdict;
         verdict.kind = CSymbolSearch::Verdict::Mismatch;
         if (dbg.GetTimeDateStamp() != timeDateStamp)

@@ -20,6 +20,11 @@
 class CModuleLoader
 {
 public:
+    // Symbol files are mapped whole to read them; anything larger is not a
+    // symbol file this library opens (and would hardly find room in a 32-bit
+    // process's address space).
+    static constexpr uint64_t kMaxSymbolFileBytes = 0x40000000ull;
+
     explicit CModuleLoader(const CSymbolSearch::Settings& settings);
 
     // Parses the image; false when it is no usable PE32 or PE32+ image.

@@ -33,6 +33,10 @@ static_assert(offsetof(IMAGEHLP_MODULE64, TypeInfo) + sizeof(BOOL) == 1664
 // The platform's default option mask after loading: undecorated names.
 const DWORD kDefaultOptions = SYMOPT_UNDNAME;
 
+// symsrv.ini's defaults: the network wait, how long a server that did not
+// answer is skipped, and how long a store's "not found" is believed.
+const DWORD kDefaultMissSeconds = 600;
+
 std::string EnvironmentValue(const char* name)
 {
     char buffer[4096];
@@ -51,6 +55,8 @@ struct CSymbolLibrary::Session
     CExclusionList exclusions;
     std::map<DWORD64, IMAGEHLP_MODULE64> modules;
     CHttpClient http;
+    uint64_t maxFileBytes = CModuleLoader::kMaxSymbolFileBytes;
+    DWORD missSeconds = kDefaultMissSeconds;
 };
 
 CSymbolLibrary& CSymbolLibrary::Instance()
@@ -127,7 +133,18 @@ BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
     // symsrv.ini is read once here: exclusions and the download settings.
     const std::string ini = BesideLibrary("symsrv.ini");
     session->exclusions.Load(ini);
-    session->http.SetOptions(CHttpSettings::Read(ini));
+    CIniFile settings(ini.c_str());
+    HttpOptions http = CHttpSettings::Read(ini);
+    const int misses = settings.GetInt("Http", "MissSeconds", static_cast<int>(kDefaultMissSeconds));
+    // The bound of every file taken from a store; no larger one could be opened anyway.
+    const int maxFileBytes
+        = settings.GetInt("Store", "MaxFileBytes", static_cast<int>(CModuleLoader::kMaxSymbolFileBytes));
+    session->missSeconds = misses >= 0 ? static_cast<DWORD>(misses) : kDefaultMissSeconds;
+    session->maxFileBytes = maxFileBytes > 0 && static_cast<uint64_t>(maxFileBytes) < CModuleLoader::kMaxSymbolFileBytes
+                                ? static_cast<uint64_t>(maxFileBytes)
+                                : CModuleLoader::kMaxSymbolFileBytes;
+    http.maxBytes = session->maxFileBytes;
+    session->http.SetOptions(http);
     session->http.ResetOffline();
     SetLastError(ERROR_SUCCESS);
     return TRUE;
@@ -228,6 +245,8 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
     settings.exclusions = &current.exclusions;
     settings.http = &current.http;
     settings.defaultStore = BesideLibrary("sym");
+    settings.maxFileBytes = current.maxFileBytes;
+    settings.missSeconds = current.missSeconds;
     settings.diagnostic = [this, &current](const std::string& line) { Notify(current, line); };
 
     CModuleLoader loader(settings);

@@ -2,12 +2,9 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
 #include "ExclusionList.h"
 #include "FilePath.h"
-#include "HttpClient.h"
-#include "TempFile.h"
+#include "StoreFetch.h"
 
 namespace
 {
@@ -26,24 +23,6 @@ bool IsUsableRecordedPath(const std::string& path)
             return false;
     }
     return true;
-}
-
-std::string JoinUrl(const std::string& base, const std::string& part)
-{
-    if (!base.empty() && base.back() == '/')
-        return base + part;
-    return base + "/" + part;
-}
-
-std::string FileSizeText(const std::string& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
-        return "?";
-    char text[32];
-    snprintf(text, sizeof(text), "%llu",
-             (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    return text;
 }
 }
 
@@ -95,30 +74,35 @@ CSymbolSearch::Result CSymbolSearch::Find(const Request& request)
 }
 
 bool CSymbolSearch::TryCandidate(const Request& request, const std::string& path, const char* prefix,
-                                 Result& result, bool reportMissing)
+                                 Result& result)
 {
     if (!CFilePath::FileExists(path))
     {
-        if (reportMissing)
-            Emit(prefix + path + " - file not found\n");
+        Emit(prefix + path + " - file not found\n");
         return false;
     }
+    return CheckCandidate(request, path, path, prefix, result);
+}
+
+bool CSymbolSearch::CheckCandidate(const Request& request, const std::string& path, const std::string& shown,
+                                   const char* prefix, Result& result)
+{
     const Verdict verdict = request.verify(path);
     switch (verdict.kind)
     {
     case Verdict::Match:
-        Emit(prefix + path + " - OK\n");
-        result.matched = path;
+        Emit(prefix + shown + " - OK\n");
+        result.matched = shown;
         return true;
     case Verdict::Mismatch:
-        Emit(prefix + path + " - mismatched " + verdict.reason + "\n");
+        Emit(prefix + shown + " - mismatched " + verdict.reason + "\n");
         if (result.mismatched.empty() && prefix == kDbghelp)
-            result.mismatched = path;
+            result.mismatched = shown;
         return false;
     case Verdict::Unreadable:
         break;
     }
-    Emit(prefix + path + " - unreadable or corrupt\n");
+    Emit(prefix + shown + " - unreadable or corrupt" + (verdict.reason.empty() ? "" : ": " + verdict.reason) + "\n");
     return false;
 }
 
@@ -167,108 +151,23 @@ bool CSymbolSearch::SearchServer(const Request& request, const CSymbolPath::Entr
             return true;
     }
 
+    CStoreFetch::Settings settings;
+    settings.http = m_settings.http;
+    settings.diagnostic = m_settings.diagnostic;
+    settings.maxFileBytes = m_settings.maxFileBytes;
+    settings.missSeconds = m_settings.missSeconds;
+    settings.defaultStore = m_settings.defaultStore;
+    CStoreFetch fetch(settings, request.fileName, request.storeKey,
+                      [this, &request](const std::string& path, const std::string& shown) {
+                          Result checked;
+                          return CheckCandidate(request, path, shown, kSymsrv, checked);
+                      });
     for (const std::string& store : entry.upstreams)
     {
-        const bool found = CFilePath::IsHttpUrl(store) ? FetchHttp(request, store, downstream, result)
-                                                       : FetchLocal(request, store, downstream, result);
-        if (found)
+        result.matched = CFilePath::IsHttpUrl(store) ? fetch.FromHttp(store, downstream)
+                                                     : fetch.FromLocal(store, downstream);
+        if (!result.matched.empty())
             return true;
     }
-    return false;
-}
-
-bool CSymbolSearch::FetchLocal(const Request& request, const std::string& store, const std::string& downstream,
-                               Result& result)
-{
-    const std::string source = CFilePath::Full(StorePath(store, request));
-    if (!CFilePath::FileExists(source))
-    {
-        Emit(kSymsrv + source + " - file not found\n");
-        return false;
-    }
-    // Checked where it lies, so that no mismatched file lands downstream.
-    Result local;
-    if (!TryCandidate(request, source, kSymsrv, local))
-        return false;
-    if (downstream.empty())
-    {
-        result.matched = source;
-        return true;
-    }
-    const std::string target = StorePath(downstream, request);
-    if (!CopyIntoStore(source, target))
-    {
-        Emit(kSymsrv + target + " - copy failed, using " + source + "\n");
-        result.matched = source;
-        return true;
-    }
-    Emit(kSymsrv + source + " copied to " + target + " (" + FileSizeText(target) + " bytes)\n");
-    result.matched = target;
-    return true;
-}
-
-bool CSymbolSearch::CopyIntoStore(const std::string& source, const std::string& target)
-{
-    DWORD error = 0;
-    if (!CFilePath::EnsureDirectory(target, error))
-        return false;
-    CTempFile copy;
-    if (!copy.Create(target) || !copy.CopyFrom(source))
-        return false;
-    // A concurrent copy of the same file may have won the rename.
-    return copy.Commit() || CFilePath::FileExists(target);
-}
-
-bool CSymbolSearch::FetchHttp(const Request& request, const std::string& store, const std::string& downstream,
-                              Result& result)
-{
-    const std::string url
-        = JoinUrl(JoinUrl(JoinUrl(store, request.fileName), request.storeKey), request.fileName);
-    if (m_settings.http == nullptr || downstream.empty())
-    {
-        Emit(kSymsrv + url + " - no downstream store to download into\n");
-        return false;
-    }
-    const std::string target = StorePath(downstream, request);
-    DWORD error = 0;
-    if (!CFilePath::EnsureDirectory(target, error))
-    {
-        Emit(kSymsrv + target + " - cannot create the directory\n");
-        return false;
-    }
-    unsigned long long bytes = 0;
-    const HttpDiag relay = [this](const std::string& line) {
-        Emit(line.compare(0, 8, "SYMSRV: ") == 0 ? line : kSymsrv + line);
-    };
-    const HttpResult outcome = m_settings.http->Download(url, target, relay, &bytes);
-    switch (outcome)
-    {
-    case HttpResult::Ok:
-        break;
-    case HttpResult::NotFound:
-        Emit(kSymsrv + url + " - file not found\n");
-        return false;
-    case HttpResult::Offline:
-        Emit(kSymsrv + url + " - server skipped (offline)\n");
-        return false;
-    case HttpResult::TimedOut:
-        Emit(kSymsrv + url + " - timed out\n");
-        return false;
-    case HttpResult::Unreachable:
-        Emit(kSymsrv + url + " - server unreachable\n");
-        return false;
-    default:
-        Emit(kSymsrv + url + " - download failed\n");
-        return false;
-    }
-    Emit(kSymsrv + url + " downloaded to " + target + " (" + std::to_string(bytes) + " bytes)\n");
-    Result downloaded;
-    if (TryCandidate(request, target, kSymsrv, downloaded))
-    {
-        result.matched = target;
-        return true;
-    }
-    // A mismatched or corrupt download must not stay in the store under a key it does not fit.
-    DeleteFileA(target.c_str());
     return false;
 }

@@ -13,8 +13,8 @@ class CHttpClient;
 // in the image first, then each entry in order (plain directories with their
 // "symbols\<ext>" and "<ext>" sub-directories, caches, symbol stores on local
 // directories, shares and HTTP servers). A file from an upstream store is
-// copied into the downstream store under a temporary name and renamed, then
-// used from there. Every step is reported as one diagnostic line.
+// placed in the downstream store (CStoreFetch) and used from there. Every
+// step is reported as one diagnostic line.
 class CSymbolSearch
 {
 public:
@@ -39,6 +39,10 @@ public:
         // named without one.
         std::string defaultStore;
         Diagnostic diagnostic;
+        // The largest file taken from a store (an expanded cabinet).
+        uint64_t maxFileBytes = 0;
+        // How long an HTTP store's "not found" is remembered; 0: not at all.
+        unsigned long missSeconds = 0;
     };
 
     struct Request
@@ -67,16 +71,13 @@ public:
     Result Find(const Request& request);
 
 private:
-    bool TryCandidate(const Request& request, const std::string& path, const char* prefix, Result& result,
-                      bool reportMissing = true);
+    bool TryCandidate(const Request& request, const std::string& path, const char* prefix, Result& result);
+    // Checks the file at path and reports it under the name shown.
+    bool CheckCandidate(const Request& request, const std::string& path, const std::string& shown,
+                        const char* prefix, Result& result);
     bool SearchDirectory(const Request& request, const std::string& directory, Result& result);
     bool SearchServer(const Request& request, const CSymbolPath::Entry& entry, const std::string& cache,
                       Result& result);
-    bool FetchLocal(const Request& request, const std::string& store, const std::string& downstream,
-                    Result& result);
-    bool FetchHttp(const Request& request, const std::string& store, const std::string& downstream,
-                   Result& result);
-    bool CopyIntoStore(const std::string& source, const std::string& target);
     std::string StorePath(const std::string& store, const Request& request) const;
     void Emit(const std::string& line);
 

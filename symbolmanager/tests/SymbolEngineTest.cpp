@@ -472,15 +472,31 @@ TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
     EXPECT_EQ("QUILLM: Checking symbols...\n", refused.log[1]);
 }
 
+// The samples server that CTest's http fixture started, and a path on it
+// ("" when the fixture did not run).
+std::string SamplesServerUrl(const std::string& path)
+{
+    const unsigned port = HttpServerPort("samples");
+    return port == 0 ? std::string() : "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+// Each image whose symbols live in separate files, and those files.
+const struct
+{
+    const char* image;
+    std::vector<std::string> files;
+} kSeparateSymbols[] = {{"rsds.exe", {"rsds.pdb"}},
+                        {"nb10.dll", {"nb10.pdb"}},
+                        {"dbgcv.dll", {"dbgcv.dbg"}},
+                        {"dbgpdb.dll", {"dbgpdb.dbg", "dbgpdb.pdb"}},
+                        {"rsds64.exe", {"rsds64.pdb"}}};
+
 TEST_F(SymbolEngineTest, FetchesAnNb10PdbFromAnHttpStoreWithoutAWarning)
 {
-    // The port of the samples server that CTest's http fixture started.
-    const unsigned port = HttpServerPort("samples");
-    ASSERT_NE(0u, port) << "no samples server in QX3_TESTDIR\\http-servers.ini: run through ctest";
+    const std::string store = SamplesServerUrl("/store");
+    ASSERT_FALSE(store.empty()) << "no samples server: run through ctest";
     CTempDir cache;
-    const std::string path = "srv*" + cache.Path() + "*http://127.0.0.1:" + std::to_string(port) + "/store";
-
-    const Outcome outcome = Request("nb10.dll", path, Dest());
+    const Outcome outcome = Request("nb10.dll", "srv*" + cache.Path() + "*" + store, Dest());
     ASSERT_TRUE(outcome.ok);
     EXPECT_TRUE(outcome.found);
     EXPECT_EQ(Lines(SampleImage("nb10.dll"), {kDownloading, "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
@@ -574,6 +590,73 @@ TEST_F(SymbolEngineNetworkTest, FetchesEverySymbolKindThroughTheSystemProxy)
     Engine().Close();
     ASSERT_TRUE(Engine().Init());
     EXPECT_EQ(5u, CountLogLines(" through proxy " + proxy)) << m_log;
+}
+
+// Every symbol kind arrives in the destination from each form a store may
+// hold it in: compressed (over HTTP) and through file.ptr (local and HTTP).
+TEST_F(SymbolEngineTest, CopiesEachSymbolKindFromCompressedAndPointerEntries)
+{
+    const std::string http = SamplesServerUrl("");
+    ASSERT_FALSE(http.empty()) << "no samples server: run through ctest";
+    for (const std::string& store : {http + "/compressed/store", SamplesDir() + "\\pointer\\path\\store",
+                                     http + "/pointer/path/store"})
+    {
+        for (const auto& kind : kSeparateSymbols)
+        {
+            SCOPED_TRACE(store + " " + kind.image);
+            CTempDir cache;
+            CTempDir dest;
+            const Outcome outcome = Request(kind.image, "srv*" + cache.Path() + "*" + store, dest.Path());
+            EXPECT_TRUE(outcome.ok && outcome.found);
+            EXPECT_EQ(kind.files, ListFiles(dest.Path()));
+            for (const std::string& file : kind.files)
+                EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\" + file), ReadFileBytes(dest.File(file))) << file;
+        }
+    }
+}
+
+TEST_F(SymbolEngineTest, DamagedPdbsAreNeitherFoundNorCopied)
+{
+    const std::string http = SamplesServerUrl("");
+    ASSERT_FALSE(http.empty()) << "no samples server: run through ctest";
+    for (const auto& damaged : {std::make_pair("rsds.exe", "blocks"), std::make_pair("rsds.exe", "stream"),
+                                std::make_pair("nb10.dll", "blocks20")})
+    {
+        const std::string plain = SamplesDir() + "\\damaged\\" + damaged.second;
+        CTempDir cache;
+        for (const std::string& path : {plain, "srv*" + cache.Path() + "*" + http + "/damaged/" + damaged.second + "/store"})
+        {
+            SCOPED_TRACE(path);
+            const Outcome outcome = Request(damaged.first, path, Dest());
+            EXPECT_TRUE(outcome.ok);
+            EXPECT_FALSE(outcome.found);
+            EXPECT_TRUE(ListFiles(Dest()).empty());
+            EXPECT_TRUE(ListFiles(cache.Path()).empty());
+        }
+    }
+}
+
+// A store's "not found" is remembered in the cache and not asked again; the
+// next store in the chain still is, and every symbol kind lands.
+TEST_F(SymbolEngineTest, RemembersAStoresMissAndStillCopiesFromTheNext)
+{
+    const std::string http = SamplesServerUrl("");
+    ASSERT_FALSE(http.empty()) << "no samples server: run through ctest";
+    for (const auto& kind : kSeparateSymbols)
+    {
+        SCOPED_TRACE(kind.image);
+        CTempDir cache;
+        CTempDir dest;
+        const std::string empty = "srv*" + cache.Path() + "*" + http + "/nostore";
+        EXPECT_FALSE(Request(kind.image, empty, dest.Path()).found);
+        const Outcome outcome = Request(kind.image, empty + "*" + http + "/store", dest.Path());
+        EXPECT_TRUE(outcome.found);
+        EXPECT_EQ(kind.files, ListFiles(dest.Path()));
+        bool remembered = false;
+        for (const std::string& line : outcome.log)
+            remembered = remembered || line.find("not asked again yet") != std::string::npos;
+        EXPECT_TRUE(remembered);
+    }
 }
 
 } // namespace

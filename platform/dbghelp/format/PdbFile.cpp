@@ -30,7 +30,16 @@
 // PDB info stream (stream 1): u32 version, u32 signature, u32 age, and for
 // versions from 20000404 (VC70) on a 16-byte GUID.
 
+//
+// A file counts only when its whole container holds together: the header's
+// page count is the file's size in pages, every stream (the directory too)
+// lies on pages inside the file, no page serves two streams, and every
+// stream's page list is in the directory. A debugger that trusted a header
+// claiming more than the file holds would read past its end.
+
 #include <algorithm>
+
+#include "ErrorText.h"
 
 namespace
 {
@@ -41,6 +50,8 @@ const size_t kMsf2MagicSize = 44;
 static_assert(sizeof(kMsf7Magic) == kMsf7MagicSize, "the magic includes its zero padding");
 static_assert(sizeof(kMsf2Magic) == kMsf2MagicSize, "the magic includes its zero padding");
 
+// PDB 2.00 lists the directory's pages in the header page from this offset on.
+const size_t kMsf2DirectoryPagesOffset = 60;
 const uint32_t kNilStreamSize = 0xFFFFFFFF;
 const size_t kInfoStream = 1;
 const size_t kInfoStreamMaxPrefix = 28;
@@ -57,54 +68,145 @@ size_t PagesFor(uint32_t streamSize, size_t pageSize)
     return streamSize / pageSize + (streamSize % pageSize != 0 ? 1 : 0);
 }
 
-// The layout parameters of one file, and the reading of a stream from it.
-struct PagedFile
+// The pages of one file, which of them are taken, and the reading of a
+// stream from them. Each check fails with a description of what is wrong.
+class CPagedFile
 {
-    const CByteReader& file;
-    size_t pageSize;
-    uint32_t pageCount;
-
-    // The first size bytes of the stream made of pages. No stream can be
-    // larger than the file, which also bounds what is allocated.
-    bool ReadStream(const std::vector<uint32_t>& pages, size_t size, std::vector<uint8_t>& out) const
+public:
+    CPagedFile(const CByteReader& file, size_t pageSize, uint32_t pageCount)
+        : m_file(file), m_pageSize(pageSize), m_pageCount(pageCount)
     {
-        out.clear();
-        if (size > file.GetSize() || pages.size() < (size + pageSize - 1) / pageSize)
-            return false;
-        out.reserve(size);
-        for (size_t i = 0; out.size() < size; ++i)
+    }
+
+    size_t PageSize() const { return m_pageSize; }
+    const std::string& Error() const { return m_error; }
+
+    // The header's page count must be the file's size in whole pages. Only
+    // then is the map of taken pages made, so its size is the file's.
+    bool CheckPageCount()
+    {
+        const size_t size = m_file.GetSize();
+        if (size % m_pageSize == 0 && size / m_pageSize == m_pageCount)
         {
-            const uint32_t page = pages[i];
-            size_t offset = 0;
-            CByteReader reader;
-            const size_t count = std::min(pageSize, size - out.size());
-            if (page == 0 || page >= pageCount || !CByteReader::CheckedMultiply(page, pageSize, offset)
-                || !file.GetSubReader(offset, count, reader) || !reader.AppendBytes(out, count))
+            m_taken.assign(m_pageCount, false);
+            return true;
+        }
+        return Fail(ErrorText("the header claims %llu blocks of %llu bytes, but the file has %llu bytes", m_pageCount,
+                           m_pageSize, size));
+    }
+
+    // Claims a page for what (a stream's number, or -1 for the directory).
+    bool Take(uint32_t page, long what)
+    {
+        if (page == 0 || page >= m_taken.size())
+            return Fail(Owner(what) + ErrorText(" lists block %llu; the file has blocks 1 to %llu", page, m_pageCount - 1));
+        if (m_taken[page])
+            return Fail(ErrorText("block %llu belongs to two streams", page));
+        m_taken[page] = true;
+        return true;
+    }
+
+    bool TakeAll(const std::vector<uint32_t>& pages, long what)
+    {
+        for (uint32_t page : pages)
+        {
+            if (!Take(page, what))
                 return false;
         }
         return true;
     }
+
+    // The first size bytes of the stream made of pages (all of them taken).
+    bool ReadStream(const std::vector<uint32_t>& pages, size_t size, std::vector<uint8_t>& out)
+    {
+        out.clear();
+        if (size > m_file.GetSize() || pages.size() < PagesFor(static_cast<uint32_t>(size), m_pageSize))
+            return Fail("a stream is larger than its blocks");
+        out.reserve(size);
+        for (size_t i = 0; out.size() < size; ++i)
+        {
+            size_t offset = 0;
+            CByteReader reader;
+            const size_t count = std::min(m_pageSize, size - out.size());
+            if (!CByteReader::CheckedMultiply(pages[i], m_pageSize, offset) || !m_file.GetSubReader(offset, count, reader)
+                || !reader.AppendBytes(out, count))
+                return Fail("a stream runs past the end of the file");
+        }
+        return true;
+    }
+
+    bool Fail(const std::string& error)
+    {
+        if (m_error.empty())
+            m_error = error;
+        return false;
+    }
+
+private:
+    static std::string Owner(long what)
+    {
+        return what < 0 ? std::string("the stream directory") : ErrorText("stream %llu", static_cast<unsigned long>(what));
+    }
+
+    const CByteReader& m_file;
+    size_t m_pageSize;
+    uint32_t m_pageCount;
+    std::vector<bool> m_taken;
+    std::string m_error;
 };
 
-// Reads a stream's page list from a directory positioned at the first page
-// number, skipping the lists of the streams before it.
-bool ReadPageList(CByteReader& directory, const std::vector<uint32_t>& sizes, size_t stream, size_t pageSize,
-                  size_t pageNumberSize, std::vector<uint32_t>& pages)
+// The stream directory after its stream count: the sizes (MSF 7.00: u32
+// each; PDB 2.00: a u32 size and an unused u32 each), then every stream's
+// page numbers (u32 or u16). Takes every page and returns the info stream's
+// page list.
+bool ReadDirectory(CPagedFile& paged, CByteReader& directory, uint32_t streamCount, bool narrow, size_t fileSize,
+                   uint32_t& infoSize, std::vector<uint32_t>& infoPages)
 {
-    for (size_t i = 0; i < stream; ++i)
+    const size_t entrySize = narrow ? 8 : 4;
+    size_t tableSize = 0;
+    if (!CByteReader::CheckedMultiply(streamCount, entrySize, tableSize) || tableSize > directory.GetRemaining())
+        return paged.Fail(ErrorText("the stream directory claims %llu streams but has room for the sizes of %llu",
+                                 streamCount, directory.GetRemaining() / entrySize));
+    std::vector<uint32_t> sizes;
+    sizes.reserve(streamCount);
+    for (uint32_t i = 0; i < streamCount; ++i)
     {
-        size_t bytes = 0;
-        if (!CByteReader::CheckedMultiply(PagesFor(sizes[i], pageSize), pageNumberSize, bytes)
-            || !directory.Skip(bytes))
-            return false;
+        uint32_t size = 0;
+        uint32_t unused = 0;
+        if (!directory.ReadU32(size) || (narrow && !directory.ReadU32(unused)))
+            return paged.Fail("the stream directory is cut short");
+        if (size != kNilStreamSize && size > fileSize)
+            return paged.Fail(ErrorText("stream %llu claims %llu bytes, more than the whole file (%llu bytes)", i, size,
+                                     fileSize));
+        sizes.push_back(size);
     }
-    const size_t count = PagesFor(sizes[stream], pageSize);
-    if (pageNumberSize == 4)
-        return directory.ReadU32Array(pages, count);
-    std::vector<uint16_t> narrow;
-    if (!directory.ReadU16Array(narrow, count))
-        return false;
-    pages.assign(narrow.begin(), narrow.end());
+    for (uint32_t i = 0; i < streamCount; ++i)
+    {
+        const size_t count = PagesFor(sizes[i], paged.PageSize());
+        std::vector<uint32_t> pages;
+        bool read = false;
+        if (narrow)
+        {
+            std::vector<uint16_t> narrowPages;
+            read = directory.ReadU16Array(narrowPages, count);
+            pages.assign(narrowPages.begin(), narrowPages.end());
+        }
+        else
+        {
+            read = directory.ReadU32Array(pages, count);
+        }
+        if (!read)
+            return paged.Fail(ErrorText("the stream directory ends inside the block list of stream %llu", i));
+        if (!paged.TakeAll(pages, static_cast<long>(i)))
+            return false;
+        if (i == kInfoStream)
+        {
+            infoSize = sizes[i];
+            infoPages = pages;
+        }
+    }
+    if (streamCount <= kInfoStream || infoSize == kNilStreamSize)
+        return paged.Fail("there is no PDB info stream");
     return true;
 }
 }
@@ -127,6 +229,7 @@ void CPdbFile::Clear()
 bool CPdbFile::Parse(const uint8_t* data, size_t size)
 {
     Clear();
+    m_error.clear();
     CByteReader file(data, size);
     bool ok = false;
     if (file.ReadMatch(kMsf7Magic, kMsf7MagicSize))
@@ -138,6 +241,10 @@ bool CPdbFile::Parse(const uint8_t* data, size_t size)
     {
         m_msfVersion = 2;
         ok = ParseMsf2(file);
+    }
+    else
+    {
+        m_error = "no MSF 7.00 or PDB 2.00 signature";
     }
     if (!ok)
         Clear();
@@ -153,31 +260,36 @@ bool CPdbFile::ParseMsf7(CByteReader& file)
     uint32_t unused = 0;
     uint32_t directoryListPage = 0;
     if (!file.ReadU32(pageSize) || !file.ReadU32(freePageMap) || !file.ReadU32(pageCount)
-        || !file.ReadU32(directorySize) || !file.ReadU32(unused) || !file.ReadU32(directoryListPage)
-        || !IsValidPageSize(pageSize))
-        return false;
+        || !file.ReadU32(directorySize) || !file.ReadU32(unused) || !file.ReadU32(directoryListPage))
+        return Fail("the header is cut short");
+    if (!IsValidPageSize(pageSize))
+        return Fail(ErrorText("block size %llu is not a power of two from 512 to 65536", pageSize));
 
-    const PagedFile paged = {file, pageSize, pageCount};
+    CPagedFile paged(file, pageSize, pageCount);
+    // The directory's pages are listed in one page, so it has at most pageSize / 4 of them.
+    const size_t directoryPageCount = PagesFor(directorySize, pageSize);
+    if (directorySize == 0 || directorySize == kNilStreamSize || directoryPageCount > pageSize / 4)
+        return Fail(ErrorText("the stream directory's size (%llu bytes) is impossible", directorySize));
     size_t listOffset = 0;
-    CByteReader list;
     std::vector<uint32_t> directoryPages;
     std::vector<uint8_t> directoryBytes;
-    if (directoryListPage == 0 || directoryListPage >= pageCount
+    if (!paged.CheckPageCount() || !paged.Take(directoryListPage, -1)
         || !CByteReader::CheckedMultiply(directoryListPage, pageSize, listOffset) || !file.Seek(listOffset)
-        || !file.ReadU32Array(directoryPages, PagesFor(directorySize, pageSize))
+        || !file.ReadU32Array(directoryPages, directoryPageCount) || !paged.TakeAll(directoryPages, -1)
         || !paged.ReadStream(directoryPages, directorySize, directoryBytes))
-        return false;
+        return Fail(paged.Error().empty() ? std::string("the stream directory's block list is cut short") : paged.Error());
 
     CByteReader directory(directoryBytes.data(), directoryBytes.size());
     uint32_t streamCount = 0;
-    std::vector<uint32_t> sizes;
-    std::vector<uint32_t> pages;
+    uint32_t infoSize = kNilStreamSize;
+    std::vector<uint32_t> infoPages;
+    if (!directory.ReadU32(streamCount)
+        || !ReadDirectory(paged, directory, streamCount, false, file.GetSize(), infoSize, infoPages))
+        return Fail(paged.Error().empty() ? std::string("the stream directory is cut short") : paged.Error());
     std::vector<uint8_t> info;
-    return directory.ReadU32(streamCount) && streamCount > kInfoStream
-           && directory.ReadU32Array(sizes, streamCount) && sizes[kInfoStream] != kNilStreamSize
-           && ReadPageList(directory, sizes, kInfoStream, pageSize, 4, pages)
-           && paged.ReadStream(pages, std::min<size_t>(sizes[kInfoStream], kInfoStreamMaxPrefix), info)
-           && ReadInfoStream(info);
+    if (!paged.ReadStream(infoPages, std::min<size_t>(infoSize, kInfoStreamMaxPrefix), info))
+        return Fail(paged.Error());
+    return ReadInfoStream(info);
 }
 
 bool CPdbFile::ParseMsf2(CByteReader& file)
@@ -187,48 +299,55 @@ bool CPdbFile::ParseMsf2(CByteReader& file)
     uint16_t pageCount = 0;
     uint32_t directorySize = 0;
     uint32_t unused = 0;
-    std::vector<uint16_t> narrowPages;
     if (!file.ReadU32(pageSize) || !file.ReadU16(freePageMap) || !file.ReadU16(pageCount)
-        || !file.ReadU32(directorySize) || !file.ReadU32(unused) || !IsValidPageSize(pageSize)
-        || !file.ReadU16Array(narrowPages, PagesFor(directorySize, pageSize)))
-        return false;
+        || !file.ReadU32(directorySize) || !file.ReadU32(unused))
+        return Fail("the header is cut short");
+    if (!IsValidPageSize(pageSize))
+        return Fail(ErrorText("page size %llu is not a power of two from 512 to 65536", pageSize));
 
-    const PagedFile paged = {file, pageSize, pageCount};
+    CPagedFile paged(file, pageSize, pageCount);
+    // The directory's page numbers follow the header within page 0.
+    const size_t directoryPageCount = PagesFor(directorySize, pageSize);
+    if (directorySize == 0 || directorySize == kNilStreamSize
+        || directoryPageCount > (pageSize - kMsf2DirectoryPagesOffset) / 2)
+        return Fail(ErrorText("the stream directory's size (%llu bytes) is impossible", directorySize));
+    std::vector<uint16_t> narrowPages;
+    if (!file.ReadU16Array(narrowPages, directoryPageCount))
+        return Fail("the header is cut short");
     const std::vector<uint32_t> directoryPages(narrowPages.begin(), narrowPages.end());
     std::vector<uint8_t> directoryBytes;
-    if (!paged.ReadStream(directoryPages, directorySize, directoryBytes))
-        return false;
+    if (!paged.CheckPageCount() || !paged.TakeAll(directoryPages, -1)
+        || !paged.ReadStream(directoryPages, directorySize, directoryBytes))
+        return Fail(paged.Error());
 
     CByteReader directory(directoryBytes.data(), directoryBytes.size());
     uint16_t streamCount = 0;
     uint16_t reserved = 0;
-    if (!directory.ReadU16(streamCount) || !directory.ReadU16(reserved) || streamCount <= kInfoStream)
-        return false;
-    std::vector<uint32_t> sizes;
-    size_t tableSize = 0;
-    if (!CByteReader::CheckedMultiply(streamCount, 8, tableSize) || tableSize > directory.GetRemaining())
-        return false;
-    sizes.reserve(streamCount);
-    for (uint16_t i = 0; i < streamCount; ++i)
-    {
-        uint32_t streamSize = 0;
-        if (!directory.ReadU32(streamSize) || !directory.ReadU32(unused))
-            return false;
-        sizes.push_back(streamSize);
-    }
-
-    std::vector<uint32_t> pages;
+    uint32_t infoSize = kNilStreamSize;
+    std::vector<uint32_t> infoPages;
+    if (!directory.ReadU16(streamCount) || !directory.ReadU16(reserved)
+        || !ReadDirectory(paged, directory, streamCount, true, file.GetSize(), infoSize, infoPages))
+        return Fail(paged.Error().empty() ? std::string("the stream directory is cut short") : paged.Error());
     std::vector<uint8_t> info;
-    return sizes[kInfoStream] != kNilStreamSize && ReadPageList(directory, sizes, kInfoStream, pageSize, 2, pages)
-           && paged.ReadStream(pages, std::min<size_t>(sizes[kInfoStream], kInfoStreamMaxPrefix), info)
-           && ReadInfoStream(info);
+    if (!paged.ReadStream(infoPages, std::min<size_t>(infoSize, kInfoStreamMaxPrefix), info))
+        return Fail(paged.Error());
+    return ReadInfoStream(info);
 }
 
 bool CPdbFile::ReadInfoStream(const std::vector<uint8_t>& stream)
 {
     CByteReader reader(stream.data(), stream.size());
     if (!reader.ReadU32(m_version) || !reader.ReadU32(m_signature) || !reader.ReadU32(m_age))
-        return false;
+        return Fail("the PDB info stream is too short");
     m_hasGuid = m_version >= kVersionVc70;
-    return !m_hasGuid || reader.ReadBytes(m_guid.data(), m_guid.size());
+    if (m_hasGuid && !reader.ReadBytes(m_guid.data(), m_guid.size()))
+        return Fail("the PDB info stream ends before its GUID");
+    return true;
+}
+
+bool CPdbFile::Fail(const std::string& error)
+{
+    if (m_error.empty())
+        m_error = error;
+    return false;
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "ByteReader.h"
@@ -11,6 +12,7 @@
 // (MSF 7.00, or the older PDB 2.00 format with 16-bit page numbers) and its
 // PDB info stream (stream 1), which carries the signature, the age and, from
 // the VC70 format on, the GUID that an image's CodeView record must match.
+// A file counts only when its whole container is consistent (see PdbFile.cpp).
 class CPdbFile
 {
 public:
@@ -19,8 +21,11 @@ public:
 
     CPdbFile();
 
-    // Parses the whole file in data. On failure returns false and leaves the object empty.
+    // Parses and checks the whole file in data. On failure returns false,
+    // leaves the object empty and says what is wrong in GetError().
     bool Parse(const uint8_t* data, size_t size);
+    // Why the last Parse failed ("the header claims ... blocks ..."); empty after a success.
+    const std::string& GetError() const { return m_error; }
 
     // 7 for MSF 7.00, 2 for PDB 2.00, 0 when nothing was parsed.
     int GetMsfVersion() const { return m_msfVersion; }
@@ -36,6 +41,8 @@ private:
     bool ParseMsf7(CByteReader& file);
     bool ParseMsf2(CByteReader& file);
     bool ReadInfoStream(const std::vector<uint8_t>& stream);
+    // Keeps the first error only: the deepest check knows best what is wrong.
+    bool Fail(const std::string& error);
 
     int m_msfVersion;
     uint32_t m_version;
@@ -43,4 +50,5 @@ private:
     uint32_t m_age;
     bool m_hasGuid;
     std::array<uint8_t, 16> m_guid;
+    std::string m_error;
 };

@@ -1,8 +1,10 @@
 // Writes valid sample files into the seed corpus directories of the fuzz
-// targets, using the builders of the unit tests: pe/, dbg/, pdb/, codeview/.
+// targets, using the builders of the unit tests: pe/, dbg/, pdb/, codeview/,
+// cab/, ptr/.
 #include <cstdio>
 #include <string>
 
+#include "CabinetBuilder.h"
 #include "FormatBuilders.h"
 
 namespace
@@ -54,5 +56,21 @@ int main(int argc, char** argv)
 
     ok &= Write(root + "/pdb/msf7", BuildPdb(7, 512, StandardStreams(20000404, true)).bytes);
     ok &= Write(root + "/pdb/msf2", BuildPdb(2, 1024, StandardStreams(19970604, false)).bytes);
+
+    CabinetSpec cabinet;
+    cabinet.content = PatternBytes(3000);
+    cabinet.blockSize = 1024;
+    ok &= Write(root + "/cab/mszip", BuildCabinet(cabinet).bytes);
+    cabinet.compression = 0;
+    cabinet.checksums = false;
+    ok &= Write(root + "/cab/stored", BuildCabinet(cabinet).bytes);
+    cabinet.headerReserve = 6;
+    cabinet.blockReserve = 2;
+    ok &= Write(root + "/cab/reserved", BuildCabinet(cabinet).bytes);
+
+    const std::string pointers[] = {"PATH:\\\\server\\share\\app.pdb\\12\\app.pdb\r\n", "MSG:withdrawn\n",
+                                    "\xEF\xBB\xBFpath: C:\\sym\\a.pdb "};
+    for (size_t i = 0; i < sizeof(pointers) / sizeof(pointers[0]); ++i)
+        ok &= Write(root + "/ptr/seed" + std::to_string(i), Bytes(pointers[i].begin(), pointers[i].end()));
     return ok ? 0 : 1;
 }

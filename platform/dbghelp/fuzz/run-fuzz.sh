@@ -1,11 +1,14 @@
 #!/bin/bash
 # Builds the libFuzzer targets of the format readers natively (clang with
 # ASan and UBSan) into build/fuzz/ and runs each for a bounded time.
-# Usage: run-fuzz.sh [seconds per target, default 300]
+# Usage: run-fuzz.sh [seconds per target, default 300] [target...]
+# Targets (all when none is named): PeImage DbgFile PdbFile CodeView Cabinet PointerFile
 # Needs clang++ and libFuzzer's runtime (Debian: clang, libclang-rt-14-dev).
 set -euo pipefail
 
 SECONDS_EACH=${1:-300}
+shift || true
+ONLY=" $* "
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../../.." && pwd)
 OUT=$ROOT/build/fuzz
@@ -19,7 +22,7 @@ FLAGS=(-std=c++17 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undef
 
 # Seeds: valid files of every kind, written by the unit tests' builders.
 "$CXX" -std=c++17 -O1 "${INCLUDES[@]}" "$HERE/SeedWriter.cpp" -o "$OUT/seed-writer"
-for kind in pe dbg pdb codeview; do
+for kind in pe dbg pdb codeview cab ptr; do
     mkdir -p "$OUT/seeds/$kind" "$OUT/corpus/$kind"
 done
 "$OUT/seed-writer" "$OUT/seeds"
@@ -32,9 +35,12 @@ for samples in "$ROOT/build/samples/images" "$ROOT/build-x64/samples/images"; do
 done
 
 status=0
-for target in PeImage:pe DbgFile:dbg PdbFile:pdb CodeView:codeview; do
+for target in PeImage:pe DbgFile:dbg PdbFile:pdb CodeView:codeview Cabinet:cab PointerFile:ptr; do
     name=${target%%:*}
     kind=${target##*:}
+    if [ "$ONLY" != "  " ] && [[ "$ONLY" != *" $name "* ]]; then
+        continue
+    fi
     echo "== ${name}Fuzzer: building"
     "$CXX" "${FLAGS[@]}" "${INCLUDES[@]}" "$HERE/${name}Fuzzer.cpp" "${SOURCES[@]}" -o "$OUT/${name}Fuzzer"
     echo "== ${name}Fuzzer: running ${SECONDS_EACH} s"

@@ -86,7 +86,8 @@ TEST_F(HostileInputTest, ReportsCorruptSymbolFileAsUnreadable)
 {
     ASSERT_TRUE(WriteFileBytes(m_work->File("nb10.pdb"), "Microsoft C/C++ program database 2.00\r\n"));
     Load(Image("nb10.dll"), m_work->Path(), kExact);
-    EXPECT_TRUE(HasLine("DBGHELP: " + m_work->File("nb10.pdb") + " - unreadable or corrupt\n"));
+    EXPECT_TRUE(HasLine("DBGHELP: " + m_work->File("nb10.pdb")
+                        + " - unreadable or corrupt: no MSF 7.00 or PDB 2.00 signature\n"));
 }
 
 TEST_F(HostileInputTest, RefusesDotDotAsSymbolFileNameFromImage)

@@ -1,7 +1,8 @@
 #include "HttpStoreFixture.h"
 
 #include <cstdlib>
-#include <iterator>
+
+#include "HttpServers.h"
 
 // "samples" serves the generated samples directory, "samplescut" serves its
 // store but ends every PDB reply half-way, "mute" accepts connections and
@@ -37,7 +38,7 @@ protected:
 // tests' business.
 TEST_F(HttpStoreTest, LoadsEachSymbolKindDownloadedIntoDownstreamStore)
 {
-    for (const char* image : kSeparateSymbolImages)
+    for (const std::string& image : SeparateSymbolImages())
     {
         SCOPED_TRACE(image);
         const IMAGEHLP_MODULE64 module = Load(Image(image), Chain(), kExact);
@@ -132,7 +133,7 @@ TEST_F(HttpStoreTest, MuteServerIsAskedOnceOverFiftyLoads)
     int found = 0;
     for (int load = 0; load < 50; ++load)
     {
-        const char* image = kSeparateSymbolImages[load % std::size(kSeparateSymbolImages)];
+        const std::string& image = SeparateSymbolImages()[load % SeparateSymbolImages().size()];
         const IMAGEHLP_MODULE64 module = Load(Image(image), path, kExact);
         found += module.SymType == ExpectedType(image) ? 1 : 0;
     }

@@ -127,6 +127,87 @@ TEST(PdbFileTest, RefusesPageCountSmallerThanUsedPages)
     EXPECT_FALSE(Parse(pdb, bytes));
 }
 
+uint32_t ReadU32At(const Bytes& b, size_t at)
+{
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
+}
+
+bool RefusedFor(const Bytes& bytes, const std::string& reason)
+{
+    CPdbFile pdb;
+    if (Parse(pdb, bytes))
+        return false;
+    EXPECT_NE(std::string::npos, pdb.GetError().find(reason)) << pdb.GetError();
+    return pdb.GetMsfVersion() == 0;
+}
+
+TEST(PdbFileTest, AcceptedFileHasNoError)
+{
+    CPdbFile pdb;
+    ASSERT_FALSE(Parse(pdb, Bytes(10, 0)));
+    EXPECT_FALSE(pdb.GetError().empty());
+    ASSERT_TRUE(Parse(pdb, Standard(7).bytes));
+    EXPECT_EQ("", pdb.GetError());
+}
+
+// The damaged files a store once handed out as matching symbols.
+TEST(PdbFileTest, RefusesHeaderClaimingMoreBlocksThanTheFileHas)
+{
+    BuiltPdb msf7 = Standard(7);
+    PatchU32(msf7.bytes, 40, 0x7FFFFFFF);
+    EXPECT_TRUE(RefusedFor(msf7.bytes, "claims 2147483647 blocks"));
+    BuiltPdb msf2 = Standard(2);
+    PatchU16(msf2.bytes, 50, 0xFFFF);
+    EXPECT_TRUE(RefusedFor(msf2.bytes, "claims 65535 blocks"));
+}
+
+TEST(PdbFileTest, RefusesStreamClaimingMoreBytesThanTheFile)
+{
+    BuiltPdb built = Standard(7);
+    // Directory: stream count, then the sizes of streams 0, 1 and 2.
+    PatchU32(built.bytes, built.directoryOffset + 4 + 2 * 4, 0x7FFFFFF0);
+    EXPECT_TRUE(RefusedFor(built.bytes, "stream 2 claims 2147483632 bytes"));
+}
+
+TEST(PdbFileTest, RefusesFileWhoseSizeIsNotItsBlocks)
+{
+    for (int msf : {2, 7})
+    {
+        Bytes bytes = Standard(msf).bytes;
+        bytes.push_back(0);
+        EXPECT_TRUE(RefusedFor(bytes, "the file has")) << msf;
+    }
+}
+
+TEST(PdbFileTest, RefusesBlockThatTwoStreamsShare)
+{
+    BuiltPdb built = Standard(7);
+    // Directory: count, three sizes, stream 0's three pages, stream 1's page, stream 2's page.
+    const size_t infoPage = built.directoryOffset + 4 * 7;
+    PatchU32(built.bytes, infoPage + 4, ReadU32At(built.bytes, infoPage));
+    EXPECT_TRUE(RefusedFor(built.bytes, "belongs to two streams"));
+}
+
+TEST(PdbFileTest, RefusesStreamOnTheDirectorysOwnBlock)
+{
+    BuiltPdb built = Standard(7);
+    const uint32_t directoryPage = uint32_t(built.directoryOffset / StandardPageSize(7));
+    PatchU32(built.bytes, built.directoryOffset + 4 * 8, directoryPage);
+    EXPECT_TRUE(RefusedFor(built.bytes, "belongs to two streams"));
+}
+
+TEST(PdbFileTest, RefusesDirectoryEndingInsideABlockList)
+{
+    for (int msf : {2, 7})
+    {
+        BuiltPdb built = Standard(msf);
+        // Stream 2 grows to two pages; the directory lists only its one.
+        const size_t sizeOfStream2 = msf == 7 ? built.directoryOffset + 4 + 2 * 4 : built.directoryOffset + 4 + 2 * 8;
+        PatchU32(built.bytes, sizeOfStream2, StandardPageSize(msf) + 1);
+        EXPECT_TRUE(RefusedFor(built.bytes, "ends inside the block list of stream 2")) << msf;
+    }
+}
+
 TEST(PdbFileTest, EveryTruncationIsRefusedOrConsistent)
 {
     for (int msf : {2, 7})

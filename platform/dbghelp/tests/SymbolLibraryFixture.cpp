@@ -1,6 +1,8 @@
 #include "SymbolLibraryFixture.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstdlib>
 
 CTempDir* SymbolLibraryFixture::s_libraryDir = nullptr;
@@ -24,6 +26,13 @@ void SymbolLibraryFixture::SetUp()
 {
     ASSERT_TRUE(s_library->IsReady()) << "cannot load " << s_library->Path();
     m_work.reset(new CTempDir());
+    ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
+    ASSERT_TRUE(Lib().RegisterCallback64(Process(), &OnNotify, reinterpret_cast<ULONG_PTR>(this)));
+}
+
+void SymbolLibraryFixture::NewSession()
+{
+    ASSERT_TRUE(Lib().Cleanup(Process()));
     ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
     ASSERT_TRUE(Lib().RegisterCallback64(Process(), &OnNotify, reinterpret_cast<ULONG_PTR>(this)));
 }
@@ -115,4 +124,48 @@ bool SymbolLibraryFixture::HasLine(const std::string& fragment) const
             return true;
     }
     return false;
+}
+
+const std::vector<std::string>& SymbolLibraryFixture::SeparateSymbolImages()
+{
+    static const std::vector<std::string> images = {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll", "rsds64.exe"};
+    return images;
+}
+
+const std::vector<SymbolLibraryFixture::DamagedPdb>& SymbolLibraryFixture::DamagedPdbs()
+{
+    static const std::vector<DamagedPdb> damaged = {{"blocks", "rsds.exe", "the header claims 2147483647 blocks"},
+                                                    {"stream", "rsds.exe", "stream 3 claims 2147483632 bytes"},
+                                                    {"blocks20", "nb10.dll", "the header claims 65535 blocks"}};
+    return damaged;
+}
+
+DWORD SymbolLibraryFixture::SymTypeOf(const std::string& image)
+{
+    return strtoul(Manifest(image, "symtype").c_str(), nullptr, 10);
+}
+
+std::vector<std::string> SymbolLibraryFixture::StorePaths(const std::string& image)
+{
+    std::vector<std::string> paths;
+    for (const char* key : {"store_dbg", "store_pdb"})
+    {
+        const std::string path = Manifest(image, key);
+        if (!path.empty())
+            paths.push_back(path);
+    }
+    return paths;
+}
+
+void SymbolLibraryFixture::ExpectDownstreamHoldsExactly(const std::string& image, bool remove) const
+{
+    std::vector<std::string> expected = StorePaths(image);
+    for (const std::string& path : expected)
+        EXPECT_EQ(ReadFileBytes(Samples() + "\\store\\" + path), ReadFileBytes(Downstream() + "\\" + path)) << path;
+    std::vector<std::string> found = ListFiles(Downstream());
+    std::sort(expected.begin(), expected.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(expected, found);
+    for (const std::string& path : remove ? found : std::vector<std::string>())
+        EXPECT_TRUE(DeleteFileA((Downstream() + "\\" + path).c_str()));
 }

@@ -33,18 +33,41 @@ protected:
     static ULONG64 ManifestNumber(const std::string& section, const std::string& key);
     // The GUID text of a record's PdbSig70, as the manifest writes it.
     static std::string GuidText(const GUID& guid);
+    // The images whose symbols live in separate files: PDB 7.00 (rsds.exe,
+    // and rsds64.exe, an x64 image), PDB 2.00 (nb10.dll), DBG with CodeView
+    // (dbgcv.dll), DBG naming a PDB 2.00 (dbgpdb.dll).
+    static const std::vector<std::string>& SeparateSymbolImages();
+    // The damaged PDB samples (damaged\<name>), the image each claims to
+    // match and the words of the reason they are refused for.
+    struct DamagedPdb
+    {
+        const char* name;
+        const char* image;
+        const char* reason;
+    };
+    static const std::vector<DamagedPdb>& DamagedPdbs();
+    // The manifest's symbol type of an image.
+    static DWORD SymTypeOf(const std::string& image);
+    // The store paths (name\key\name) of an image's symbol files, DBG first.
+    static std::vector<std::string> StorePaths(const std::string& image);
 
     // Loads an image by name through searchPath with the given options; the
     // module is unloaded again, its record (the largest size) returned.
     // base receives the load's result, error the last error after the load.
     IMAGEHLP_MODULE64 Load(const std::string& image, const std::string& searchPath, DWORD options,
                            DWORD64* base = nullptr, DWORD* error = nullptr);
+    // Ends the session and starts a new one, as a new debugging session or
+    // process does; symsrv.ini is read again.
+    void NewSession();
     // A store chain with a fresh downstream store in the work directory.
     std::string Downstream() const { return m_work->File("down"); }
     // Writes symsrv.ini beside the library; removed after the test.
     void WriteSymsrvIni(const std::string& text);
     // Every file below dir (recursively), as full paths.
     bool HasLine(const std::string& fragment) const;
+    // The downstream store holds exactly the image's symbol files, each equal
+    // to the sample store's; with remove, they are deleted afterwards.
+    void ExpectDownstreamHoldsExactly(const std::string& image, bool remove = false) const;
 
     static CDbgHelpLibrary& Lib() { return *s_library; }
     HANDLE Process() const { return GetCurrentProcess(); }

@@ -6,10 +6,6 @@ namespace
 {
 const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
 const DWORD kLoose = SYMOPT_DEBUG;
-
-// The images whose symbols live in separate files, by the manifest's names;
-// rsds64.exe is an x64 image (PE32+).
-const char* const kSeparateSymbolImages[] = {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll", "rsds64.exe"};
 }
 
 class SymbolKindTest : public SymbolLibraryFixture
@@ -171,7 +167,7 @@ protected:
 
 TEST_F(StoreKindTest, LoadsEachSymbolKindCopiedIntoDownstreamStoreLeavingOnlyFinishedFiles)
 {
-    for (const char* image : kSeparateSymbolImages)
+    for (const std::string& image : SeparateSymbolImages())
     {
         SCOPED_TRACE(image);
         ExpectLoadedFromDownstream(image);
