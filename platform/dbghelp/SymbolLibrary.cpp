@@ -10,6 +10,7 @@
 #include "FilePath.h"
 #include "HttpClient.h"
 #include "HttpSettings.h"
+#include "IniFile.h"
 #include "MappedFile.h"
 #include "ModuleLoader.h"
 #include "ModulePath.h"

@@ -12,11 +12,6 @@ class HttpStoreFixture : public SymbolLibraryFixture
 {
 protected:
     static constexpr DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
-    // The images whose symbols live in separate files, by the manifest's
-    // names; rsds64.exe is an x64 image (PE32+). Six files: dbgpdb.dll has a
-    // DBG and a PDB.
-    static constexpr const char* kSeparateSymbolImages[] = {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll",
-                                                           "rsds64.exe"};
 
     void SetUp() override
     {
@@ -38,12 +33,15 @@ protected:
     }
 
     // The symbol type the sample's manifest expects.
-    static ULONG ExpectedType(const char* image) { return strtoul(Manifest(image, "symtype").c_str(), nullptr, 10); }
-    // Loads every image of kSeparateSymbolImages through path under EXACT;
-    // each must be found.
+    static ULONG ExpectedType(const std::string& image)
+    {
+        return strtoul(Manifest(image, "symtype").c_str(), nullptr, 10);
+    }
+    // Loads every image whose symbols live in separate files through path
+    // under EXACT; each must be found.
     void LoadEachKind(const std::string& path)
     {
-        for (const char* image : kSeparateSymbolImages)
+        for (const std::string& image : SeparateSymbolImages())
             EXPECT_EQ(ExpectedType(image), Load(Image(image), path, kExact).SymType) << image << "\n" << AllLines();
     }
 

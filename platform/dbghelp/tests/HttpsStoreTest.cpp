@@ -11,7 +11,7 @@ protected:
 
 TEST_F(HttpsStoreTest, LoadsEachSymbolKindDownloadedOverTls)
 {
-    for (const char* image : kSeparateSymbolImages)
+    for (const std::string& image : SeparateSymbolImages())
     {
         SCOPED_TRACE(image);
         const IMAGEHLP_MODULE64 module = Load(Image(image), Chain(), kExact);
@@ -42,7 +42,7 @@ TEST_F(HttpsStoreTest, RefusesEachBadCertificateWithItsReasonAndLeavesNothing)
     for (const auto& refused : cases)
     {
         SCOPED_TRACE(refused.server);
-        for (const char* image : kSeparateSymbolImages)
+        for (const std::string& image : SeparateSymbolImages())
         {
             const IMAGEHLP_MODULE64 module
                 = Load(Image(image), "srv*" + Downstream() + "*" + TlsUrl(refused.server, "/store"), kExact);
