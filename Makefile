@@ -72,7 +72,7 @@ bench: build-$(RUN_ARCH)
 # Each reader of outside files, fuzzed natively with libFuzzer and ASan/UBSan.
 FUZZ_SECONDS ?= 300
 fuzz: deps
-	bash platform/dbghelp/fuzz/run-fuzz.sh $(FUZZ_SECONDS)
+	bash dbghelp/fuzz/run-fuzz.sh $(FUZZ_SECONDS)
 	bash hook/fuzz/run-fuzz.sh $(FUZZ_SECONDS)
 
 clean:

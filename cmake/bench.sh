@@ -25,5 +25,5 @@ for bench in "${benches[@]}"; do
 done
 if [ -f "$build/bin/dbghelp_bench.exe" ]; then
   echo "== dbghelp_bench.exe"
-  bash "$root/platform/dbghelp/bench/run-bench.sh" "$build"
+  bash "$root/dbghelp/bench/run-bench.sh" "$build"
 fi

@@ -10,7 +10,7 @@ SECONDS_EACH=${1:-300}
 shift || true
 ONLY=" $* "
 HERE=$(cd "$(dirname "$0")" && pwd)
-ROOT=$(cd "$HERE/../../.." && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
 OUT=$ROOT/build/fuzz
 CXX=${CXX_FUZZ:-clang++}
 

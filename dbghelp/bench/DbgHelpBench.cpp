@@ -332,7 +332,7 @@ int main()
     const unsigned port = static_cast<unsigned>(atoi(Environment("QX3_BENCH_HTTP_PORT").c_str()));
     if (port == 0)
     {
-        printf("HTTP figures skipped: no server port in QX3_BENCH_HTTP_PORT (platform/dbghelp/bench/run-bench.sh "
+        printf("HTTP figures skipped: no server port in QX3_BENCH_HTTP_PORT (dbghelp/bench/run-bench.sh "
                "starts a server and sets it)\n");
         return status;
     }

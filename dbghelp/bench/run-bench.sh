@@ -7,7 +7,7 @@
 #   run-bench.sh [BUILD_DIR]     (default: the repository's build/)
 # Expects the build's Wine prefix to be ready (cmake/bench.sh resets it).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../../.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 dir="$build/bench-http"
 . "$root/samples/serve-store.sh"
@@ -33,7 +33,7 @@ mkdir -p "$dir/root"
 cp -r "$build/samples/store" "$dir/root/store"
 head -c 8388608 /dev/urandom >"$dir/root/big8.bin"
 head -c 67108864 /dev/urandom >"$dir/root/big64.bin"
-bash "$root/platform/dbghelp/tests/make-test-certs.sh" "$dir/tls"
+bash "$root/dbghelp/tests/make-test-certs.sh" "$dir/tls"
 "$build/wine-run.sh" "$build/bin/trust_test_ca.exe" "Z:$(printf '%s' "$dir/tls/ca.der" | tr / '\\')"
 start_server store "$dir/root"
 store_port=$PORT
