@@ -3,13 +3,11 @@
 #include <cstring>
 #include <limits>
 
-CByteReader::CByteReader()
-    : m_data(nullptr), m_size(0), m_position(0)
+CByteReader::CByteReader() : m_data(nullptr), m_size(0), m_position(0)
 {
 }
 
-CByteReader::CByteReader(const uint8_t* data, size_t size)
-    : m_data(data), m_size(data ? size : 0), m_position(0)
+CByteReader::CByteReader(const uint8_t* data, size_t size) : m_data(data), m_size(data ? size : 0), m_position(0)
 {
 }
 

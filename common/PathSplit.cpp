@@ -56,7 +56,6 @@ bool EqualNoCase(const std::string& a, const std::string& b)
     // The C runtime's multibyte comparison folds case by the ANSI code page
     // and keeps each double-byte character whole; unlike the linguistic
     // comparisons it ignores no character, so distinct paths never compare equal.
-    return a.size() == b.size() &&
-           _mbsicmp(reinterpret_cast<const unsigned char*>(a.c_str()),
-                    reinterpret_cast<const unsigned char*>(b.c_str())) == 0;
+    return a.size() == b.size() && _mbsicmp(reinterpret_cast<const unsigned char*>(a.c_str()),
+                                            reinterpret_cast<const unsigned char*>(b.c_str())) == 0;
 }

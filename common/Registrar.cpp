@@ -29,8 +29,7 @@ bool ResourceText(const BYTE* data, DWORD size, std::string& text)
             return false;
         text.assign(static_cast<size_t>(length), '\0');
         return WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], length, nullptr,
-                                   nullptr)
-               == length;
+                                   nullptr) == length;
     }
     DWORD pos = 0;
     if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF)
@@ -98,7 +97,6 @@ HRESULT CRegistrar::ApplyResource(HMODULE module, UINT resourceId, bool doRegist
         return E_OUTOFMEMORY;
     }
 }
-
 
 HRESULT CRegistrar::ApplyText(const std::string& script, bool doRegister)
 {

@@ -168,9 +168,8 @@ private:
         const Token& token = Take();
         if (token.kind != TokenKind::Word && token.kind != TokenKind::Quoted)
             return Fail(token, "expected a key name", error);
-        if (token.kind == TokenKind::Word
-            && (SameWord(token.text, "val") || SameWord(token.text, "Delete") || SameWord(token.text, "NoRemove")
-                || SameWord(token.text, "ForceRemove")))
+        if (token.kind == TokenKind::Word && (SameWord(token.text, "val") || SameWord(token.text, "Delete") ||
+                                              SameWord(token.text, "NoRemove") || SameWord(token.text, "ForceRemove")))
         {
             return Fail(token, "keyword '" + token.text + "' where a key name belongs", error);
         }

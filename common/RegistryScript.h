@@ -80,8 +80,7 @@ public:
 
     // Reads script with the placeholders' replacements, keyed by their names
     // in upper case (see UpperCase). False with "line N: what" in error.
-    bool Parse(const std::string& script, const std::map<std::string, std::string>& replacements,
-               std::string& error);
+    bool Parse(const std::string& script, const std::map<std::string, std::string>& replacements, std::string& error);
 
     const std::vector<Root>& Roots() const { return m_roots; }
 

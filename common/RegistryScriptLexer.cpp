@@ -135,8 +135,8 @@ bool CRegistryScriptLexer::ReadCharacter(std::string& text, std::string& error)
 bool CRegistryScriptLexer::ReadPlaceholder(std::string& text, std::string& error)
 {
     size_t end = m_pos + 1;
-    while (end < m_script.size() && m_script[end] != '%' && m_script[end] != '\0' && m_script[end] != '\''
-           && !IsBlank(m_script[end]))
+    while (end < m_script.size() && m_script[end] != '%' && m_script[end] != '\0' && m_script[end] != '\'' &&
+           !IsBlank(m_script[end]))
     {
         ++end;
     }

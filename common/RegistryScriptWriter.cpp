@@ -66,8 +66,8 @@ LONG HoldsOnlyOwnEntries(HKEY key, const Entry& entry, bool& holdsOnlyOwn)
 {
     DWORD subKeys = 0;
     DWORD values = 0;
-    const LONG result = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                                         nullptr, nullptr, nullptr, nullptr);
+    const LONG result = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
+                                         nullptr, nullptr, nullptr);
     if (result != ERROR_SUCCESS)
         return result;
     if (subKeys != 0 || values > 1)
@@ -75,8 +75,8 @@ LONG HoldsOnlyOwnEntries(HKEY key, const Entry& entry, bool& holdsOnlyOwn)
     else if (values == 0)
         holdsOnlyOwn = true;
     else
-        holdsOnlyOwn = entry.value.present
-                       && RegQueryValueExA(key, "", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        holdsOnlyOwn =
+            entry.value.present && RegQueryValueExA(key, "", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     return ERROR_SUCCESS;
 }
 

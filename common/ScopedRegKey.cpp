@@ -21,8 +21,8 @@ LONG CScopedRegKey::Create(HKEY parent, const char* subKey, REGSAM access, DWORD
     Close();
     DWORD ignored = 0;
     HKEY key = nullptr;
-    const LONG result = RegCreateKeyExA(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                                        &key, disposition != nullptr ? disposition : &ignored);
+    const LONG result = RegCreateKeyExA(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
+                                        disposition != nullptr ? disposition : &ignored);
     if (result == ERROR_SUCCESS)
         m_key = key;
     return result;

@@ -16,8 +16,7 @@ constexpr int TRACE_MAX_MESSAGE = 1023;
 // Writes one line (the caller's format carries its own "\n") with the category
 // column, the optional thread-id and date/time columns and the current
 // indentation. Costs two tests and no formatting while tracing is off.
-void TraceMessage(int category, int level, const char* format, ...)
-    __attribute__((format(ms_printf, 3, 4)));
+void TraceMessage(int category, int level, const char* format, ...) __attribute__((format(ms_printf, 3, 4)));
 
 // Sets which categories pass, the highest level that passes, and which optional
 // columns are written. A negative maximum level is stored as 0.

@@ -2,8 +2,7 @@
 
 #include "Trace.h"
 
-CTraceScope::CTraceScope(const char* name, int level)
-    : m_name(name), m_level(level), m_savedEnable(TraceIsEnabled())
+CTraceScope::CTraceScope(const char* name, int level) : m_name(name), m_level(level), m_savedEnable(TraceIsEnabled())
 {
     TraceMessage(TRACE_INFO, m_level, "{ %s", m_name);
     TraceAddNesting(3);

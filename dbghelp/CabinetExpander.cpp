@@ -89,8 +89,8 @@ INT_PTR DIAMONDAPI FdiOpen(char* name, int flags, int)
 {
     Expansion* expansion = t_expansion;
     // Only the cabinet itself, and only for reading.
-    if (expansion == nullptr || name == nullptr || strcmp(name, kCabinetName) != 0
-        || (flags & (_O_WRONLY | _O_RDWR | _O_CREAT | _O_TRUNC | _O_APPEND)) != 0)
+    if (expansion == nullptr || name == nullptr || strcmp(name, kCabinetName) != 0 ||
+        (flags & (_O_WRONLY | _O_RDWR | _O_CREAT | _O_TRUNC | _O_APPEND)) != 0)
         return -1;
     return ToInt(expansion->NewHandle(false));
 }
@@ -258,10 +258,10 @@ public:
     CCurrentExpansion(const CCurrentExpansion&) = delete;
     CCurrentExpansion& operator=(const CCurrentExpansion&) = delete;
 };
-}
+} // namespace
 
-bool CCabinetExpander::Expand(const uint8_t* cabinet, size_t size, const std::string& expectedName,
-                              uint64_t maxBytes, CTempFile& output, std::string& error)
+bool CCabinetExpander::Expand(const uint8_t* cabinet, size_t size, const std::string& expectedName, uint64_t maxBytes,
+                              CTempFile& output, std::string& error)
 {
     CCabinetFile checked;
     if (!checked.Parse(cabinet, size))

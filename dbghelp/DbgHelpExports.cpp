@@ -30,7 +30,7 @@ Result Guarded(Result failure, Call call)
     }
     return failure;
 }
-}
+} // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
@@ -44,9 +44,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 
 BOOL WINAPI SymInitialize(HANDLE hProcess, PCSTR UserSearchPath, BOOL fInvadeProcess)
 {
-    return Guarded<BOOL>(FALSE, [&] {
-        return CSymbolLibrary::Instance().Initialize(hProcess, UserSearchPath, fInvadeProcess);
-    });
+    return Guarded<BOOL>(FALSE, [&]
+                         { return CSymbolLibrary::Instance().Initialize(hProcess, UserSearchPath, fInvadeProcess); });
 }
 
 BOOL WINAPI SymCleanup(HANDLE hProcess)
@@ -64,12 +63,10 @@ DWORD WINAPI SymSetOptions(DWORD SymOptions)
     return Guarded<DWORD>(0, [&] { return CSymbolLibrary::Instance().SetOptions(SymOptions); });
 }
 
-BOOL WINAPI SymRegisterCallback64(HANDLE hProcess, PSYMBOL_REGISTERED_CALLBACK64 CallbackFunction,
-                                    ULONG64 UserContext)
+BOOL WINAPI SymRegisterCallback64(HANDLE hProcess, PSYMBOL_REGISTERED_CALLBACK64 CallbackFunction, ULONG64 UserContext)
 {
-    return Guarded<BOOL>(FALSE, [&] {
-        return CSymbolLibrary::Instance().RegisterCallback(hProcess, CallbackFunction, UserContext);
-    });
+    return Guarded<BOOL>(
+        FALSE, [&] { return CSymbolLibrary::Instance().RegisterCallback(hProcess, CallbackFunction, UserContext); });
 }
 
 BOOL WINAPI SymSetSearchPath(HANDLE hProcess, PCSTR SearchPath)
@@ -77,12 +74,14 @@ BOOL WINAPI SymSetSearchPath(HANDLE hProcess, PCSTR SearchPath)
     return Guarded<BOOL>(FALSE, [&] { return CSymbolLibrary::Instance().SetSearchPath(hProcess, SearchPath); });
 }
 
-DWORD64 WINAPI SymLoadModule64(HANDLE hProcess, HANDLE hFile, PCSTR ImageName, PCSTR ModuleName,
-                                 DWORD64 BaseOfDll, DWORD SizeOfDll)
+DWORD64 WINAPI SymLoadModule64(HANDLE hProcess, HANDLE hFile, PCSTR ImageName, PCSTR ModuleName, DWORD64 BaseOfDll,
+                               DWORD SizeOfDll)
 {
-    return Guarded<DWORD64>(0, [&] {
-        return CSymbolLibrary::Instance().LoadModule(hProcess, hFile, ImageName, ModuleName, BaseOfDll, SizeOfDll);
-    });
+    return Guarded<DWORD64>(0,
+                            [&] {
+                                return CSymbolLibrary::Instance().LoadModule(hProcess, hFile, ImageName, ModuleName,
+                                                                             BaseOfDll, SizeOfDll);
+                            });
 }
 
 BOOL WINAPI SymGetModuleInfo64(HANDLE hProcess, DWORD64 qwAddr, PIMAGEHLP_MODULE64 ModuleInfo)
@@ -97,19 +96,21 @@ BOOL WINAPI SymUnloadModule64(HANDLE hProcess, DWORD64 BaseOfDll)
 
 BOOL WINAPI MakeSureDirectoryPathExists(PCSTR DirPath)
 {
-    return Guarded<BOOL>(FALSE, [&]() -> BOOL {
-        if (DirPath == nullptr || *DirPath == '\0')
-        {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        DWORD error = 0;
-        if (!CFilePath::EnsureDirectory(DirPath, error))
-        {
-            SetLastError(error);
-            return FALSE;
-        }
-        SetLastError(ERROR_SUCCESS);
-        return TRUE;
-    });
+    return Guarded<BOOL>(FALSE,
+                         [&]() -> BOOL
+                         {
+                             if (DirPath == nullptr || *DirPath == '\0')
+                             {
+                                 SetLastError(ERROR_INVALID_PARAMETER);
+                                 return FALSE;
+                             }
+                             DWORD error = 0;
+                             if (!CFilePath::EnsureDirectory(DirPath, error))
+                             {
+                                 SetLastError(error);
+                                 return FALSE;
+                             }
+                             SetLastError(ERROR_SUCCESS);
+                             return TRUE;
+                         });
 }

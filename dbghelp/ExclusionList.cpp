@@ -21,7 +21,7 @@ std::string Trim(const std::string& text)
         return std::string();
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
-}
+} // namespace
 
 void CExclusionList::Load(const std::string& iniPath)
 {

@@ -12,7 +12,7 @@ bool IsSeparator(char c)
 }
 
 const char* const kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CLOCK$", "CONIN$", "CONOUT$"};
-}
+} // namespace
 
 std::string CFilePath::Join(const std::string& dir, const std::string& name)
 {
@@ -74,8 +74,8 @@ bool CFilePath::IsSafeFileName(const std::string& name)
         if (EqualNoCase(stem, device))
             return false;
     }
-    if (stem.size() == 4 && (EqualNoCase(stem.substr(0, 3), "COM") || EqualNoCase(stem.substr(0, 3), "LPT"))
-        && stem[3] >= '0' && stem[3] <= '9')
+    if (stem.size() == 4 && (EqualNoCase(stem.substr(0, 3), "COM") || EqualNoCase(stem.substr(0, 3), "LPT")) &&
+        stem[3] >= '0' && stem[3] <= '9')
         return false;
     return true;
 }
@@ -93,8 +93,8 @@ bool CFilePath::IsPlainAbsolutePath(const std::string& path, std::string& why)
         return false;
     }
     size_t partsFrom = 0;
-    const bool drive = path.size() >= 3 && isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':'
-                       && IsSeparator(path[2]);
+    const bool drive =
+        path.size() >= 3 && isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' && IsSeparator(path[2]);
     if (drive)
     {
         partsFrom = 3;
@@ -105,8 +105,8 @@ bool CFilePath::IsPlainAbsolutePath(const std::string& path, std::string& why)
         // are the device namespaces, which IsSafeFileName refuses.
         const size_t server = path.find_first_of("\\/", 2);
         const size_t share = server == std::string::npos ? server : path.find_first_of("\\/", server + 1);
-        if (share == std::string::npos || !IsSafeFileName(path.substr(2, server - 2))
-            || !IsSafeFileName(path.substr(server + 1, share - server - 1)))
+        if (share == std::string::npos || !IsSafeFileName(path.substr(2, server - 2)) ||
+            !IsSafeFileName(path.substr(server + 1, share - server - 1)))
         {
             why = "a device, or a share path without a share";
             return false;
@@ -186,6 +186,6 @@ bool CFilePath::EnsureDirectory(const std::string& path, DWORD& error)
 
 bool CFilePath::IsHttpUrl(const std::string& path)
 {
-    return path.size() > 7
-        && (EqualNoCase(path.substr(0, 7), "http://") || (path.size() > 8 && EqualNoCase(path.substr(0, 8), "https://")));
+    return path.size() > 7 && (EqualNoCase(path.substr(0, 7), "http://") ||
+                               (path.size() > 8 && EqualNoCase(path.substr(0, 8), "https://")));
 }

@@ -43,7 +43,7 @@ ULONGLONG ToTicks(const FILETIME& time)
 {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
-}
+} // namespace
 
 CMissCache::CMissCache(const std::string& downstream, DWORD seconds)
     : m_directory(downstream.empty() ? std::string() : Directory(downstream)), m_seconds(seconds)
@@ -76,8 +76,9 @@ bool CMissCache::IsRemembered(const std::string& url, DWORD& age) const
     FILETIME written = {};
     char text[kMaxRecordSize];
     DWORD size = 0;
-    if (!GetFileTime(file.Get(), nullptr, nullptr, &written) || !ReadFile(file.Get(), text, sizeof(text), &size, nullptr)
-        || size == sizeof(text) || Folded(std::string(text, size)) != Folded(url))
+    if (!GetFileTime(file.Get(), nullptr, nullptr, &written) ||
+        !ReadFile(file.Get(), text, sizeof(text), &size, nullptr) || size == sizeof(text) ||
+        Folded(std::string(text, size)) != Folded(url))
         return false;
     FILETIME now = {};
     GetSystemTimeAsFileTime(&now);

@@ -75,7 +75,7 @@ std::string UnreadableReason(DWORD error)
         return "cannot be opened (error " + ToText(error) + ")";
     }
 }
-}
+} // namespace
 
 CModuleLoader::CModuleLoader(const CSymbolSearch::Settings& settings)
     : m_search(settings), m_diagnostic(settings.diagnostic)
@@ -93,17 +93,18 @@ bool CModuleLoader::ParseImage(const uint8_t* data, size_t size)
     return m_image.Parse(data, size) && m_image.GetSizeOfImage() != 0;
 }
 
-bool CModuleLoader::FindPdb(const CCodeViewRecord& record, const std::string& extension, bool exact,
-                            std::string& path, bool& unmatched)
+bool CModuleLoader::FindPdb(const CCodeViewRecord& record, const std::string& extension, bool exact, std::string& path,
+                            bool& unmatched)
 {
     CSymbolSearch::Request request;
     request.fileName = CFilePath::FileName(record.GetPdbName());
     request.storeKey = record.GetKind() == CCodeViewRecord::Rsds
-        ? CSymbolStoreKey::ForGuid(record.GetGuid(), record.GetAge())
-        : CSymbolStoreKey::ForSignature(record.GetSignature(), record.GetAge());
+                           ? CSymbolStoreKey::ForGuid(record.GetGuid(), record.GetAge())
+                           : CSymbolStoreKey::ForSignature(record.GetSignature(), record.GetAge());
     request.imageExtension = extension;
     request.recordedPath = record.GetPdbName();
-    request.verify = [&record](const std::string& candidate) {
+    request.verify = [&record](const std::string& candidate)
+    {
         CSymbolSearch::Verdict verdict;
         CMappedFile file;
         CPdbFile pdb;
@@ -131,8 +132,8 @@ bool CModuleLoader::FindPdb(const CCodeViewRecord& record, const std::string& ex
     return ChooseFile(m_search.Find(request), exact, path, unmatched);
 }
 
-bool CModuleLoader::FindDbg(const std::string& imageName, const std::string& extension, bool exact,
-                            std::string& path, bool& unmatched, CCodeViewRecord& codeView, bool& hasCoff)
+bool CModuleLoader::FindDbg(const std::string& imageName, const std::string& extension, bool exact, std::string& path,
+                            bool& unmatched, CCodeViewRecord& codeView, bool& hasCoff)
 {
     CSymbolSearch::Request request;
     request.fileName = CFilePath::FileName(m_image.GetMiscDbgName());
@@ -147,7 +148,8 @@ bool CModuleLoader::FindDbg(const std::string& imageName, const std::string& ext
     request.recordedPath = m_image.GetMiscDbgName();
     const uint32_t timeDateStamp = m_image.GetTimeDateStamp();
     const uint32_t sizeOfImage = m_image.GetSizeOfImage();
-    request.verify = [timeDateStamp, sizeOfImage](const std::string& candidate) {
+    request.verify = [timeDateStamp, sizeOfImage](const std::string& candidate)
+    {
         CSymbolSearch::Verdict verdict;
         CMappedFile file;
         CDbgFile dbg;
@@ -201,8 +203,8 @@ void CModuleLoader::SetPdbIdentity(const CCodeViewRecord& record, IMAGEHLP_MODUL
     }
 }
 
-void CModuleLoader::Resolve(const std::string& imageName, const std::string& moduleName, DWORD64 base,
-                            DWORD size, DWORD options, IMAGEHLP_MODULE64& module)
+void CModuleLoader::Resolve(const std::string& imageName, const std::string& moduleName, DWORD64 base, DWORD size,
+                            DWORD options, IMAGEHLP_MODULE64& module)
 {
     memset(&module, 0, sizeof(module));
     module.SizeOfStruct = sizeof(module);
@@ -275,8 +277,8 @@ void CModuleLoader::Resolve(const std::string& imageName, const std::string& mod
             loadedFrom = pdbPath;
         }
     }
-    if (module.SymType == SymNone
-        && (ownCodeView.GetKind() == CCodeViewRecord::Nb09 || ownCodeView.GetKind() == CCodeViewRecord::Nb11))
+    if (module.SymType == SymNone &&
+        (ownCodeView.GetKind() == CCodeViewRecord::Nb09 || ownCodeView.GetKind() == CCodeViewRecord::Nb11))
         module.SymType = SymCv;
     if (module.SymType == SymNone && m_image.HasCoffSymbols())
         module.SymType = SymCoff;

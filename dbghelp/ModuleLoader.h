@@ -33,8 +33,8 @@ public:
 
     // Fills module (every field of the largest record) for the parsed image.
     // imageName may be empty (a load by handle alone).
-    void Resolve(const std::string& imageName, const std::string& moduleName, DWORD64 base, DWORD size,
-                 DWORD options, IMAGEHLP_MODULE64& module);
+    void Resolve(const std::string& imageName, const std::string& moduleName, DWORD64 base, DWORD size, DWORD options,
+                 IMAGEHLP_MODULE64& module);
 
 private:
     struct DbgResult;

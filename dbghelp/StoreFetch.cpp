@@ -54,7 +54,7 @@ std::string WhyUnreadable(DWORD error, const char* tooLarge)
         return "it cannot be read (error " + Decimal(error) + ")";
     }
 }
-}
+} // namespace
 
 CStoreFetch::CStoreFetch(const Settings& settings, const std::string& fileName, const std::string& storeKey,
                          const Check& check)
@@ -107,8 +107,7 @@ std::string CStoreFetch::Place(const std::string& source, const std::string& dow
     const std::string target = Entry(downstream, m_fileName);
     DWORD error = 0;
     CTempFile copy;
-    if (!CFilePath::EnsureDirectory(target, error) || !copy.Create(target) || !copy.CopyFrom(source)
-        || !copy.Commit())
+    if (!CFilePath::EnsureDirectory(target, error) || !copy.Create(target) || !copy.CopyFrom(source) || !copy.Commit())
     {
         Emit(kSymsrv + target + " - copy failed, using " + source + "\n");
         return source;
@@ -123,8 +122,8 @@ std::string CStoreFetch::Expand(const std::string& cabinet, const std::string& s
     CMappedFile source;
     if (!source.OpenByName(cabinet, MaxCabinetBytes(m_settings.maxFileBytes)))
     {
-        Emit(kSymsrv + shown + " - refused: " + WhyUnreadable(source.GetError(), "it is larger than MaxFileBytes allows")
-             + "\n");
+        Emit(kSymsrv + shown +
+             " - refused: " + WhyUnreadable(source.GetError(), "it is larger than MaxFileBytes allows") + "\n");
         return std::string();
     }
     DWORD error = 0;
@@ -167,8 +166,8 @@ std::string CStoreFetch::FollowPointer(const std::string& pointer, const std::st
         CMappedFile file;
         if (!file.OpenByName(pointer, CPointerFile::kMaxSize))
         {
-            Emit(kSymsrv + shown + " - refused: "
-                 + WhyUnreadable(file.GetError(), "it is longer than any real pointer") + "\n");
+            Emit(kSymsrv + shown +
+                 " - refused: " + WhyUnreadable(file.GetError(), "it is longer than any real pointer") + "\n");
             return std::string();
         }
         if (!parsed.Parse(file.Data(), file.Size()))
@@ -225,11 +224,11 @@ std::string CStoreFetch::FromHttp(const std::string& store, const std::string& d
 
     // Each form is downloaded under a temporary name of its own beside the
     // target (the download replaces the empty file made for it).
-    const HttpDiag relay = [this](const std::string& line) {
-        Emit(line.compare(0, 8, "SYMSRV: ") == 0 ? line : kSymsrv + line);
-    };
+    const HttpDiag relay = [this](const std::string& line)
+    { Emit(line.compare(0, 8, "SYMSRV: ") == 0 ? line : kSymsrv + line); };
     unsigned long long bytes = 0;
-    auto fetch = [&](const std::string& from, CTempFile& into) {
+    auto fetch = [&](const std::string& from, CTempFile& into)
+    {
         if (!into.Create(target) || !into.Close())
         {
             Emit(kSymsrv + target + " - cannot be written (error " + Decimal(into.GetError()) + ")\n");

@@ -36,8 +36,7 @@ public:
         std::string defaultStore;
     };
 
-    CStoreFetch(const Settings& settings, const std::string& fileName, const std::string& storeKey,
-                const Check& check);
+    CStoreFetch(const Settings& settings, const std::string& fileName, const std::string& storeKey, const Check& check);
 
     // The full path of the matching file (in downstream, or in the upstream
     // store itself when there is no downstream store and the file needs no

@@ -26,9 +26,9 @@ const uint64_t kMaxImageSize = 0x10000000ull;
 // one with SourceIndexed and Publics, and the one with MachineType.
 const DWORD kModuleInfoSizes[] = {584, 1664, 1672, sizeof(IMAGEHLP_MODULE64)};
 // The record holds no pointers: the same sizes in the 32-bit and the 64-bit build.
-static_assert(offsetof(IMAGEHLP_MODULE64, TypeInfo) + sizeof(BOOL) == 1664
-                  && offsetof(IMAGEHLP_MODULE64, Publics) + sizeof(BOOL) == 1672
-                  && offsetof(IMAGEHLP_MODULE64, MachineType) == 1672,
+static_assert(offsetof(IMAGEHLP_MODULE64, TypeInfo) + sizeof(BOOL) == 1664 &&
+                  offsetof(IMAGEHLP_MODULE64, Publics) + sizeof(BOOL) == 1672 &&
+                  offsetof(IMAGEHLP_MODULE64, MachineType) == 1672,
               "IMAGEHLP_MODULE64 versions as documented");
 
 // The platform's default option mask after loading: undecorated names.
@@ -46,7 +46,7 @@ std::string EnvironmentValue(const char* name)
         return std::string();
     return std::string(buffer, length);
 }
-}
+} // namespace
 
 struct CSymbolLibrary::Session
 {
@@ -112,8 +112,8 @@ void CSymbolLibrary::Notify(Session& session, const std::string& line)
     {
         if (entry.second.get() == &session)
         {
-            session.callback(entry.first, CBA_DEBUG_INFO, static_cast<ULONG64>(reinterpret_cast<ULONG_PTR>(line.c_str())),
-                             session.userContext);
+            session.callback(entry.first, CBA_DEBUG_INFO,
+                             static_cast<ULONG64>(reinterpret_cast<ULONG_PTR>(line.c_str())), session.userContext);
             return;
         }
     }
@@ -138,8 +138,8 @@ BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
     HttpOptions http = CHttpSettings::Read(ini);
     const int misses = settings.GetInt("Http", "MissSeconds", static_cast<int>(kDefaultMissSeconds));
     // The bound of every file taken from a store; no larger one could be opened anyway.
-    const int maxFileBytes
-        = settings.GetInt("Store", "MaxFileBytes", static_cast<int>(CModuleLoader::kMaxSymbolFileBytes));
+    const int maxFileBytes =
+        settings.GetInt("Store", "MaxFileBytes", static_cast<int>(CModuleLoader::kMaxSymbolFileBytes));
     session->missSeconds = misses >= 0 ? static_cast<DWORD>(misses) : kDefaultMissSeconds;
     session->maxFileBytes = maxFileBytes > 0 && static_cast<uint64_t>(maxFileBytes) < CModuleLoader::kMaxSymbolFileBytes
                                 ? static_cast<uint64_t>(maxFileBytes)
@@ -233,9 +233,8 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
     if (!opened)
     {
         const DWORD error = image.GetError();
-        SetLastError(error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND || error == 0
-                         ? ERROR_FILE_NOT_FOUND
-                         : error);
+        SetLastError(error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND || error == 0 ? ERROR_FILE_NOT_FOUND
+                                                                                                  : error);
         return 0;
     }
 

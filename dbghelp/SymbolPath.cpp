@@ -31,7 +31,7 @@ bool StartsWithNoCase(const std::string& text, const char* prefix)
     const std::string head = text.substr(0, std::string(prefix).size());
     return EqualNoCase(head, prefix);
 }
-}
+} // namespace
 
 CSymbolPath::CSymbolPath(const std::string& text)
 {

@@ -14,7 +14,12 @@ class CSymbolPath
 public:
     struct Entry
     {
-        enum Kind { Directory, Server, Cache };
+        enum Kind
+        {
+            Directory,
+            Server,
+            Cache
+        };
         Kind kind = Directory;
         // Directory and Cache: the directory (empty for "cache*": the default store).
         std::string directory;

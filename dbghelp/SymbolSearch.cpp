@@ -24,7 +24,7 @@ bool IsUsableRecordedPath(const std::string& path)
     }
     return true;
 }
-}
+} // namespace
 
 CSymbolSearch::CSymbolSearch(const Settings& settings) : m_settings(settings)
 {
@@ -44,8 +44,8 @@ CSymbolSearch::Result CSymbolSearch::Find(const Request& request)
         Emit(std::string(kDbghelp) + "refused the symbol file name recorded in the image\n");
         return result;
     }
-    if (IsUsableRecordedPath(request.recordedPath) && request.recordedPath != request.fileName
-        && TryCandidate(request, request.recordedPath, kDbghelp, result))
+    if (IsUsableRecordedPath(request.recordedPath) && request.recordedPath != request.fileName &&
+        TryCandidate(request, request.recordedPath, kDbghelp, result))
         return result;
     if (m_settings.path == nullptr)
         return result;
@@ -73,8 +73,7 @@ CSymbolSearch::Result CSymbolSearch::Find(const Request& request)
     return result;
 }
 
-bool CSymbolSearch::TryCandidate(const Request& request, const std::string& path, const char* prefix,
-                                 Result& result)
+bool CSymbolSearch::TryCandidate(const Request& request, const std::string& path, const char* prefix, Result& result)
 {
     if (!CFilePath::FileExists(path))
     {
@@ -126,8 +125,8 @@ std::string CSymbolSearch::StorePath(const std::string& store, const Request& re
                            request.fileName);
 }
 
-bool CSymbolSearch::SearchServer(const Request& request, const CSymbolPath::Entry& entry,
-                                 const std::string& cache, Result& result)
+bool CSymbolSearch::SearchServer(const Request& request, const CSymbolPath::Entry& entry, const std::string& cache,
+                                 Result& result)
 {
     if (m_settings.exclusions != nullptr && m_settings.exclusions->IsExcluded(request.fileName))
     {
@@ -158,14 +157,15 @@ bool CSymbolSearch::SearchServer(const Request& request, const CSymbolPath::Entr
     settings.missSeconds = m_settings.missSeconds;
     settings.defaultStore = m_settings.defaultStore;
     CStoreFetch fetch(settings, request.fileName, request.storeKey,
-                      [this, &request](const std::string& path, const std::string& shown) {
+                      [this, &request](const std::string& path, const std::string& shown)
+                      {
                           Result checked;
                           return CheckCandidate(request, path, shown, kSymsrv, checked);
                       });
     for (const std::string& store : entry.upstreams)
     {
-        result.matched = CFilePath::IsHttpUrl(store) ? fetch.FromHttp(store, downstream)
-                                                     : fetch.FromLocal(store, downstream);
+        result.matched =
+            CFilePath::IsHttpUrl(store) ? fetch.FromHttp(store, downstream) : fetch.FromLocal(store, downstream);
         if (!result.matched.empty())
             return true;
     }

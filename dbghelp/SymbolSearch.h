@@ -21,7 +21,12 @@ public:
     // What the caller's check of a candidate file says.
     struct Verdict
     {
-        enum Kind { Match, Mismatch, Unreadable };
+        enum Kind
+        {
+            Match,
+            Mismatch,
+            Unreadable
+        };
         Kind kind = Unreadable;
         // For Mismatch: the field that differs ("age", "signature", ...).
         std::string reason;
@@ -73,8 +78,8 @@ public:
 private:
     bool TryCandidate(const Request& request, const std::string& path, const char* prefix, Result& result);
     // Checks the file at path and reports it under the name shown.
-    bool CheckCandidate(const Request& request, const std::string& path, const std::string& shown,
-                        const char* prefix, Result& result);
+    bool CheckCandidate(const Request& request, const std::string& path, const std::string& shown, const char* prefix,
+                        Result& result);
     bool SearchDirectory(const Request& request, const std::string& directory, Result& result);
     bool SearchServer(const Request& request, const CSymbolPath::Entry& entry, const std::string& cache,
                       Result& result);

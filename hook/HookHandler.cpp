@@ -51,8 +51,7 @@ CHookHandler& GetHookHandler()
     return g_hookHandler;
 }
 
-CHookHandler::CHookHandler()
-    : m_initialized(false), m_hooks{}, m_handler(nullptr)
+CHookHandler::CHookHandler() : m_initialized(false), m_hooks{}, m_handler(nullptr)
 {
     CTraceScope scope("CHookHandler::CHookHandler()\n", 0);
 }

@@ -9,9 +9,9 @@ class CImportHook;
 // The debugger modules whose imports are redirected.
 enum HookedModule
 {
-    HOOKED_DEVDBG,  // DEVDBG.PKG: LoadLibraryA
-    HOOKED_TLLOC,   // TLLOC.DLL: LoadLibraryA
-    HOOKED_DM,      // DM.DLL: WaitForDebugEvent
+    HOOKED_DEVDBG, // DEVDBG.PKG: LoadLibraryA
+    HOOKED_TLLOC,  // TLLOC.DLL: LoadLibraryA
+    HOOKED_DM,     // DM.DLL: WaitForDebugEvent
     HOOKED_MODULE_COUNT
 };
 

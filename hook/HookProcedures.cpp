@@ -85,10 +85,12 @@ HMODULE WINAPI DevDbgLoadLibraryA(LPCSTR fileName)
 {
     CLastErrorKeeper lastError;
     CTraceScope scope("DevDbgLoadLibraryA()\n", 0);
-    static const LoadLibraryHook kHook = {
-        HOOKED_DEVDBG, reinterpret_cast<void*>(&DevDbgLoadLibraryA),
-        "LoadLibraryA(DevDbg.pkg): pFileName=%s RetValue=%08Ix\n",
-        "LoadLibraryA(DevDbg.pkg): pFileName=0 RetValue=%08Ix\n", "tlloc.dll", &CHookHandler::UpdateTlLocHook};
+    static const LoadLibraryHook kHook = {HOOKED_DEVDBG,
+                                          reinterpret_cast<void*>(&DevDbgLoadLibraryA),
+                                          "LoadLibraryA(DevDbg.pkg): pFileName=%s RetValue=%08Ix\n",
+                                          "LoadLibraryA(DevDbg.pkg): pFileName=0 RetValue=%08Ix\n",
+                                          "tlloc.dll",
+                                          &CHookHandler::UpdateTlLocHook};
     return LoadAndFollow(kHook, fileName, lastError);
 }
 
@@ -96,10 +98,12 @@ HMODULE WINAPI TlLocLoadLibraryA(LPCSTR fileName)
 {
     CLastErrorKeeper lastError;
     CTraceScope scope("TlLocLoadLibraryA()\n", 0);
-    static const LoadLibraryHook kHook = {
-        HOOKED_TLLOC, reinterpret_cast<void*>(&TlLocLoadLibraryA),
-        "LoadLibraryA(TlLoc.dll): pFileName=%s RetValue=%08Ix\n",
-        "LoadLibraryA(TlLoc.dll): pFileName=0 RetValue=%08Ix\n", "dm.dll", &CHookHandler::UpdateDmHook};
+    static const LoadLibraryHook kHook = {HOOKED_TLLOC,
+                                          reinterpret_cast<void*>(&TlLocLoadLibraryA),
+                                          "LoadLibraryA(TlLoc.dll): pFileName=%s RetValue=%08Ix\n",
+                                          "LoadLibraryA(TlLoc.dll): pFileName=0 RetValue=%08Ix\n",
+                                          "dm.dll",
+                                          &CHookHandler::UpdateDmHook};
     return LoadAndFollow(kHook, fileName, lastError);
 }
 

@@ -18,15 +18,15 @@ constexpr size_t kSizeOfImageOffset = 56;
 
 struct OptionalHeaderLayout
 {
-    size_t ntHeadersSize;      // sizeof(IMAGE_NT_HEADERS32/64)
-    size_t rvaCountOffset;     // NumberOfRvaAndSizes
-    size_t directoriesOffset;  // DataDirectory[0]
+    size_t ntHeadersSize;     // sizeof(IMAGE_NT_HEADERS32/64)
+    size_t rvaCountOffset;    // NumberOfRvaAndSizes
+    size_t directoriesOffset; // DataDirectory[0]
     size_t thunkSize;
 };
 constexpr OptionalHeaderLayout kPe32 = {248, 92, 96, 4};
 constexpr OptionalHeaderLayout kPe32Plus = {264, 108, 112, 8};
 
-constexpr uint32_t kImportDirectoryIndex = 1;  // IMAGE_DIRECTORY_ENTRY_IMPORT
+constexpr uint32_t kImportDirectoryIndex = 1; // IMAGE_DIRECTORY_ENTRY_IMPORT
 constexpr size_t kDataDirectorySize = 8;
 
 // IMAGE_IMPORT_DESCRIPTOR: OriginalFirstThunk, TimeDateStamp, ForwarderChain,
@@ -52,8 +52,7 @@ bool ReadU32At(const CByteReader& image, size_t offset, uint32_t& value)
 
 } // namespace
 
-CImportDirectory::CImportDirectory()
-    : m_thunkSize(0), m_importRva(0)
+CImportDirectory::CImportDirectory() : m_thunkSize(0), m_importRva(0)
 {
 }
 
@@ -100,8 +99,7 @@ bool CImportDirectory::Open(const uint8_t* image, size_t size)
 
     uint32_t importRva = 0;
     if (rvaCount > kImportDirectoryIndex &&
-        !ReadU32At(nt, kOptionalHeaderOffset + layout->directoriesOffset +
-                           kImportDirectoryIndex * kDataDirectorySize,
+        !ReadU32At(nt, kOptionalHeaderOffset + layout->directoriesOffset + kImportDirectoryIndex * kDataDirectorySize,
                    importRva))
         return false;
 
@@ -125,8 +123,7 @@ bool CImportDirectory::FindDescriptor(const char* dllName, uint32_t& descriptorR
     {
         CByteReader descriptor;
         uint32_t nameRva = 0;
-        if (!m_image.GetSubReader(offset, kDescriptorSize, descriptor) ||
-            !ReadU32At(descriptor, kNameField, nameRva))
+        if (!m_image.GetSubReader(offset, kDescriptorSize, descriptor) || !ReadU32At(descriptor, kNameField, nameRva))
             return false;
         if (nameRva == 0)
             return true;
@@ -151,8 +148,7 @@ bool CImportDirectory::FindSlot(uint32_t descriptorRva, const char* functionName
     uint32_t nameTable = 0;
     uint32_t addressTable = 0;
     if (!m_image.GetSubReader(descriptorRva, kDescriptorSize, descriptor) ||
-        !ReadU32At(descriptor, kNameTableField, nameTable) ||
-        !ReadU32At(descriptor, kAddressTableField, addressTable))
+        !ReadU32At(descriptor, kNameTableField, nameTable) || !ReadU32At(descriptor, kAddressTableField, addressTable))
         return false;
     // Without a name table the slots hold addresses only and no name can be
     // found; RVA 0 would make the walk read the headers as a table.

@@ -12,10 +12,10 @@ constexpr ULONG_PTR kSharedArenaStart = 0x80000000u;
 
 constexpr DWORD kReadableProtections = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
                                        PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-constexpr DWORD kWritableProtections = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE |
-                                       PAGE_EXECUTE_WRITECOPY;
-constexpr DWORD kExecutableProtections = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
-                                         PAGE_EXECUTE_WRITECOPY;
+constexpr DWORD kWritableProtections =
+    PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+constexpr DWORD kExecutableProtections =
+    PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 
 bool IsReadable(const MEMORY_BASIC_INFORMATION& region)
 {
@@ -123,7 +123,8 @@ BOOL FindImportDescriptor(HMODULE moduleBase, const char* dllName, IMAGE_IMPORT_
         return FALSE;
     }
     if (descriptorRva != 0)
-        *descriptor = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(reinterpret_cast<uint8_t*>(moduleBase) + descriptorRva);
+        *descriptor =
+            reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(reinterpret_cast<uint8_t*>(moduleBase) + descriptorRva);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

@@ -12,7 +12,8 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace
 {
 
-template <typename Proc> Proc GetExport(HMODULE module, const char* name)
+template <typename Proc>
+Proc GetExport(HMODULE module, const char* name)
 {
     return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
@@ -42,8 +43,7 @@ std::string GetHookDllName()
     return hookDll;
 }
 
-CHookLoader::CHookLoader()
-    : m_library(nullptr), m_init(nullptr), m_setHook(nullptr)
+CHookLoader::CHookLoader() : m_library(nullptr), m_init(nullptr), m_setHook(nullptr)
 {
     CTraceScope scope("CHookLoader::CHookLoader()\n", 0);
 }

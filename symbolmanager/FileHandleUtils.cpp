@@ -21,9 +21,8 @@ bool IsUsableHandleValue(DWORD handle)
 // Case-insensitive comparison of the first n bytes, double-byte aware.
 bool StartsWithNoCase(const std::string& text, const char* prefix, size_t n)
 {
-    return text.size() >= n &&
-           _mbsnbicmp(reinterpret_cast<const unsigned char*>(text.c_str()),
-                      reinterpret_cast<const unsigned char*>(prefix), n) == 0;
+    return text.size() >= n && _mbsnbicmp(reinterpret_cast<const unsigned char*>(text.c_str()),
+                                          reinterpret_cast<const unsigned char*>(prefix), n) == 0;
 }
 
 // The forms in which a name may carry a drive letter without any device
@@ -163,7 +162,8 @@ bool GetFileNameFromHandle(HANDLE hFile, std::string& FileName)
     {
         TraceMessage(TRACE_INFO, 0, "%s", "Unmapping the view...\n");
         if (!view.Unmap())
-            TraceMessage(TRACE_ERROR, 0, "UnmapViewOfFile() failed. Error: %u\n", static_cast<unsigned>(GetLastError()));
+            TraceMessage(TRACE_ERROR, 0, "UnmapViewOfFile() failed. Error: %u\n",
+                         static_cast<unsigned>(GetLastError()));
     }
     if (mapping.IsValid())
     {

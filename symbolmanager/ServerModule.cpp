@@ -92,8 +92,14 @@ CServerModule& GetServerModule()
 }
 
 CServerModule::CServerModule()
-    : m_lockCount(0), m_activity(0), m_stopMonitor(0), m_ownsServerSlot(false), m_mainThreadId(0),
-      m_instance(nullptr), m_libId(GUID_NULL), m_table(nullptr)
+    : m_lockCount(0),
+      m_activity(0),
+      m_stopMonitor(0),
+      m_ownsServerSlot(false),
+      m_mainThreadId(0),
+      m_instance(nullptr),
+      m_libId(GUID_NULL),
+      m_table(nullptr)
 {
 }
 
@@ -196,10 +202,9 @@ HRESULT CServerModule::UnregisterServer(bool UnregisterTypeLibrary)
     typedef HRESULT(WINAPI * UnRegisterTypeLibFunction)(REFGUID, WORD, WORD, LCID, SYSKIND);
     HMODULE oleaut = GetModuleHandleA("oleaut32.dll");
     UnRegisterTypeLibFunction unregister =
-        oleaut != nullptr
-            ? reinterpret_cast<UnRegisterTypeLibFunction>(
-                  reinterpret_cast<void*>(GetProcAddress(oleaut, "UnRegisterTypeLib")))
-            : nullptr;
+        oleaut != nullptr ? reinterpret_cast<UnRegisterTypeLibFunction>(
+                                reinterpret_cast<void*>(GetProcAddress(oleaut, "UnRegisterTypeLib")))
+                          : nullptr;
     if (unregister == nullptr)
         return SUCCEEDED(first) ? HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND) : first;
 
@@ -212,8 +217,8 @@ HRESULT CServerModule::UnregisterServer(bool UnregisterTypeLibrary)
         result = typeLib.Get()->GetLibAttr(&attributes);
         if (SUCCEEDED(result))
         {
-            result = unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                                attributes->lcid, attributes->syskind);
+            result = unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                                attributes->syskind);
             typeLib.Get()->ReleaseTLibAttr(attributes);
         }
     }

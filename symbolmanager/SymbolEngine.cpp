@@ -40,7 +40,8 @@ bool IsAllZero(const GUID& guid)
 
 // A name field of the module record: a fixed array that the library fills
 // but need not terminate when the name takes all of it.
-template <size_t Size> std::string RecordText(const CHAR (&Field)[Size])
+template <size_t Size>
+std::string RecordText(const CHAR (&Field)[Size])
 {
     size_t length = 0;
     while (length < Size && Field[length] != '\0')
@@ -516,8 +517,8 @@ void CSymbolEngine::CopySymbols(DWORD64 ModBase, const std::string& ExeName, con
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
 }
 
-bool CSymbolEngine::CopySymbolFile(const std::string& ExeName, const std::string& FileName,
-                                   const std::string& DestPath, bool UseFileExt)
+bool CSymbolEngine::CopySymbolFile(const std::string& ExeName, const std::string& FileName, const std::string& DestPath,
+                                   bool UseFileExt)
 {
     CTraceScope scope("CSymbolEngine::CopySymbolFile()\n", 0);
     TraceMessage(TRACE_INFO, 0, "ExeName: %s\n", ExeName.c_str());

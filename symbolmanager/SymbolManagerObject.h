@@ -24,8 +24,8 @@ public:
     STDMETHODIMP_(ULONG) Release() override;
 
     // ISymbolManager
-    STDMETHODIMP GetSymbols(DWORD FileHandle, DWORD ProcessId, LPWSTR FileName, LPWSTR SymbolPath,
-                            LPWSTR DestPath, BOOL UseFileExt, BOOL* pFound, LPWSTR* pLog) override;
+    STDMETHODIMP GetSymbols(DWORD FileHandle, DWORD ProcessId, LPWSTR FileName, LPWSTR SymbolPath, LPWSTR DestPath,
+                            BOOL UseFileExt, BOOL* pFound, LPWSTR* pLog) override;
 
 private:
     // The object's own identity: answers IUnknown and ISymbolManager and owns

@@ -129,4 +129,4 @@ TEST(ByteReaderTest, CheckedArithmeticDetectsOverflow)
     EXPECT_FALSE(CByteReader::CheckedAdd(kHuge, 1, out));
     EXPECT_TRUE(CByteReader::CheckedAdd(kHuge - 1, 1, out));
 }
-}
+} // namespace

@@ -16,7 +16,8 @@ public:
     // False when the program does not import the function.
     bool IsActive() const { return m_slot != nullptr; }
     // The function the import led to before, for replacements that call it.
-    template <typename Function> Function Original() const
+    template <typename Function>
+    Function Original() const
     {
         return reinterpret_cast<Function>(reinterpret_cast<void*>(m_original));
     }

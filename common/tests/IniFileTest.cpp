@@ -134,10 +134,14 @@ TEST_F(IniFileTest, WriteSectionReplacesTheSectionAndKeepsTheRest)
         const char* written;
     };
     const Case cases[] = {
-        {"[Exclusions]\r\nold1.pdb=1\r\nold2.pdb=1\r\n[Keep]\r\nk=v\r\n", {"first.pdb=1", "", "third.dll=2"},
-         {"first.pdb", "third.dll"}, "third.dll=2"},
-        {"[Before]\r\na=1\r\n[exclusions]\r\nold.pdb\r\n[Keep]\r\nk=v\r\n", {"first.pdb", "", "third.dll"},
-         {"first.pdb", "third.dll"}, "first.pdb\r\nthird.dll\r\n"},
+        {"[Exclusions]\r\nold1.pdb=1\r\nold2.pdb=1\r\n[Keep]\r\nk=v\r\n",
+         {"first.pdb=1", "", "third.dll=2"},
+         {"first.pdb", "third.dll"},
+         "third.dll=2"},
+        {"[Before]\r\na=1\r\n[exclusions]\r\nold.pdb\r\n[Keep]\r\nk=v\r\n",
+         {"first.pdb", "", "third.dll"},
+         {"first.pdb", "third.dll"},
+         "first.pdb\r\nthird.dll\r\n"},
         {"[Keep]\r\nk=v\r\n", {"only.pdb"}, {"only.pdb"}, "only.pdb"},
     };
     for (const Case& c : cases)

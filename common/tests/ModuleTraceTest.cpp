@@ -34,7 +34,8 @@ public:
     int IsEnabled() const { return Call<int (*)()>("ProbeIsEnabled")(); }
 
 private:
-    template <typename F> F Call(const char* name) const
+    template <typename F>
+    F Call(const char* name) const
     {
         return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m_module, name)));
     }

@@ -101,8 +101,8 @@ protected:
     void SetUp() override
     {
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_path = std::string("Software\\QuillmarRegistrarTest\\") + info->name() + "-"
-                 + std::to_string(GetCurrentProcessId());
+        m_path = std::string("Software\\QuillmarRegistrarTest\\") + info->name() + "-" +
+                 std::to_string(GetCurrentProcessId());
         SHDeleteKeyA(HKEY_CURRENT_USER, m_path.c_str());
         ASSERT_EQ(ERROR_SUCCESS, m_scratch.Create(HKEY_CURRENT_USER, m_path.c_str(), KEY_ALL_ACCESS));
         ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, m_scratch.Get()));
@@ -217,7 +217,6 @@ TEST_F(RegistrarTest, RegisterWritesExactlyTheScriptsKeysAndValuesAgainAndAgain)
     ASSERT_EQ(S_OK, m_registrar.Apply(kServerScript, true));
     EXPECT_EQ(Sorted(ServerEntries()), ScratchTree());
 }
-
 
 TEST_F(RegistrarTest, UnregisterRemovesWhatRegisterWroteAndKeepsNoRemoveKeys)
 {
@@ -347,13 +346,13 @@ TEST_F(RegistrarTest, ScriptWithAnErrorWritesNothingAndNamesItsLine)
     const std::pair<const char*, const char*> refused[] = {
         {"HKCR\n{\n    First = s 'x'\n    Second\n    {\n", "line 6"},                      // unbalanced brace
         {"HKCR\n{\n    First = s 'x'\n}\n}\n", "line 5"},                                   // extra closing brace
-        {"HKCR\n{\n    First = s 'x'\n    Second = s 'y\n}\n", "line 4"},                    // unterminated quote
-        {"HKCR\n{\n    First = s 'x'\n    Second = q 'y'\n}\n", "line 4"},                   // unknown value type
-        {"HKCR { First = s 'x' }\nHKXX { Second }\n", "line 2"},                                // unknown root key
-        {"HKCR\n{\n    First = s 'x'\n    Second { val Name s 'y' }\n}\n", "line 4"},        // val without '='
-        {"HKCR\n{\n    First = s 'x'\n    Second { val N = d 4294967296 }\n}\n", "line 4"},  // DWORD out of range
-        {"HKCR\n{\n    First = s 'x'\n    Second = s '%MODULEPATH%'\n}\n", "line 4"},        // unknown placeholder
-        {"HKCR\n{\n    First = s 'x'\n    'Second\\Third'\n}\n", "line 4"},                // backslash in a key name
+        {"HKCR\n{\n    First = s 'x'\n    Second = s 'y\n}\n", "line 4"},                   // unterminated quote
+        {"HKCR\n{\n    First = s 'x'\n    Second = q 'y'\n}\n", "line 4"},                  // unknown value type
+        {"HKCR { First = s 'x' }\nHKXX { Second }\n", "line 2"},                            // unknown root key
+        {"HKCR\n{\n    First = s 'x'\n    Second { val Name s 'y' }\n}\n", "line 4"},       // val without '='
+        {"HKCR\n{\n    First = s 'x'\n    Second { val N = d 4294967296 }\n}\n", "line 4"}, // DWORD out of range
+        {"HKCR\n{\n    First = s 'x'\n    Second = s '%MODULEPATH%'\n}\n", "line 4"},       // unknown placeholder
+        {"HKCR\n{\n    First = s 'x'\n    'Second\\Third'\n}\n", "line 4"},                 // backslash in a key name
     };
     for (const auto& script : refused)
     {
@@ -361,14 +360,6 @@ TEST_F(RegistrarTest, ScriptWithAnErrorWritesNothingAndNamesItsLine)
         ExpectRefused(script.first, script.second);
     }
 }
-
-
-
-
-
-
-
-
 
 std::string NestedScript(int keyBlocks)
 {

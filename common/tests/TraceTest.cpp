@@ -105,8 +105,8 @@ TEST_F(TraceTest, DateTimeColumnPadsTheTwoDigitYearWithABlank)
     {
         const struct tm* local = localtime(&t);
         char expected[32];
-        snprintf(expected, sizeof(expected), "%2d/%02d/%02d %02d:%02d:%02d\t", local->tm_year % 100,
-                 local->tm_mon + 1, local->tm_mday, local->tm_hour, local->tm_min, local->tm_sec);
+        snprintf(expected, sizeof(expected), "%2d/%02d/%02d %02d:%02d:%02d\t", local->tm_year % 100, local->tm_mon + 1,
+                 local->tm_mday, local->tm_hour, local->tm_min, local->tm_sec);
         matchedOne = matchedOne || column == expected;
     }
     EXPECT_TRUE(matchedOne) << column;
@@ -172,12 +172,14 @@ TEST_F(TraceTest, ConcurrentScopesLeaveTheDepthBalanced)
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
     {
-        threads.emplace_back([] {
-            for (int i = 0; i < 200000; ++i)
+        threads.emplace_back(
+            []
             {
-                CTraceScope scope("Spin()\n", 0);
-            }
-        });
+                for (int i = 0; i < 200000; ++i)
+                {
+                    CTraceScope scope("Spin()\n", 0);
+                }
+            });
     }
     for (std::thread& thread : threads)
         thread.join();
@@ -193,10 +195,12 @@ TEST_F(TraceTest, LinesOfConcurrentThreadsNeverMix)
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
     {
-        threads.emplace_back([t] {
-            for (int i = 0; i < kLines; ++i)
-                TraceMessage(TRACE_WARNING, 0, "thread %d line %d\n", t, i);
-        });
+        threads.emplace_back(
+            [t]
+            {
+                for (int i = 0; i < kLines; ++i)
+                    TraceMessage(TRACE_WARNING, 0, "thread %d line %d\n", t, i);
+            });
     }
     for (std::thread& thread : threads)
         thread.join();

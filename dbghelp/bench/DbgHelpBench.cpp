@@ -78,8 +78,8 @@ public:
         const DWORD64 base = m_lib.LoadModule64(GetCurrentProcess(), nullptr, image.c_str(), nullptr, 0, 0);
         IMAGEHLP_MODULE64 module = {};
         module.SizeOfStruct = sizeof(module);
-        const bool found = base != 0 && m_lib.GetModuleInfo64(GetCurrentProcess(), base, &module)
-                           && module.SymType != SymNone;
+        const bool found =
+            base != 0 && m_lib.GetModuleInfo64(GetCurrentProcess(), base, &module) && module.SymType != SymNone;
         const double elapsed = NowMs() - start;
         if (base != 0)
             m_lib.UnloadModule64(GetCurrentProcess(), base);
@@ -159,8 +159,8 @@ unsigned long long PlainGet(unsigned port, const std::string& path, const std::s
     const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
     if (send(raw, request.data(), static_cast<int>(request.size()), 0) != static_cast<int>(request.size()))
         return 0;
-    CScopedHandle file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
+    CScopedHandle file(
+        CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return 0;
     std::vector<char> buffer(64 * 1024);
@@ -203,15 +203,14 @@ unsigned long long WinInetGet(const std::string& url, const std::string& target)
                             InternetCloseHandle);
     if (session.get() == nullptr)
         return 0;
-    CInternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0,
-                                             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                                 INTERNET_FLAG_PRAGMA_NOCACHE,
-                                             0),
-                            InternetCloseHandle);
+    CInternetHandle request(
+        InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0,
+                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE, 0),
+        InternetCloseHandle);
     if (request.get() == nullptr)
         return 0;
-    CScopedHandle file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
+    CScopedHandle file(
+        CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return 0;
     std::vector<char> buffer(64 * 1024);
@@ -264,8 +263,8 @@ void CompareThroughput(const char* scheme, const std::string& url, const char* r
         clientRates.push_back(Rate(clientBytes, clientMs));
     }
     const double ratio = Median(clientRates) / Median(referenceRates);
-    printf("%-5s %3llu MB: %-18s median %7.1f MB/s, library client %7.1f MB/s, ratio %.2f%s\n", scheme,
-           size / 1048576, referenceName, Median(referenceRates), Median(clientRates), ratio,
+    printf("%-5s %3llu MB: %-18s median %7.1f MB/s, library client %7.1f MB/s, ratio %.2f%s\n", scheme, size / 1048576,
+           referenceName, Median(referenceRates), Median(clientRates), ratio,
            ratio < kThroughputGoal ? "  (below the goal)" : "");
 }
 
@@ -301,15 +300,15 @@ void MuteServerFigure(CBench& bench, unsigned mutePort, unsigned goodPort)
 {
     CTempDir muteDown;
     CTempDir down;
-    const std::string path = "srv*" + muteDown.Path() + "*http://127.0.0.1:" + std::to_string(mutePort) + ";srv*"
-                             + down.Path() + "*http://127.0.0.1:" + std::to_string(goodPort) + "/store";
+    const std::string path = "srv*" + muteDown.Path() + "*http://127.0.0.1:" + std::to_string(mutePort) + ";srv*" +
+                             down.Path() + "*http://127.0.0.1:" + std::to_string(goodPort) + "/store";
     int found = 0;
     const double start = NowMs();
     for (int load = 0; load < 50; ++load)
         found += bench.Load(Samples() + "\\images\\" + kImages[load % 4], path) >= 0 ? 1 : 0;
     printf("50 loads with a mute server first in the path: %.0f ms in total, %d found\n", NowMs() - start, found);
 }
-}
+} // namespace
 
 int main()
 {

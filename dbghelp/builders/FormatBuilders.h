@@ -19,22 +19,50 @@ bool Parse(Reader& reader, const Bytes& bytes)
     return reader.Parse(bytes.data(), bytes.size());
 }
 
-inline void PatchU16(Bytes& b, size_t at, uint32_t v) { b[at] = uint8_t(v); b[at + 1] = uint8_t(v >> 8); }
-inline void PatchU32(Bytes& b, size_t at, uint32_t v) { PatchU16(b, at, v); PatchU16(b, at + 2, v >> 16); }
+inline void PatchU16(Bytes& b, size_t at, uint32_t v)
+{
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+inline void PatchU32(Bytes& b, size_t at, uint32_t v)
+{
+    PatchU16(b, at, v);
+    PatchU16(b, at + 2, v >> 16);
+}
 
 struct CByteWriter
 {
     Bytes bytes;
 
     size_t Size() const { return bytes.size(); }
-    CByteWriter& U8(uint32_t v) { bytes.push_back(uint8_t(v)); return *this; }
+    CByteWriter& U8(uint32_t v)
+    {
+        bytes.push_back(uint8_t(v));
+        return *this;
+    }
     CByteWriter& U16(uint32_t v) { return U8(v).U8(v >> 8); }
     CByteWriter& U32(uint32_t v) { return U16(v).U16(v >> 16); }
-    CByteWriter& Append(const Bytes& b) { bytes.insert(bytes.end(), b.begin(), b.end()); return *this; }
-    CByteWriter& Text(const std::string& s) { bytes.insert(bytes.end(), s.begin(), s.end()); return *this; }
+    CByteWriter& Append(const Bytes& b)
+    {
+        bytes.insert(bytes.end(), b.begin(), b.end());
+        return *this;
+    }
+    CByteWriter& Text(const std::string& s)
+    {
+        bytes.insert(bytes.end(), s.begin(), s.end());
+        return *this;
+    }
     CByteWriter& CString(const std::string& s) { return Text(s).U8(0); }
-    CByteWriter& Zeros(size_t n) { bytes.resize(bytes.size() + n, 0); return *this; }
-    CByteWriter& PadTo(size_t size) { bytes.resize(std::max(size, bytes.size()), 0); return *this; }
+    CByteWriter& Zeros(size_t n)
+    {
+        bytes.resize(bytes.size() + n, 0);
+        return *this;
+    }
+    CByteWriter& PadTo(size_t size)
+    {
+        bytes.resize(std::max(size, bytes.size()), 0);
+        return *this;
+    }
     uint32_t At() const { return uint32_t(bytes.size()); }
 };
 
@@ -55,8 +83,20 @@ inline Bytes MakeNb10(uint32_t signature, uint32_t age, const std::string& name)
 // (16-byte header, one 12-byte entry at 32).
 inline Bytes MakeEmbeddedCodeView(const char* magic)
 {
-    return CByteWriter().Text(magic).U32(16).Text("SUBSECT1").U16(16).U16(12).U32(1).U32(0).U32(0)
-        .U16(0x120).U16(1).U32(8).U32(8).bytes;
+    return CByteWriter()
+        .Text(magic)
+        .U32(16)
+        .Text("SUBSECT1")
+        .U16(16)
+        .U16(12)
+        .U32(1)
+        .U32(0)
+        .U32(0)
+        .U16(0x120)
+        .U16(1)
+        .U32(8)
+        .U32(8)
+        .bytes;
 }
 
 inline Bytes MakeMiscExeName(const std::string& name, bool unicode)
@@ -121,7 +161,7 @@ void AppendDebugDirectory(CByteWriter& w, BuiltFile& out, const std::vector<Debu
 
 struct PeSpec
 {
-    uint16_t magic = 0x10b;  // 0x20b: PE32+ for x64
+    uint16_t magic = 0x10b; // 0x20b: PE32+ for x64
     uint16_t characteristics = 0x0102;
     bool exports = false;
     uint32_t fileHeaderSymbols = 0;
@@ -197,7 +237,7 @@ inline BuiltFile BuildDbg(const std::vector<DebugEntrySpec>& debug)
 struct BuiltPdb
 {
     Bytes bytes;
-    size_t directoryOffset = 0;  // file offset of the directory's first page
+    size_t directoryOffset = 0; // file offset of the directory's first page
     size_t directorySizeField = 0;
 };
 
@@ -210,8 +250,9 @@ inline BuiltPdb BuildPdb(int msf, uint32_t pageSize, const std::vector<Bytes>& s
     const bool v7 = msf == 7;
     BuiltPdb out;
     CByteWriter w;
-    w.Zeros(pageSize * (v7 ? 3 : 2));  // header and free-page map(s)
-    auto store = [&](const Bytes& data, std::vector<uint32_t>& pages) {
+    w.Zeros(pageSize * (v7 ? 3 : 2)); // header and free-page map(s)
+    auto store = [&](const Bytes& data, std::vector<uint32_t>& pages)
+    {
         for (size_t at = 0; at < data.size(); at += pageSize)
         {
             pages.push_back(w.At() / pageSize);
@@ -243,14 +284,24 @@ inline BuiltPdb BuildPdb(int msf, uint32_t pageSize, const std::vector<Bytes>& s
         for (uint32_t p : dirPages)
             w.U32(p);
         w.PadTo((listPage + 1) * pageSize);
-        header.Text(std::string("Microsoft C/C++ MSF 7.00\r\n\x1a" "DS\0\0\0", 32)).U32(pageSize).U32(1);
+        header
+            .Text(std::string("Microsoft C/C++ MSF 7.00\r\n\x1a"
+                              "DS\0\0\0",
+                              32))
+            .U32(pageSize)
+            .U32(1);
         header.U32(w.At() / pageSize);
         out.directorySizeField = header.Size();
         header.U32(dir.At()).U32(0).U32(listPage);
     }
     else
     {
-        header.Text(std::string("Microsoft C/C++ program database 2.00\r\n\x1a" "JG\0\0", 44)).U32(pageSize).U16(1);
+        header
+            .Text(std::string("Microsoft C/C++ program database 2.00\r\n\x1a"
+                              "JG\0\0",
+                              44))
+            .U32(pageSize)
+            .U16(1);
         header.U16(w.At() / pageSize);
         out.directorySizeField = header.Size();
         header.U32(dir.At()).U32(0);
@@ -279,4 +330,7 @@ inline std::vector<Bytes> StandardStreams(uint32_t version, bool guid)
     return {Bytes(1500, 0xAA), MakeInfoStream(version, guid), Bytes(100, 0xBB)};
 }
 
-inline uint32_t StandardPageSize(int msf) { return msf == 7 ? 512 : 1024; }
+inline uint32_t StandardPageSize(int msf)
+{
+    return msf == 7 ? 512 : 1024;
+}

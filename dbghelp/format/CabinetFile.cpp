@@ -33,7 +33,7 @@ const uint16_t kFolderContinued = 0xFFFD;
 const uint16_t kMaxHeaderReserve = 60000;
 const size_t kMaxFileName = 255;
 
-}
+} // namespace
 
 CCabinetFile::CCabinetFile()
 {
@@ -85,10 +85,10 @@ bool CCabinetFile::Parse(const uint8_t* data, size_t size)
     uint16_t index = 0;
     if (!file.ReadMatch(kSignature, sizeof(kSignature)))
         return Fail("not a cabinet (no MSCF signature)");
-    if (!file.ReadU32(reserved) || !file.ReadU32(cabinetSize) || !file.ReadU32(reserved)
-        || !file.ReadU32(filesOffset) || !file.ReadU32(reserved) || !file.ReadU8(versionMinor)
-        || !file.ReadU8(versionMajor) || !file.ReadU16(folders) || !file.ReadU16(files) || !file.ReadU16(flags)
-        || !file.ReadU16(setId) || !file.ReadU16(index))
+    if (!file.ReadU32(reserved) || !file.ReadU32(cabinetSize) || !file.ReadU32(reserved) ||
+        !file.ReadU32(filesOffset) || !file.ReadU32(reserved) || !file.ReadU8(versionMinor) ||
+        !file.ReadU8(versionMajor) || !file.ReadU16(folders) || !file.ReadU16(files) || !file.ReadU16(flags) ||
+        !file.ReadU16(setId) || !file.ReadU16(index))
         return Fail("the cabinet header is cut short");
     if (cabinetSize != size)
         return Fail(ErrorText("the cabinet claims %llu bytes, but the file has %llu", cabinetSize, size));
@@ -102,15 +102,15 @@ bool CCabinetFile::Parse(const uint8_t* data, size_t size)
     uint16_t headerReserve = 0;
     uint8_t folderReserve = 0;
     uint8_t blockReserve = 0;
-    if ((flags & kFlagReserve) != 0
-        && (!file.ReadU16(headerReserve) || !file.ReadU8(folderReserve) || !file.ReadU8(blockReserve)
-            || headerReserve > kMaxHeaderReserve || !file.Skip(headerReserve)))
+    if ((flags & kFlagReserve) != 0 &&
+        (!file.ReadU16(headerReserve) || !file.ReadU8(folderReserve) || !file.ReadU8(blockReserve) ||
+         headerReserve > kMaxHeaderReserve || !file.Skip(headerReserve)))
         return Fail("the cabinet header's reserved area is damaged");
 
     uint32_t dataOffset = 0;
     uint16_t blockCount = 0;
-    if (!ReadFolder(file, folderReserve, dataOffset, blockCount) || !file.Seek(filesOffset) || !ReadFileEntry(file)
-        || !ReadBlocks(file, dataOffset, blockCount, blockReserve))
+    if (!ReadFolder(file, folderReserve, dataOffset, blockCount) || !file.Seek(filesOffset) || !ReadFileEntry(file) ||
+        !ReadBlocks(file, dataOffset, blockCount, blockReserve))
     {
         Clear();
         return Fail("the file entry lies outside the cabinet");
@@ -153,8 +153,8 @@ bool CCabinetFile::ReadFileEntry(CByteReader& file)
     uint16_t date = 0;
     uint16_t time = 0;
     uint16_t attributes = 0;
-    if (!file.ReadU32(m_fileSize) || !file.ReadU32(folderStart) || !file.ReadU16(folder) || !file.ReadU16(date)
-        || !file.ReadU16(time) || !file.ReadU16(attributes))
+    if (!file.ReadU32(m_fileSize) || !file.ReadU32(folderStart) || !file.ReadU16(folder) || !file.ReadU16(date) ||
+        !file.ReadU16(time) || !file.ReadU16(attributes))
         return Fail("the file entry is cut short");
     if (folder >= kFolderContinued)
         return Fail("the file continues from or into another cabinet");
@@ -178,8 +178,8 @@ bool CCabinetFile::ReadBlocks(const CByteReader& file, uint32_t dataOffset, uint
         uint16_t unpacked = 0;
         uint8_t head[4];
         CByteReader body;
-        if (!blocks.ReadU32(checksum) || !blocks.ReadBytes(head, sizeof(head)) || !blocks.Skip(blockReserve)
-            || !blocks.ReadSubReader(head[0] | (head[1] << 8), body))
+        if (!blocks.ReadU32(checksum) || !blocks.ReadBytes(head, sizeof(head)) || !blocks.Skip(blockReserve) ||
+            !blocks.ReadSubReader(head[0] | (head[1] << 8), body))
             return Fail(ErrorText("data block %llu runs past the end of the cabinet", i));
         packed = static_cast<uint16_t>(head[0] | (head[1] << 8));
         unpacked = static_cast<uint16_t>(head[2] | (head[3] << 8));

@@ -14,7 +14,12 @@
 class CCabinetFile
 {
 public:
-    enum Compression { None = 0, MsZip = 1, Lzx = 3 };
+    enum Compression
+    {
+        None = 0,
+        MsZip = 1,
+        Lzx = 3
+    };
 
     // A data block never expands to more than this.
     static constexpr uint32_t kMaxBlockBytes = 32768;

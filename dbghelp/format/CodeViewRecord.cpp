@@ -19,7 +19,7 @@ const uint8_t kNb11[4] = {'N', 'B', '1', '1'};
 
 const size_t kDirHeaderMinSize = 16;
 const size_t kDirEntryMinSize = 12;
-}
+} // namespace
 
 CCodeViewRecord::CCodeViewRecord()
 {
@@ -44,7 +44,7 @@ bool CCodeViewRecord::Parse(const CByteReader& record)
 {
     Clear();
     CByteReader reader = record;
-    static_cast<void>(reader.Seek(0));  // the start is always a valid position
+    static_cast<void>(reader.Seek(0)); // the start is always a valid position
     bool ok = false;
     if (reader.ReadMatch(kRsds, 4))
         ok = ParseRsds(reader);
@@ -68,8 +68,8 @@ bool CCodeViewRecord::Parse(const CByteReader& record)
 bool CCodeViewRecord::ParseRsds(CByteReader& reader)
 {
     m_kind = Rsds;
-    return reader.ReadBytes(m_guid.data(), m_guid.size()) && reader.ReadU32(m_age)
-           && reader.ReadCString(m_pdbName, kMaxPdbName) && !m_pdbName.empty();
+    return reader.ReadBytes(m_guid.data(), m_guid.size()) && reader.ReadU32(m_age) &&
+           reader.ReadCString(m_pdbName, kMaxPdbName) && !m_pdbName.empty();
 }
 
 bool CCodeViewRecord::ParseNb10(CByteReader& reader)
@@ -77,25 +77,22 @@ bool CCodeViewRecord::ParseNb10(CByteReader& reader)
     m_kind = Nb10;
     uint32_t offset = 0;
     // A non-zero offset would mean symbol data inside the record, which NB10 never has.
-    return reader.ReadU32(offset) && offset == 0 && reader.ReadU32(m_signature)
-           && reader.ReadU32(m_age) && reader.ReadCString(m_pdbName, kMaxPdbName)
-           && !m_pdbName.empty();
+    return reader.ReadU32(offset) && offset == 0 && reader.ReadU32(m_signature) && reader.ReadU32(m_age) &&
+           reader.ReadCString(m_pdbName, kMaxPdbName) && !m_pdbName.empty();
 }
 
 bool CCodeViewRecord::ParseEmbedded(const CByteReader& record)
 {
     CByteReader reader = record;
     uint32_t directoryOffset = 0;
-    if (!reader.Seek(4) || !reader.ReadU32(directoryOffset) || directoryOffset < 8
-        || !reader.Seek(directoryOffset))
+    if (!reader.Seek(4) || !reader.ReadU32(directoryOffset) || directoryOffset < 8 || !reader.Seek(directoryOffset))
         return false;
 
     uint16_t headerSize = 0;
     uint16_t entrySize = 0;
     uint32_t entryCount = 0;
-    if (!reader.ReadU16(headerSize) || !reader.ReadU16(entrySize) || !reader.ReadU32(entryCount)
-        || headerSize < kDirHeaderMinSize || entrySize < kDirEntryMinSize
-        || !reader.Skip(headerSize - 8u))
+    if (!reader.ReadU16(headerSize) || !reader.ReadU16(entrySize) || !reader.ReadU32(entryCount) ||
+        headerSize < kDirHeaderMinSize || entrySize < kDirEntryMinSize || !reader.Skip(headerSize - 8u))
         return false;
 
     size_t tableSize = 0;
@@ -110,8 +107,8 @@ bool CCodeViewRecord::ParseEmbedded(const CByteReader& record)
         uint32_t offset = 0;
         uint32_t size = 0;
         CByteReader unused;
-        if (!reader.ReadSubReader(entrySize, entry) || !entry.ReadU16(subsection) || !entry.ReadU16(module)
-            || !entry.ReadU32(offset) || !entry.ReadU32(size) || !record.GetSubReader(offset, size, unused))
+        if (!reader.ReadSubReader(entrySize, entry) || !entry.ReadU16(subsection) || !entry.ReadU16(module) ||
+            !entry.ReadU32(offset) || !entry.ReadU32(size) || !record.GetSubReader(offset, size, unused))
             return false;
     }
     return true;

@@ -14,7 +14,14 @@
 class CCodeViewRecord
 {
 public:
-    enum Kind { None, Rsds, Nb10, Nb09, Nb11 };
+    enum Kind
+    {
+        None,
+        Rsds,
+        Nb10,
+        Nb09,
+        Nb11
+    };
 
     CCodeViewRecord();
 

@@ -44,13 +44,12 @@ bool CDbgFile::Parse(const uint8_t* data, size_t size)
     CByteReader directory;
     // Flags, Machine and Characteristics, then CheckSum and ImageBase, are
     // not needed to match a DBG file to its image.
-    const bool ok = file.ReadU16(signature) && signature == kDbgSignature && file.Skip(3 * sizeof(uint16_t))
-                    && file.ReadU32(m_timeDateStamp) && file.Skip(2 * sizeof(uint32_t)) && file.ReadU32(m_sizeOfImage)
-                    && file.ReadU32(numberOfSections) && file.ReadU32(exportedNamesSize)
-                    && file.ReadU32(debugDirectorySize) && file.ReadU32(sectionAlignment)
-                    && file.ReadU32(reserved) && file.ReadU32(reserved) && sections.Read(file, numberOfSections)
-                    && file.Skip(exportedNamesSize) && file.ReadSubReader(debugDirectorySize, directory)
-                    && ReadDebugDirectory(file, directory);
+    const bool ok = file.ReadU16(signature) && signature == kDbgSignature && file.Skip(3 * sizeof(uint16_t)) &&
+                    file.ReadU32(m_timeDateStamp) && file.Skip(2 * sizeof(uint32_t)) && file.ReadU32(m_sizeOfImage) &&
+                    file.ReadU32(numberOfSections) && file.ReadU32(exportedNamesSize) &&
+                    file.ReadU32(debugDirectorySize) && file.ReadU32(sectionAlignment) && file.ReadU32(reserved) &&
+                    file.ReadU32(reserved) && sections.Read(file, numberOfSections) && file.Skip(exportedNamesSize) &&
+                    file.ReadSubReader(debugDirectorySize, directory) && ReadDebugDirectory(file, directory);
     if (!ok)
         Clear();
     return ok;

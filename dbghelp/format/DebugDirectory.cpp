@@ -60,13 +60,13 @@ bool ReadUtf16Name(CByteReader& reader, std::string& name)
     }
     return false;
 }
-}
+} // namespace
 
 bool CDebugDirectory::Parse(const CByteReader& directory)
 {
     m_entries.clear();
     CByteReader reader = directory;
-    static_cast<void>(reader.Seek(0));  // the start is always a valid position
+    static_cast<void>(reader.Seek(0)); // the start is always a valid position
     const size_t count = reader.GetRemaining() / kEntrySize;
     if (count == 0)
         return false;
@@ -77,9 +77,9 @@ bool CDebugDirectory::Parse(const CByteReader& directory)
         uint32_t characteristics = 0;
         uint16_t majorVersion = 0;
         uint16_t minorVersion = 0;
-        if (!reader.ReadU32(characteristics) || !reader.ReadU32(entry.timeDateStamp) || !reader.ReadU16(majorVersion)
-            || !reader.ReadU16(minorVersion) || !reader.ReadU32(entry.type) || !reader.ReadU32(entry.sizeOfData)
-            || !reader.ReadU32(entry.addressOfRawData) || !reader.ReadU32(entry.pointerToRawData))
+        if (!reader.ReadU32(characteristics) || !reader.ReadU32(entry.timeDateStamp) || !reader.ReadU16(majorVersion) ||
+            !reader.ReadU16(minorVersion) || !reader.ReadU32(entry.type) || !reader.ReadU32(entry.sizeOfData) ||
+            !reader.ReadU32(entry.addressOfRawData) || !reader.ReadU32(entry.pointerToRawData))
             return false;
         m_entries.push_back(entry);
     }
@@ -89,22 +89,22 @@ bool CDebugDirectory::Parse(const CByteReader& directory)
 bool CDebugDirectory::IsCoffSymbolData(const CByteReader& data)
 {
     CByteReader reader = data;
-    static_cast<void>(reader.Seek(0));  // the start is always a valid position
+    static_cast<void>(reader.Seek(0)); // the start is always a valid position
     uint32_t numberOfSymbols = 0;
     uint32_t lvaToFirstSymbol = 0;
-    if (reader.GetRemaining() < kCoffHeaderSize || !reader.ReadU32(numberOfSymbols)
-        || !reader.ReadU32(lvaToFirstSymbol) || numberOfSymbols == 0)
+    if (reader.GetRemaining() < kCoffHeaderSize || !reader.ReadU32(numberOfSymbols) ||
+        !reader.ReadU32(lvaToFirstSymbol) || numberOfSymbols == 0)
         return false;
     size_t tableSize = 0;
     CByteReader table;
-    return CByteReader::CheckedMultiply(numberOfSymbols, kCoffSymbolSize, tableSize)
-           && data.GetSubReader(lvaToFirstSymbol, tableSize, table);
+    return CByteReader::CheckedMultiply(numberOfSymbols, kCoffSymbolSize, tableSize) &&
+           data.GetSubReader(lvaToFirstSymbol, tableSize, table);
 }
 
 bool CDebugDirectory::ReadMiscExeName(const CByteReader& data, std::string& name)
 {
     CByteReader reader = data;
-    static_cast<void>(reader.Seek(0));  // the start is always a valid position
+    static_cast<void>(reader.Seek(0)); // the start is always a valid position
     // Records follow one another; each states its own length.
     while (reader.GetRemaining() >= kMiscHeaderSize)
     {
@@ -113,9 +113,8 @@ bool CDebugDirectory::ReadMiscExeName(const CByteReader& data, std::string& name
         uint8_t unicode = 0;
         CByteReader header = reader;
         CByteReader record;
-        if (!header.ReadU32(dataType) || !header.ReadU32(length) || !header.ReadU8(unicode)
-            || length < kMiscHeaderSize || !reader.ReadSubReader(length, record)
-            || !record.Seek(kMiscHeaderSize))
+        if (!header.ReadU32(dataType) || !header.ReadU32(length) || !header.ReadU8(unicode) ||
+            length < kMiscHeaderSize || !reader.ReadSubReader(length, record) || !record.Seek(kMiscHeaderSize))
             return false;
         if (dataType != kMiscExeName)
             continue;

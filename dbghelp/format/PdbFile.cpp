@@ -43,9 +43,11 @@
 
 namespace
 {
-const char kMsf7Magic[] = "Microsoft C/C++ MSF 7.00\r\n\x1a" "DS\0\0";
+const char kMsf7Magic[] = "Microsoft C/C++ MSF 7.00\r\n\x1a"
+                          "DS\0\0";
 const size_t kMsf7MagicSize = 32;
-const char kMsf2Magic[] = "Microsoft C/C++ program database 2.00\r\n\x1a" "JG\0";
+const char kMsf2Magic[] = "Microsoft C/C++ program database 2.00\r\n\x1a"
+                          "JG\0";
 const size_t kMsf2MagicSize = 44;
 static_assert(sizeof(kMsf7Magic) == kMsf7MagicSize, "the magic includes its zero padding");
 static_assert(sizeof(kMsf2Magic) == kMsf2MagicSize, "the magic includes its zero padding");
@@ -92,14 +94,15 @@ public:
             return true;
         }
         return Fail(ErrorText("the header claims %llu blocks of %llu bytes, but the file has %llu bytes", m_pageCount,
-                           m_pageSize, size));
+                              m_pageSize, size));
     }
 
     // Claims a page for what (a stream's number, or -1 for the directory).
     bool Take(uint32_t page, long what)
     {
         if (page == 0 || page >= m_taken.size())
-            return Fail(Owner(what) + ErrorText(" lists block %llu; the file has blocks 1 to %llu", page, m_pageCount - 1));
+            return Fail(Owner(what) +
+                        ErrorText(" lists block %llu; the file has blocks 1 to %llu", page, m_pageCount - 1));
         if (m_taken[page])
             return Fail(ErrorText("block %llu belongs to two streams", page));
         m_taken[page] = true;
@@ -128,8 +131,8 @@ public:
             size_t offset = 0;
             CByteReader reader;
             const size_t count = std::min(m_pageSize, size - out.size());
-            if (!CByteReader::CheckedMultiply(pages[i], m_pageSize, offset) || !m_file.GetSubReader(offset, count, reader)
-                || !reader.AppendBytes(out, count))
+            if (!CByteReader::CheckedMultiply(pages[i], m_pageSize, offset) ||
+                !m_file.GetSubReader(offset, count, reader) || !reader.AppendBytes(out, count))
                 return Fail("a stream runs past the end of the file");
         }
         return true;
@@ -145,7 +148,8 @@ public:
 private:
     static std::string Owner(long what)
     {
-        return what < 0 ? std::string("the stream directory") : ErrorText("stream %llu", static_cast<unsigned long>(what));
+        return what < 0 ? std::string("the stream directory")
+                        : ErrorText("stream %llu", static_cast<unsigned long>(what));
     }
 
     const CByteReader& m_file;
@@ -166,7 +170,7 @@ bool ReadDirectory(CPagedFile& paged, CByteReader& directory, uint32_t streamCou
     size_t tableSize = 0;
     if (!CByteReader::CheckedMultiply(streamCount, entrySize, tableSize) || tableSize > directory.GetRemaining())
         return paged.Fail(ErrorText("the stream directory claims %llu streams but has room for the sizes of %llu",
-                                 streamCount, directory.GetRemaining() / entrySize));
+                                    streamCount, directory.GetRemaining() / entrySize));
     std::vector<uint32_t> sizes;
     sizes.reserve(streamCount);
     for (uint32_t i = 0; i < streamCount; ++i)
@@ -176,8 +180,8 @@ bool ReadDirectory(CPagedFile& paged, CByteReader& directory, uint32_t streamCou
         if (!directory.ReadU32(size) || (narrow && !directory.ReadU32(unused)))
             return paged.Fail("the stream directory is cut short");
         if (size != kNilStreamSize && size > fileSize)
-            return paged.Fail(ErrorText("stream %llu claims %llu bytes, more than the whole file (%llu bytes)", i, size,
-                                     fileSize));
+            return paged.Fail(
+                ErrorText("stream %llu claims %llu bytes, more than the whole file (%llu bytes)", i, size, fileSize));
         sizes.push_back(size);
     }
     for (uint32_t i = 0; i < streamCount; ++i)
@@ -209,7 +213,7 @@ bool ReadDirectory(CPagedFile& paged, CByteReader& directory, uint32_t streamCou
         return paged.Fail("there is no PDB info stream");
     return true;
 }
-}
+} // namespace
 
 CPdbFile::CPdbFile()
 {
@@ -259,8 +263,8 @@ bool CPdbFile::ParseMsf7(CByteReader& file)
     uint32_t directorySize = 0;
     uint32_t unused = 0;
     uint32_t directoryListPage = 0;
-    if (!file.ReadU32(pageSize) || !file.ReadU32(freePageMap) || !file.ReadU32(pageCount)
-        || !file.ReadU32(directorySize) || !file.ReadU32(unused) || !file.ReadU32(directoryListPage))
+    if (!file.ReadU32(pageSize) || !file.ReadU32(freePageMap) || !file.ReadU32(pageCount) ||
+        !file.ReadU32(directorySize) || !file.ReadU32(unused) || !file.ReadU32(directoryListPage))
         return Fail("the header is cut short");
     if (!IsValidPageSize(pageSize))
         return Fail(ErrorText("block size %llu is not a power of two from 512 to 65536", pageSize));
@@ -273,18 +277,19 @@ bool CPdbFile::ParseMsf7(CByteReader& file)
     size_t listOffset = 0;
     std::vector<uint32_t> directoryPages;
     std::vector<uint8_t> directoryBytes;
-    if (!paged.CheckPageCount() || !paged.Take(directoryListPage, -1)
-        || !CByteReader::CheckedMultiply(directoryListPage, pageSize, listOffset) || !file.Seek(listOffset)
-        || !file.ReadU32Array(directoryPages, directoryPageCount) || !paged.TakeAll(directoryPages, -1)
-        || !paged.ReadStream(directoryPages, directorySize, directoryBytes))
-        return Fail(paged.Error().empty() ? std::string("the stream directory's block list is cut short") : paged.Error());
+    if (!paged.CheckPageCount() || !paged.Take(directoryListPage, -1) ||
+        !CByteReader::CheckedMultiply(directoryListPage, pageSize, listOffset) || !file.Seek(listOffset) ||
+        !file.ReadU32Array(directoryPages, directoryPageCount) || !paged.TakeAll(directoryPages, -1) ||
+        !paged.ReadStream(directoryPages, directorySize, directoryBytes))
+        return Fail(paged.Error().empty() ? std::string("the stream directory's block list is cut short")
+                                          : paged.Error());
 
     CByteReader directory(directoryBytes.data(), directoryBytes.size());
     uint32_t streamCount = 0;
     uint32_t infoSize = kNilStreamSize;
     std::vector<uint32_t> infoPages;
-    if (!directory.ReadU32(streamCount)
-        || !ReadDirectory(paged, directory, streamCount, false, file.GetSize(), infoSize, infoPages))
+    if (!directory.ReadU32(streamCount) ||
+        !ReadDirectory(paged, directory, streamCount, false, file.GetSize(), infoSize, infoPages))
         return Fail(paged.Error().empty() ? std::string("the stream directory is cut short") : paged.Error());
     std::vector<uint8_t> info;
     if (!paged.ReadStream(infoPages, std::min<size_t>(infoSize, kInfoStreamMaxPrefix), info))
@@ -299,8 +304,8 @@ bool CPdbFile::ParseMsf2(CByteReader& file)
     uint16_t pageCount = 0;
     uint32_t directorySize = 0;
     uint32_t unused = 0;
-    if (!file.ReadU32(pageSize) || !file.ReadU16(freePageMap) || !file.ReadU16(pageCount)
-        || !file.ReadU32(directorySize) || !file.ReadU32(unused))
+    if (!file.ReadU32(pageSize) || !file.ReadU16(freePageMap) || !file.ReadU16(pageCount) ||
+        !file.ReadU32(directorySize) || !file.ReadU32(unused))
         return Fail("the header is cut short");
     if (!IsValidPageSize(pageSize))
         return Fail(ErrorText("page size %llu is not a power of two from 512 to 65536", pageSize));
@@ -308,16 +313,16 @@ bool CPdbFile::ParseMsf2(CByteReader& file)
     CPagedFile paged(file, pageSize, pageCount);
     // The directory's page numbers follow the header within page 0.
     const size_t directoryPageCount = PagesFor(directorySize, pageSize);
-    if (directorySize == 0 || directorySize == kNilStreamSize
-        || directoryPageCount > (pageSize - kMsf2DirectoryPagesOffset) / 2)
+    if (directorySize == 0 || directorySize == kNilStreamSize ||
+        directoryPageCount > (pageSize - kMsf2DirectoryPagesOffset) / 2)
         return Fail(ErrorText("the stream directory's size (%llu bytes) is impossible", directorySize));
     std::vector<uint16_t> narrowPages;
     if (!file.ReadU16Array(narrowPages, directoryPageCount))
         return Fail("the header is cut short");
     const std::vector<uint32_t> directoryPages(narrowPages.begin(), narrowPages.end());
     std::vector<uint8_t> directoryBytes;
-    if (!paged.CheckPageCount() || !paged.TakeAll(directoryPages, -1)
-        || !paged.ReadStream(directoryPages, directorySize, directoryBytes))
+    if (!paged.CheckPageCount() || !paged.TakeAll(directoryPages, -1) ||
+        !paged.ReadStream(directoryPages, directorySize, directoryBytes))
         return Fail(paged.Error());
 
     CByteReader directory(directoryBytes.data(), directoryBytes.size());
@@ -325,8 +330,8 @@ bool CPdbFile::ParseMsf2(CByteReader& file)
     uint16_t reserved = 0;
     uint32_t infoSize = kNilStreamSize;
     std::vector<uint32_t> infoPages;
-    if (!directory.ReadU16(streamCount) || !directory.ReadU16(reserved)
-        || !ReadDirectory(paged, directory, streamCount, true, file.GetSize(), infoSize, infoPages))
+    if (!directory.ReadU16(streamCount) || !directory.ReadU16(reserved) ||
+        !ReadDirectory(paged, directory, streamCount, true, file.GetSize(), infoSize, infoPages))
         return Fail(paged.Error().empty() ? std::string("the stream directory is cut short") : paged.Error());
     std::vector<uint8_t> info;
     if (!paged.ReadStream(infoPages, std::min<size_t>(infoSize, kInfoStreamMaxPrefix), info))

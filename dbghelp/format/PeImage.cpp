@@ -36,7 +36,7 @@ const uint32_t kMaxDataDirectories = 16;
 const uint32_t kExportDirectory = 0;
 const uint32_t kDebugDirectory = 6;
 const size_t kExportDirectorySize = 40;
-}
+} // namespace
 
 CPeImage::CPeImage()
 {
@@ -81,8 +81,8 @@ bool CPeImage::Parse(const uint8_t* data, size_t size)
     {
         size_t tableSize = 0;
         CByteReader table;
-        if (CByteReader::CheckedMultiply(m_numberOfSymbols, CDebugDirectory::kCoffSymbolSize, tableSize)
-            && file.GetSubReader(m_pointerToSymbolTable, tableSize, table))
+        if (CByteReader::CheckedMultiply(m_numberOfSymbols, CDebugDirectory::kCoffSymbolSize, tableSize) &&
+            file.GetSubReader(m_pointerToSymbolTable, tableSize, table))
             m_hasCoffSymbols = true;
     }
     return true;
@@ -93,17 +93,16 @@ bool CPeImage::ReadHeaders(CByteReader& file)
     uint32_t lfanew = 0;
     uint16_t numberOfSections = 0;
     uint16_t sizeOfOptionalHeader = 0;
-    if (!file.ReadMatch(kMz, 2) || !file.Seek(kLfanewOffset) || !file.ReadU32(lfanew) || !file.Seek(lfanew)
-        || !file.ReadMatch(kPeSignature, 4) || !file.ReadU16(m_machine) || !file.ReadU16(numberOfSections)
-        || !file.ReadU32(m_timeDateStamp) || !file.ReadU32(m_pointerToSymbolTable)
-        || !file.ReadU32(m_numberOfSymbols) || !file.ReadU16(sizeOfOptionalHeader)
-        || !file.ReadU16(m_characteristics))
+    if (!file.ReadMatch(kMz, 2) || !file.Seek(kLfanewOffset) || !file.ReadU32(lfanew) || !file.Seek(lfanew) ||
+        !file.ReadMatch(kPeSignature, 4) || !file.ReadU16(m_machine) || !file.ReadU16(numberOfSections) ||
+        !file.ReadU32(m_timeDateStamp) || !file.ReadU32(m_pointerToSymbolTable) || !file.ReadU32(m_numberOfSymbols) ||
+        !file.ReadU16(sizeOfOptionalHeader) || !file.ReadU16(m_characteristics))
         return false;
 
     CByteReader optional;
     uint16_t magic = 0;
-    if (!file.ReadSubReader(sizeOfOptionalHeader, optional) || !optional.ReadU16(magic)
-        || (magic != kPe32Magic && magic != kPe32PlusMagic))
+    if (!file.ReadSubReader(sizeOfOptionalHeader, optional) || !optional.ReadU16(magic) ||
+        (magic != kPe32Magic && magic != kPe32PlusMagic))
         return false;
     m_pe32Plus = magic == kPe32PlusMagic;
 
@@ -113,11 +112,10 @@ bool CPeImage::ReadHeaders(CByteReader& file)
     const size_t countOffset = m_pe32Plus ? kPe32PlusNumberOfRvaAndSizesOffset : kPe32NumberOfRvaAndSizesOffset;
     uint32_t imageBase32 = 0;
     uint32_t numberOfRvaAndSizes = 0;
-    if (!optional.Seek(imageBaseOffset)
-        || !(m_pe32Plus ? optional.ReadU64(m_imageBase) : optional.ReadU32(imageBase32))
-        || !optional.Seek(kSizeOfImageOffset) || !optional.ReadU32(m_sizeOfImage)
-        || !optional.ReadU32(m_sizeOfHeaders) || !optional.ReadU32(m_checkSum) || !optional.Seek(countOffset)
-        || !optional.ReadU32(numberOfRvaAndSizes))
+    if (!optional.Seek(imageBaseOffset) ||
+        !(m_pe32Plus ? optional.ReadU64(m_imageBase) : optional.ReadU32(imageBase32)) ||
+        !optional.Seek(kSizeOfImageOffset) || !optional.ReadU32(m_sizeOfImage) || !optional.ReadU32(m_sizeOfHeaders) ||
+        !optional.ReadU32(m_checkSum) || !optional.Seek(countOffset) || !optional.ReadU32(numberOfRvaAndSizes))
         return false;
     if (!m_pe32Plus)
         m_imageBase = imageBase32;
@@ -159,16 +157,16 @@ void CPeImage::ReadExports(const CByteReader& file)
     uint32_t numberOfNames = 0;
     uint32_t addressOfFunctions = 0;
     uint32_t addressOfNames = 0;
-    if (!directory.Seek(20) || !directory.ReadU32(numberOfFunctions) || !directory.ReadU32(numberOfNames)
-        || !directory.ReadU32(addressOfFunctions) || !directory.ReadU32(addressOfNames))
+    if (!directory.Seek(20) || !directory.ReadU32(numberOfFunctions) || !directory.ReadU32(numberOfNames) ||
+        !directory.ReadU32(addressOfFunctions) || !directory.ReadU32(addressOfNames))
         return;
 
     // Each table holds 32-bit RVAs; a count whose table does not fit in 32 bits cannot be mapped.
     CByteReader table;
-    const bool functions = numberOfFunctions != 0 && numberOfFunctions <= UINT32_MAX / 4
-                           && MapRange(file, addressOfFunctions, numberOfFunctions * 4, table);
-    const bool names = numberOfNames != 0 && numberOfNames <= UINT32_MAX / 4
-                       && MapRange(file, addressOfNames, numberOfNames * 4, table);
+    const bool functions = numberOfFunctions != 0 && numberOfFunctions <= UINT32_MAX / 4 &&
+                           MapRange(file, addressOfFunctions, numberOfFunctions * 4, table);
+    const bool names = numberOfNames != 0 && numberOfNames <= UINT32_MAX / 4 &&
+                       MapRange(file, addressOfNames, numberOfNames * 4, table);
     m_hasExports = functions || names;
 }
 

@@ -40,7 +40,7 @@ std::string Trimmed(const std::string& text)
         --end;
     return text.substr(begin, end - begin);
 }
-}
+} // namespace
 
 CPointerFile::CPointerFile() : m_kind(Invalid)
 {

@@ -13,7 +13,12 @@
 class CPointerFile
 {
 public:
-    enum Kind { Invalid, Path, Message };
+    enum Kind
+    {
+        Invalid,
+        Path,
+        Message
+    };
 
     // Real pointers are one short line; anything longer is refused.
     static constexpr size_t kMaxSize = 4096;

@@ -12,9 +12,9 @@ bool CSectionTable::Read(CByteReader& reader, size_t count)
     {
         Section section = {};
         // Name (8 bytes) first; relocation and line-number fields after are not needed.
-        if (!table.Seek(i * kHeaderSize + 8) || !table.ReadU32(section.virtualSize)
-            || !table.ReadU32(section.virtualAddress) || !table.ReadU32(section.sizeOfRawData)
-            || !table.ReadU32(section.pointerToRawData))
+        if (!table.Seek(i * kHeaderSize + 8) || !table.ReadU32(section.virtualSize) ||
+            !table.ReadU32(section.virtualAddress) || !table.ReadU32(section.sizeOfRawData) ||
+            !table.ReadU32(section.pointerToRawData))
             return false;
         m_sections.push_back(section);
     }

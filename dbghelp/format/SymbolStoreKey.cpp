@@ -26,7 +26,7 @@ uint32_t LittleEndian(const std::array<uint8_t, 16>& bytes, size_t offset, size_
         value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
     return value;
 }
-}
+} // namespace
 
 std::string CSymbolStoreKey::ForGuid(const std::array<uint8_t, 16>& guid, uint32_t age)
 {

@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (cabinet.Parse(data, size))
     {
         // What the expander relies on.
-        if (cabinet.GetFileName().empty() || cabinet.GetFileName().size() > 255 || !cabinet.GetError().empty()
-            || static_cast<uint64_t>(cabinet.GetBlockCount()) * CCabinetFile::kMaxBlockBytes < cabinet.GetFileSize())
+        if (cabinet.GetFileName().empty() || cabinet.GetFileName().size() > 255 || !cabinet.GetError().empty() ||
+            static_cast<uint64_t>(cabinet.GetBlockCount()) * CCabinetFile::kMaxBlockBytes < cabinet.GetFileSize())
             abort();
     }
     else if (cabinet.GetError().empty() || !cabinet.GetFileName().empty())

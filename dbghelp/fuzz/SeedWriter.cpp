@@ -17,7 +17,7 @@ bool Write(const std::string& path, const Bytes& bytes)
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && ok;
 }
-}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -51,7 +51,8 @@ int main(int argc, char** argv)
     stripped.debug.push_back(DebugEntrySpec{2, records[2], true});
     ok &= Write(root + "/pe/stripped", BuildPe(stripped).bytes);
 
-    ok &= Write(root + "/dbg/nb11", BuildDbg({DebugEntrySpec{1, MakeCoffSymbols(3)}, DebugEntrySpec{2, records[3]}}).bytes);
+    ok &= Write(root + "/dbg/nb11",
+                BuildDbg({DebugEntrySpec{1, MakeCoffSymbols(3)}, DebugEntrySpec{2, records[3]}}).bytes);
     ok &= Write(root + "/dbg/nb10", BuildDbg({DebugEntrySpec{2, records[1]}}).bytes);
 
     ok &= Write(root + "/pdb/msf7", BuildPdb(7, 512, StandardStreams(20000404, true)).bytes);

@@ -58,7 +58,9 @@ DWORD WINAPI LookupThread(void* parameter)
 
 } // namespace
 
-CHostResolver::CHostResolver(Lookup lookup) : m_lookup(lookup ? std::move(lookup) : SystemLookup) {}
+CHostResolver::CHostResolver(Lookup lookup) : m_lookup(lookup ? std::move(lookup) : SystemLookup)
+{
+}
 
 int CHostResolver::SystemLookup(const std::string& host, unsigned long& address)
 {

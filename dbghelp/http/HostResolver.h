@@ -15,7 +15,13 @@ public:
     // One lookup: the IPv4 address of host (in network byte order, as
     // in_addr's s_addr), or a Winsock error (0 when found).
     using Lookup = std::function<int(const std::string& host, unsigned long& address)>;
-    enum class Outcome { Found, Failed, TimedOut, Busy };
+    enum class Outcome
+    {
+        Found,
+        Failed,
+        TimedOut,
+        Busy
+    };
 
     // Lookups still running after their callers stopped waiting: past this
     // many, further lookups are refused (Busy) until some have finished.

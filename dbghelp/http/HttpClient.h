@@ -10,7 +10,8 @@
 // Fetches files from HTTP and HTTPS symbol stores, directly or through a
 // proxy, with every network wait bounded, and skips for a while a server that
 // could not be reached, did not answer, was too slow or failed the TLS checks.
-class CHttpClient {
+class CHttpClient
+{
 public:
     CHttpClient();
     void SetOptions(const HttpOptions& options);
@@ -28,7 +29,8 @@ public:
     // bytes: body bytes received (may be null). Thread-safe: several threads may download at once.
     // An existing target is only ever replaced by a complete download: on any
     // failure it stays as it was.
-    HttpResult Download(const std::string& url, const std::string& targetPath, const HttpDiag& diag, unsigned long long* bytes = nullptr);
+    HttpResult Download(const std::string& url, const std::string& targetPath, const HttpDiag& diag,
+                        unsigned long long* bytes = nullptr);
     // Forgets every offline mark (tests, and a changed search path).
     void ResetOffline();
 

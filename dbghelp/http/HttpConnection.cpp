@@ -61,7 +61,7 @@ HttpIo CHttpConnection::ReadHead(std::string& head)
                 return HttpIo::Ok;
             }
             if (next + 1 > m_end)
-                break;  // the head may end in bytes not yet received
+                break; // the head may end in bytes not yet received
         }
         if (m_end - m_begin >= kMaxHeadBytes)
             return HttpIo::TooLong;

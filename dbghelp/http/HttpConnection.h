@@ -16,7 +16,7 @@ class CTlsChannel;
 class CHttpConnection
 {
 public:
-    static constexpr size_t kMaxHeadBytes = 16 * 1024;  // status line and all headers of one reply
+    static constexpr size_t kMaxHeadBytes = 16 * 1024; // status line and all headers of one reply
     static constexpr size_t kBufferSize = 256 * 1024;
 
     // timeoutMs bounds the lookup, the connect and each send and receive
@@ -56,7 +56,7 @@ private:
     HttpIo FillKeeping(size_t& scanned);
 
     CTcpSocket m_socket;
-    std::unique_ptr<CTlsChannel> m_tls;  // declared after the socket it uses
+    std::unique_ptr<CTlsChannel> m_tls; // declared after the socket it uses
     std::vector<char> m_buffer;
     size_t m_begin = 0;
     size_t m_end = 0;

@@ -12,8 +12,8 @@
 
 namespace
 {
-constexpr size_t kMaxChunkLine = 1024;   // chunk size plus any chunk extensions
-constexpr int kMaxInterimReplies = 4;    // 1xx replies skipped before the real one
+constexpr size_t kMaxChunkLine = 1024; // chunk size plus any chunk extensions
+constexpr int kMaxInterimReplies = 4;  // 1xx replies skipped before the real one
 
 const char kLinePrefix[] = "SYMSRV:  ";
 const char kUserAgent[] = "User-Agent: Quillmar-SymSrv/1.0\r\n";
@@ -30,7 +30,7 @@ CHttpDownload::CHttpDownload(const HttpOptions& options, CServerBackoff& backoff
     : m_options(options), m_backoff(backoff), m_targetPath(targetPath), m_diag(diag), m_bytes(bytes)
 {
     if (m_options.timeoutMs == 0)
-        m_options.timeoutMs = 1;  // 0 would mean "wait forever" to SO_RCVTIMEO
+        m_options.timeoutMs = 1; // 0 would mean "wait forever" to SO_RCVTIMEO
 }
 
 HttpResult CHttpDownload::Run(const std::string& urlText)
@@ -130,20 +130,25 @@ HttpResult CHttpDownload::Broken(const CHttpUrl& url, HttpIo io, const CHttpConn
 {
     switch (io)
     {
-    case HttpIo::TimedOut: return TimedOut(url);
-    case HttpIo::TooSlow: return TooSlow(url, connection);
-    case HttpIo::Refused: return Refused(url, connection.RefusedWhy());
-    case HttpIo::Closed: return Failed(std::string("Connection closed ") + when);
-    case HttpIo::Truncated: return Failed(std::string("TLS connection closed without close_notify ") + when);
-    case HttpIo::TooLong: return Failed(std::string("Reply rejected: line too long ") + when);
+    case HttpIo::TimedOut:
+        return TimedOut(url);
+    case HttpIo::TooSlow:
+        return TooSlow(url, connection);
+    case HttpIo::Refused:
+        return Refused(url, connection.RefusedWhy());
+    case HttpIo::Closed:
+        return Failed(std::string("Connection closed ") + when);
+    case HttpIo::Truncated:
+        return Failed(std::string("TLS connection closed without close_notify ") + when);
+    case HttpIo::TooLong:
+        return Failed(std::string("Reply rejected: line too long ") + when);
     default:
         return Failed(std::string("Connection failed ") + when + " (" + CTcpSocket::ErrorText(connection.LastError()) +
                       ")");
     }
 }
 
-HttpResult CHttpDownload::Connect(const CHttpUrl& url, const CProxyConfig::Endpoint* proxy,
-                                  CHttpConnection& connection)
+HttpResult CHttpDownload::Connect(const CHttpUrl& url, const CProxyConfig::Endpoint* proxy, CHttpConnection& connection)
 {
     CHostResolver resolver(m_options.lookup);
     std::string why;
@@ -152,7 +157,8 @@ HttpResult CHttpDownload::Connect(const CHttpUrl& url, const CProxyConfig::Endpo
     if (io == HttpIo::Unreachable)
         return Unreachable(proxy != nullptr ? proxy->Server() : url.Server(), why, proxy != nullptr);
     if (io == HttpIo::TimedOut && proxy != nullptr)
-        return Unreachable(proxy->Server(), "no answer within " + CHttpText::Decimal(m_options.timeoutMs) + " ms", true);
+        return Unreachable(proxy->Server(), "no answer within " + CHttpText::Decimal(m_options.timeoutMs) + " ms",
+                           true);
     if (io == HttpIo::TimedOut)
         return TimedOut(url);
     if (io != HttpIo::Ok)
@@ -222,8 +228,7 @@ HttpResult CHttpDownload::Fetch(const CHttpUrl& url, CHttpUrl& next)
 {
     m_redirected = false;
     const CProxyConfig::Endpoint* proxy = m_options.proxy.For(url.IsHttps(), url.Host());
-    CHttpConnection connection(m_options.timeoutMs,
-                               CLowSpeedGuard(m_options.lowSpeedBytes, m_options.lowSpeedSeconds));
+    CHttpConnection connection(m_options.timeoutMs, CLowSpeedGuard(m_options.lowSpeedBytes, m_options.lowSpeedSeconds));
     HttpResult result = Connect(url, proxy, connection);
     if (result != HttpResult::Ok)
         return result;
@@ -231,9 +236,10 @@ HttpResult CHttpDownload::Fetch(const CHttpUrl& url, CHttpUrl& next)
     // A proxy takes a plain request in absolute form; a tunnel carries the
     // server's own form.
     const bool absolute = proxy != nullptr && !url.IsHttps();
-    const HttpIo io = connection.Send("GET " + (absolute ? url.Text() : url.Target()) + " HTTP/1.1\r\n"
-                                      "Host: " + url.HostHeader() + "\r\n" +
-                                      kUserAgent +
+    const HttpIo io = connection.Send("GET " + (absolute ? url.Text() : url.Target()) +
+                                      " HTTP/1.1\r\n"
+                                      "Host: " +
+                                      url.HostHeader() + "\r\n" + kUserAgent +
                                       "Accept: */*\r\n"
                                       "Accept-Encoding: identity\r\n"
                                       "Connection: close\r\n"
@@ -379,7 +385,7 @@ bool CHttpDownload::ParseChunkSize(const std::string& text, unsigned long long& 
     bool more = false;
     while ((more = line.ReadU8(c)) && CHttpText::HexValue(static_cast<char>(c)) >= 0)
     {
-        if (++digits > 15)  // more than 2^60: no file of ours, and no overflow
+        if (++digits > 15) // more than 2^60: no file of ours, and no overflow
             return false;
         size = size * 16 + static_cast<unsigned>(CHttpText::HexValue(static_cast<char>(c)));
     }

@@ -14,7 +14,15 @@ class CHttpUrl;
 class CServerBackoff;
 enum class HttpIo;
 
-enum class HttpResult { Ok, NotFound, Failed, Offline, TimedOut, Unreachable };
+enum class HttpResult
+{
+    Ok,
+    NotFound,
+    Failed,
+    Offline,
+    TimedOut,
+    Unreachable
+};
 
 using HttpDiag = std::function<void(const std::string& line)>; // each line ends in "\n"
 

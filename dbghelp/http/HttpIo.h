@@ -10,4 +10,15 @@
 //   Refused      the TLS handshake failed or the server's certificate was refused
 //   Error        a local or protocol failure, with the reason where the step gives one
 //   TooLong      a head or line longer than its limit
-enum class HttpIo { Ok, Closed, Truncated, TimedOut, TooSlow, Unreachable, Refused, Error, TooLong };
+enum class HttpIo
+{
+    Ok,
+    Closed,
+    Truncated,
+    TimedOut,
+    TooSlow,
+    Unreachable,
+    Refused,
+    Error,
+    TooLong
+};

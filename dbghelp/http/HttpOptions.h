@@ -28,7 +28,7 @@ struct HttpOptions
     // rather than sent around it.
     std::string proxyError;
     int maxRedirects = 5;
-    unsigned long long maxBytes = 0x40000000ull;  // largest body accepted
+    unsigned long long maxBytes = 0x40000000ull; // largest body accepted
     // The name lookup (null: the platform's); tests pass a slow one.
     CHostResolver::Lookup lookup;
 };

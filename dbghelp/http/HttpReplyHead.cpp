@@ -49,7 +49,7 @@ bool ParseTransferEncoding(const std::string& value, bool& chunked)
         const std::string coding = CHttpText::LowerCase(
             CHttpText::TrimBlanks(value.substr(start, comma == std::string::npos ? comma : comma - start)));
         if (chunked)
-            return false;  // chunked must be the last coding
+            return false; // chunked must be the last coding
         if (coding == "chunked")
             chunked = true;
         else if (coding != "identity")

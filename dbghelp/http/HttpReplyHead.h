@@ -9,7 +9,7 @@
 class CHttpReplyHead
 {
 public:
-    static constexpr size_t kMaxLineLength = 8 * 1024;  // one header line
+    static constexpr size_t kMaxLineLength = 8 * 1024; // one header line
     static constexpr size_t kMaxHeaderCount = 100;
 
     // Parses bytes up to and including the blank line that ends a head (CRLF

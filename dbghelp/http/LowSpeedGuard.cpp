@@ -7,8 +7,7 @@ namespace
 constexpr unsigned long kLongestWindowSeconds = 24ul * 24ul * 60ul * 60ul;
 } // namespace
 
-CLowSpeedGuard::CLowSpeedGuard(unsigned long minimumBytes, unsigned long windowSeconds,
-                               std::function<DWORD()> clock)
+CLowSpeedGuard::CLowSpeedGuard(unsigned long minimumBytes, unsigned long windowSeconds, std::function<DWORD()> clock)
     : m_minimumBytes(minimumBytes),
       m_windowSeconds(windowSeconds < kLongestWindowSeconds ? windowSeconds : kLongestWindowSeconds),
       m_windowMs(static_cast<DWORD>(m_windowSeconds * 1000ul)),

@@ -13,7 +13,8 @@ std::vector<std::string> SplitOn(const std::string& text, const char* separators
     while (start <= text.size())
     {
         const size_t end = text.find_first_of(separators, start);
-        const std::string part = CHttpText::TrimBlanks(text.substr(start, end == std::string::npos ? end : end - start));
+        const std::string part =
+            CHttpText::TrimBlanks(text.substr(start, end == std::string::npos ? end : end - start));
         if (!part.empty())
             parts.push_back(part);
         if (end == std::string::npos)
@@ -100,7 +101,7 @@ bool CProxyConfig::ParseWinInet(const std::string& server, const std::string& by
             const std::string scheme = CHttpText::LowerCase(entry.substr(0, equals));
             Endpoint* endpoint = scheme == "http" ? &m_http : scheme == "https" ? &m_https : nullptr;
             if (endpoint == nullptr || equals == std::string::npos)
-                continue;  // ftp=, socks= and the like: not ours
+                continue; // ftp=, socks= and the like: not ours
             if (!ParseEndpoint(entry.substr(equals + 1), *endpoint, why))
                 return false;
         }

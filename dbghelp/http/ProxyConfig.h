@@ -11,7 +11,7 @@ class CProxyConfig
 public:
     struct Endpoint
     {
-        std::string host;  // lower case
+        std::string host; // lower case
         unsigned port = 0;
         bool IsSet() const { return port != 0; }
         // "host:port": what offline marks and diagnostics name it by.
@@ -37,5 +37,5 @@ private:
 
     Endpoint m_http;
     Endpoint m_https;
-    std::vector<std::string> m_bypass;  // lower case
+    std::vector<std::string> m_bypass; // lower case
 };

@@ -11,8 +11,7 @@ constexpr DWORD kLongestMarkMs = 24u * 24u * 60u * 60u * 1000u;
 
 } // namespace
 
-CServerBackoff::CServerBackoff(std::function<DWORD()> clock)
-    : m_clock(std::move(clock))
+CServerBackoff::CServerBackoff(std::function<DWORD()> clock) : m_clock(std::move(clock))
 {
 }
 

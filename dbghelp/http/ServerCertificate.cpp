@@ -37,7 +37,9 @@ const DWORD kRevocationBits = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_
 
 } // namespace
 
-CServerCertificate::CServerCertificate(PCCERT_CONTEXT certificate) : m_certificate(certificate) {}
+CServerCertificate::CServerCertificate(PCCERT_CONTEXT certificate) : m_certificate(certificate)
+{
+}
 
 CServerCertificate::~CServerCertificate()
 {
@@ -66,13 +68,20 @@ std::string CServerCertificate::PolicyErrorText(LONG error, const std::string& h
 {
     switch (static_cast<unsigned long>(error))
     {
-    case static_cast<unsigned long>(CERT_E_CN_NO_MATCH): return "it was issued for another host name than " + host;
-    case static_cast<unsigned long>(CERT_E_UNTRUSTEDROOT): return ChainErrorText(CERT_TRUST_IS_UNTRUSTED_ROOT);
-    case static_cast<unsigned long>(CERT_E_CHAINING): return ChainErrorText(CERT_TRUST_IS_PARTIAL_CHAIN);
-    case static_cast<unsigned long>(CERT_E_EXPIRED): return ChainErrorText(CERT_TRUST_IS_NOT_TIME_VALID);
-    case static_cast<unsigned long>(CERT_E_REVOKED): return ChainErrorText(CERT_TRUST_IS_REVOKED);
-    case static_cast<unsigned long>(CERT_E_WRONG_USAGE): return ChainErrorText(CERT_TRUST_IS_NOT_VALID_FOR_USAGE);
-    default: return "the system's server certificate check refused it (" + Hex(static_cast<unsigned long>(error)) + ")";
+    case static_cast<unsigned long>(CERT_E_CN_NO_MATCH):
+        return "it was issued for another host name than " + host;
+    case static_cast<unsigned long>(CERT_E_UNTRUSTEDROOT):
+        return ChainErrorText(CERT_TRUST_IS_UNTRUSTED_ROOT);
+    case static_cast<unsigned long>(CERT_E_CHAINING):
+        return ChainErrorText(CERT_TRUST_IS_PARTIAL_CHAIN);
+    case static_cast<unsigned long>(CERT_E_EXPIRED):
+        return ChainErrorText(CERT_TRUST_IS_NOT_TIME_VALID);
+    case static_cast<unsigned long>(CERT_E_REVOKED):
+        return ChainErrorText(CERT_TRUST_IS_REVOKED);
+    case static_cast<unsigned long>(CERT_E_WRONG_USAGE):
+        return ChainErrorText(CERT_TRUST_IS_NOT_VALID_FOR_USAGE);
+    default:
+        return "the system's server certificate check refused it (" + Hex(static_cast<unsigned long>(error)) + ")";
     }
 }
 
@@ -107,7 +116,7 @@ bool CServerCertificate::Verify(const std::string& host, std::string& why) const
         return false;
     }
 
-    std::wstring wideHost(host.begin(), host.end());  // host names are ASCII
+    std::wstring wideHost(host.begin(), host.end()); // host names are ASCII
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
     ssl.cbSize = sizeof(ssl);
     ssl.dwAuthType = AUTHTYPE_SERVER;

@@ -6,8 +6,7 @@
 
 #include "HttpText.h"
 
-CTcpSocket::CTcpSocket(DWORD timeoutMs, const CLowSpeedGuard& lowSpeed)
-    : m_timeoutMs(timeoutMs), m_lowSpeed(lowSpeed)
+CTcpSocket::CTcpSocket(DWORD timeoutMs, const CLowSpeedGuard& lowSpeed) : m_timeoutMs(timeoutMs), m_lowSpeed(lowSpeed)
 {
 }
 
@@ -21,15 +20,24 @@ std::string CTcpSocket::ErrorText(int error)
 {
     switch (error)
     {
-    case WSAECONNREFUSED: return "connection refused";
-    case WSAEHOSTUNREACH: return "host unreachable";
-    case WSAENETUNREACH: return "network unreachable";
-    case WSAECONNRESET: return "connection reset";
-    case WSAECONNABORTED: return "connection aborted";
-    case WSAHOST_NOT_FOUND: return "host name not found";
-    case WSATRY_AGAIN: return "host name lookup failed";
-    case WSANO_DATA: return "host name has no address";
-    default: return "error " + CHttpText::Decimal(static_cast<unsigned>(error));
+    case WSAECONNREFUSED:
+        return "connection refused";
+    case WSAEHOSTUNREACH:
+        return "host unreachable";
+    case WSAENETUNREACH:
+        return "network unreachable";
+    case WSAECONNRESET:
+        return "connection reset";
+    case WSAECONNABORTED:
+        return "connection aborted";
+    case WSAHOST_NOT_FOUND:
+        return "host name not found";
+    case WSATRY_AGAIN:
+        return "host name lookup failed";
+    case WSANO_DATA:
+        return "host name has no address";
+    default:
+        return "error " + CHttpText::Decimal(static_cast<unsigned>(error));
     }
 }
 

@@ -40,7 +40,7 @@ public:
     static std::string ErrorText(int error);
 
 private:
-    CWinsockUse m_winsock;  // first member: outlives the socket
+    CWinsockUse m_winsock; // first member: outlives the socket
     SOCKET m_socket = INVALID_SOCKET;
     DWORD m_timeoutMs;
     CLowSpeedGuard m_lowSpeed;

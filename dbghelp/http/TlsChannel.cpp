@@ -52,7 +52,9 @@ SecBuffer Buffer(unsigned long type, void* data = nullptr, size_t size = 0)
 
 } // namespace
 
-CTlsChannel::CTlsChannel(CTcpSocket& socket) : m_socket(socket), m_incoming(kIncomingSize) {}
+CTlsChannel::CTlsChannel(CTcpSocket& socket) : m_socket(socket), m_incoming(kIncomingSize)
+{
+}
 
 CTlsChannel::~CTlsChannel()
 {
@@ -67,13 +69,26 @@ std::string CTlsChannel::StatusText(SECURITY_STATUS status)
     const char* text = nullptr;
     switch (static_cast<unsigned long>(status))
     {
-    case static_cast<unsigned long>(SEC_E_ILLEGAL_MESSAGE): text = "the server's answer is not TLS"; break;
-    case static_cast<unsigned long>(SEC_E_ALGORITHM_MISMATCH): text = "no protocol version or cipher in common"; break;
-    case static_cast<unsigned long>(SEC_E_MESSAGE_ALTERED): text = "a record was altered"; break;
-    case static_cast<unsigned long>(SEC_E_DECRYPT_FAILURE): text = "a record could not be decrypted"; break;
-    case static_cast<unsigned long>(SEC_E_UNSUPPORTED_FUNCTION): text = "a protocol step Schannel does not support"; break;
-    case static_cast<unsigned long>(SEC_E_INTERNAL_ERROR): text = "Schannel's internal error"; break;
-    default: break;
+    case static_cast<unsigned long>(SEC_E_ILLEGAL_MESSAGE):
+        text = "the server's answer is not TLS";
+        break;
+    case static_cast<unsigned long>(SEC_E_ALGORITHM_MISMATCH):
+        text = "no protocol version or cipher in common";
+        break;
+    case static_cast<unsigned long>(SEC_E_MESSAGE_ALTERED):
+        text = "a record was altered";
+        break;
+    case static_cast<unsigned long>(SEC_E_DECRYPT_FAILURE):
+        text = "a record could not be decrypted";
+        break;
+    case static_cast<unsigned long>(SEC_E_UNSUPPORTED_FUNCTION):
+        text = "a protocol step Schannel does not support";
+        break;
+    case static_cast<unsigned long>(SEC_E_INTERNAL_ERROR):
+        text = "Schannel's internal error";
+        break;
+    default:
+        break;
     }
     char code[16];
     snprintf(code, sizeof(code), "0x%08lx", static_cast<unsigned long>(status));
@@ -89,9 +104,9 @@ HttpIo CTlsChannel::Handshake(const std::string& host, std::string& why)
     // certificate to us.
     credentials.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
     TimeStamp expiry;
-    SECURITY_STATUS status = AcquireCredentialsHandleA(nullptr, const_cast<SEC_CHAR*>(UNISP_NAME_A),
-                                                       SECPKG_CRED_OUTBOUND, nullptr, &credentials, nullptr, nullptr,
-                                                       &m_credentials, &expiry);
+    SECURITY_STATUS status =
+        AcquireCredentialsHandleA(nullptr, const_cast<SEC_CHAR*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
+                                  &credentials, nullptr, nullptr, &m_credentials, &expiry);
     if (status != SEC_E_OK)
     {
         why = "TLS is not available (" + StatusText(status) + ")";
@@ -118,8 +133,7 @@ std::string CTlsChannel::NotTlsText() const
     if (m_incomingUsed < 2 || (m_incoming[0] >= 20 && m_incoming[0] <= 24 && m_incoming[1] == 3))
         return std::string();
     return "the server's answer is not TLS (it begins \"" +
-           CHttpText::Printable(std::string(m_incoming.data(), m_incomingUsed < 24 ? m_incomingUsed : 24), 16) +
-           "\")";
+           CHttpText::Printable(std::string(m_incoming.data(), m_incomingUsed < 24 ? m_incomingUsed : 24), 16) + "\")";
 }
 
 void CTlsChannel::KeepLast(size_t count)
@@ -245,8 +259,7 @@ HttpIo CTlsChannel::Send(const char* data, size_t size)
             m_why = "a TLS record could not be encrypted (" + StatusText(status) + ")";
             return HttpIo::Refused;
         }
-        const HttpIo io =
-            m_socket.Send(&message[0], buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+        const HttpIo io = m_socket.Send(&message[0], buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
         if (io != HttpIo::Ok)
             return io;
         data += part;
@@ -328,7 +341,7 @@ HttpIo CTlsChannel::Receive(char* buffer, size_t size, size_t& got)
         case Decrypted::Data:
             if (m_plainBegin < m_plain.size())
                 return HttpIo::Ok;
-            break;  // more whole records may be waiting
+            break; // more whole records may be waiting
         case Decrypted::Closed:
             m_closeNotified = true;
             break;

@@ -52,7 +52,14 @@ private:
     void KeepLast(size_t count);
     // Decrypts the next record in m_incoming into the caller's buffer (the
     // rest into m_plain); NeedMore when no whole record is there yet.
-    enum class Decrypted { Data, NeedMore, Closed, Renegotiate, Failed };
+    enum class Decrypted
+    {
+        Data,
+        NeedMore,
+        Closed,
+        Renegotiate,
+        Failed
+    };
     Decrypted DecryptRecord(char* buffer, size_t size, size_t& got);
     // Why the bytes received so far cannot be TLS; empty when they may be.
     std::string NotTlsText() const;
@@ -65,9 +72,9 @@ private:
     CtxtHandle m_context = {};
     bool m_hasContext = false;
     SecPkgContext_StreamSizes m_sizes = {};
-    std::vector<char> m_incoming;  // encrypted bytes received, not yet decrypted
+    std::vector<char> m_incoming; // encrypted bytes received, not yet decrypted
     size_t m_incomingUsed = 0;
-    std::vector<char> m_plain;     // decrypted bytes the caller had no room for
+    std::vector<char> m_plain; // decrypted bytes the caller had no room for
     size_t m_plainBegin = 0;
     bool m_closeNotified = false;
     std::string m_why;

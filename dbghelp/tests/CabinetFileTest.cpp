@@ -159,4 +159,4 @@ TEST(CabinetFileTest, RefusesStoredBlockWhoseSizesDiffer)
     PatchU16(built.bytes, built.firstBlockOffset + 6, 99);
     EXPECT_TRUE(RefusedFor(built.bytes, "stored data block 0"));
 }
-}
+} // namespace

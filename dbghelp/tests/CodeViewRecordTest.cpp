@@ -97,4 +97,4 @@ TEST(CodeViewRecordTest, EveryTruncationIsRefused)
         }
     }
 }
-}
+} // namespace

@@ -87,4 +87,4 @@ TEST(DbgFileTest, EveryTruncationIsRefused)
         EXPECT_FALSE(dbg.HasCodeView());
     }
 }
-}
+} // namespace

@@ -16,10 +16,12 @@ namespace
 TEST(HostResolverTest, DottedQuadIsTakenWithoutLookup)
 {
     bool looked = false;
-    CHostResolver resolver([&](const std::string&, unsigned long&) {
-        looked = true;
-        return 0;
-    });
+    CHostResolver resolver(
+        [&](const std::string&, unsigned long&)
+        {
+            looked = true;
+            return 0;
+        });
     unsigned long address = 0;
     int error = 0;
     EXPECT_EQ(CHostResolver::Outcome::Found, resolver.Resolve("127.0.0.1", 1000, address, error));
@@ -29,12 +31,14 @@ TEST(HostResolverTest, DottedQuadIsTakenWithoutLookup)
 
 TEST(HostResolverTest, GivesTheLookupsAddressOrError)
 {
-    CHostResolver resolver([](const std::string& host, unsigned long& address) {
-        if (host != "symbols.example")
-            return static_cast<int>(WSAHOST_NOT_FOUND);
-        address = htonl(0x0A000001);
-        return 0;
-    });
+    CHostResolver resolver(
+        [](const std::string& host, unsigned long& address)
+        {
+            if (host != "symbols.example")
+                return static_cast<int>(WSAHOST_NOT_FOUND);
+            address = htonl(0x0A000001);
+            return 0;
+        });
     unsigned long address = 0;
     int error = 0;
     EXPECT_EQ(CHostResolver::Outcome::Found, resolver.Resolve("symbols.example", 1000, address, error));
@@ -62,12 +66,14 @@ TEST(HostResolverTest, LookupThatOutlastsTheWaitTimesOut)
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), release.Get(), GetCurrentProcess(), &lookupsCopy, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS));
     auto returned = std::make_shared<std::atomic<bool>>(false);
-    CHostResolver resolver([lookupsCopy, returned](const std::string&, unsigned long&) {
-        WaitForSingleObject(lookupsCopy, 30000);
-        CloseHandle(lookupsCopy);
-        *returned = true;
-        return static_cast<int>(WSAHOST_NOT_FOUND);
-    });
+    CHostResolver resolver(
+        [lookupsCopy, returned](const std::string&, unsigned long&)
+        {
+            WaitForSingleObject(lookupsCopy, 30000);
+            CloseHandle(lookupsCopy);
+            *returned = true;
+            return static_cast<int>(WSAHOST_NOT_FOUND);
+        });
     unsigned long address = 0;
     int error = 0;
     EXPECT_EQ(CHostResolver::Outcome::TimedOut, resolver.Resolve("slow.example", 100, address, error));

@@ -4,7 +4,7 @@ namespace
 {
 const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
 const size_t kCuts[] = {0, 1, 2, 60, 64, 0x80, 0x100, 0x200, 0x400, 0x800};
-}
+} // namespace
 
 class HostileInputTest : public SymbolLibraryFixture
 {
@@ -86,8 +86,8 @@ TEST_F(HostileInputTest, ReportsCorruptSymbolFileAsUnreadable)
 {
     ASSERT_TRUE(WriteFileBytes(m_work->File("nb10.pdb"), "Microsoft C/C++ program database 2.00\r\n"));
     Load(Image("nb10.dll"), m_work->Path(), kExact);
-    EXPECT_TRUE(HasLine("DBGHELP: " + m_work->File("nb10.pdb")
-                        + " - unreadable or corrupt: no MSF 7.00 or PDB 2.00 signature\n"));
+    EXPECT_TRUE(HasLine("DBGHELP: " + m_work->File("nb10.pdb") +
+                        " - unreadable or corrupt: no MSF 7.00 or PDB 2.00 signature\n"));
 }
 
 TEST_F(HostileInputTest, RefusesDotDotAsSymbolFileNameFromImage)
@@ -102,7 +102,10 @@ TEST_F(HostileInputTest, RefusesDotDotAsSymbolFileNameFromImage)
 
 TEST_F(HostileInputTest, RefusesControlCharacterInSymbolFileNameFromImage)
 {
-    const std::string image = ImageWithPdbName("nb10.dll", "nb10.pdb", std::string("nb\x01" "0.pdb", 8));
+    const std::string image = ImageWithPdbName("nb10.dll", "nb10.pdb",
+                                               std::string("nb\x01"
+                                                           "0.pdb",
+                                                           8));
     ASSERT_FALSE(image.empty());
     Load(image, "srv*" + Downstream() + "*" + Samples() + "\\store", kExact);
     EXPECT_TRUE(HasLine("DBGHELP: refused the symbol file name recorded in the image\n"));
@@ -112,7 +115,8 @@ TEST_F(HostileInputTest, RefusesControlCharacterInSymbolFileNameFromImage)
 TEST_F(HostileInputTest, StripsDirectoriesFromRecordedNameInStoreLookup)
 {
     // The recorded path climbs out of its directory; only its file name is used in stores.
-    const std::string image = ImageWithPdbName("nb10.dll", "C:\\qsamples\\build\\nb10.pdb", "..\\..\\..\\..\\..\\..\\nb10.pdb");
+    const std::string image =
+        ImageWithPdbName("nb10.dll", "C:\\qsamples\\build\\nb10.pdb", "..\\..\\..\\..\\..\\..\\nb10.pdb");
     ASSERT_FALSE(image.empty());
     const IMAGEHLP_MODULE64 module = Load(image, "srv*" + Downstream() + "*" + Samples() + "\\store", kExact);
     EXPECT_STREQ((Downstream() + "\\" + Manifest("nb10.dll", "store_pdb")).c_str(), module.LoadedPdbName);

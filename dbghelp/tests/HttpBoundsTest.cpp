@@ -23,7 +23,8 @@ class HttpBoundsTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_NE(0u, HttpServerPort("trickle")) << "no server ports in QX3_TESTDIR\\http-servers.ini: run this test through ctest";
+        ASSERT_NE(0u, HttpServerPort("trickle"))
+            << "no server ports in QX3_TESTDIR\\http-servers.ini: run this test through ctest";
         m_options.lowSpeedBytes = 1000;
         m_options.lowSpeedSeconds = 2;
         m_client.SetOptions(m_options);
@@ -45,9 +46,11 @@ TEST_F(HttpBoundsTest, TricklingReplyHeadIsAbandonedAndTheServerSkipped)
 {
     const std::string url = LoopbackUrl(HttpServerPort("trickle"), "/small.bin");
     EXPECT_EQ(HttpResult::TimedOut, Fetch(url));
-    EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  127.0.0.1:" + std::to_string(HttpServerPort("trickle")) + " sent "))
+    EXPECT_EQ(1u,
+              m_diag.CountStartingWith("SYMSRV:  127.0.0.1:" + std::to_string(HttpServerPort("trickle")) + " sent "))
         << m_diag.All();
-    EXPECT_EQ(1u, m_diag.CountHolding(" bytes in 2 s, below the low-speed limit of 1000 bytes per 2 s; skipped for 300 s\n"))
+    EXPECT_EQ(
+        1u, m_diag.CountHolding(" bytes in 2 s, below the low-speed limit of 1000 bytes per 2 s; skipped for 300 s\n"))
         << m_diag.All();
     EXPECT_EQ(0u, m_diag.CountStartingWith("SYMSRV:  HTTP 200")) << "the head was complete: " << m_diag.All();
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
@@ -76,7 +79,8 @@ TEST_F(HttpBoundsTest, NameThatDoesNotResolveIsUnreachable)
     m_options.lookup = [](const std::string&, unsigned long&) { return static_cast<int>(WSAHOST_NOT_FOUND); };
     m_client.SetOptions(m_options);
     EXPECT_EQ(HttpResult::Unreachable, Fetch("http://symbols.invalid/a.pdb"));
-    EXPECT_TRUE(m_diag.Has("SYMSRV:  symbols.invalid:80 could not be reached (host name not found); skipped for 300 s\n"))
+    EXPECT_TRUE(
+        m_diag.Has("SYMSRV:  symbols.invalid:80 could not be reached (host name not found); skipped for 300 s\n"))
         << m_diag.All();
     EXPECT_EQ(HttpResult::Offline, Fetch("http://symbols.invalid/a.pdb"));
 }
@@ -89,15 +93,16 @@ TEST_F(HttpBoundsTest, SlowNameLookupIsBoundedByTheTimeOutAndCountsAsUnreachable
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), release.Get(), GetCurrentProcess(), &lookupsCopy, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS));
     m_options.timeoutMs = 300;
-    m_options.lookup = [lookupsCopy](const std::string&, unsigned long&) {
+    m_options.lookup = [lookupsCopy](const std::string&, unsigned long&)
+    {
         WaitForSingleObject(lookupsCopy, 30000);
         CloseHandle(lookupsCopy);
         return static_cast<int>(WSATRY_AGAIN);
     };
     m_client.SetOptions(m_options);
     EXPECT_EQ(HttpResult::Unreachable, Fetch("https://slow.example/a.pdb"));
-    EXPECT_TRUE(m_diag.Has(
-        "SYMSRV:  slow.example:443 could not be reached (host name lookup took longer than 300 ms); skipped for 300 s\n"))
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  slow.example:443 could not be reached (host name lookup took longer than 300 ms); "
+                           "skipped for 300 s\n"))
         << m_diag.All();
     SetEvent(release.Get());
 }

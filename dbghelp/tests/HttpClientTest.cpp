@@ -30,7 +30,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(s_store != 0 && s_mirror != 0 && s_mute != 0)
-            << "no server ports in QX3_TESTDIR\\http-servers.ini: run this test through ctest, whose http fixture starts them";
+            << "no server ports in QX3_TESTDIR\\http-servers.ini: run this test through ctest, whose http fixture "
+               "starts them";
     }
 
     std::string Store(const std::string& path) const { return LoopbackUrl(s_store, path); }
@@ -67,8 +68,6 @@ TEST_F(HttpClientTest, DownloadsFileWithExactBytesAndReportsEachStep)
               m_diag.Lines());
 }
 
-
-
 TEST_F(HttpClientTest, MissingOrGoneFileIsNotFoundAndLeavesNoFile)
 {
     EXPECT_EQ(HttpResult::NotFound, Fetch(Store("/no/such.pdb")));
@@ -77,7 +76,6 @@ TEST_F(HttpClientTest, MissingOrGoneFileIsNotFoundAndLeavesNoFile)
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
 
-
 TEST_F(HttpClientTest, ServerErrorIsFailedLeavesNoFileAndKeepsServerOnline)
 {
     EXPECT_EQ(HttpResult::Failed, Fetch(Store("/error/small.bin")));
@@ -85,7 +83,6 @@ TEST_F(HttpClientTest, ServerErrorIsFailedLeavesNoFileAndKeepsServerOnline)
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
     EXPECT_EQ(HttpResult::Ok, Fetch(Store("/small.bin")));
 }
-
 
 TEST_F(HttpClientTest, FollowsRedirectOnSameServer)
 {
@@ -101,7 +98,6 @@ TEST_F(HttpClientTest, FollowsRedirectToAnotherServer)
     EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + LoopbackUrl(s_mirror, "/small.bin") + "\n")) << m_diag.All();
 }
 
-
 TEST_F(HttpClientTest, RedirectLoopStopsAfterMaxRedirects)
 {
     HttpOptions options;
@@ -112,7 +108,6 @@ TEST_F(HttpClientTest, RedirectLoopStopsAfterMaxRedirects)
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
 
-
 // The mute server is shared with the symbol library's tests, which may run at
 // the same time: requests are told apart by a path of this test's own.
 TEST_F(HttpClientTest, MuteServerTimesOutAndIsThenSkippedWithoutRequest)
@@ -122,7 +117,8 @@ TEST_F(HttpClientTest, MuteServerTimesOutAndIsThenSkippedWithoutRequest)
     m_client.SetOptions(options);
     const std::string mute = LoopbackUrl(s_mute, "/http-client-test/mute.bin");
     EXPECT_EQ(HttpResult::TimedOut, m_client.Download(mute, Target(), m_diag.Sink()));
-    EXPECT_TRUE(m_diag.Has("SYMSRV:  127.0.0.1:" + std::to_string(s_mute) + " did not answer within 1000 ms; skipped for 300 s\n"))
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  127.0.0.1:" + std::to_string(s_mute) +
+                           " did not answer within 1000 ms; skipped for 300 s\n"))
         << m_diag.All();
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
     ASSERT_EQ(1u, CountRequests("mute", "/http-client-test/mute.bin"));
@@ -134,8 +130,6 @@ TEST_F(HttpClientTest, MuteServerTimesOutAndIsThenSkippedWithoutRequest)
     EXPECT_EQ(HttpResult::Ok, Fetch(Store("/small.bin")));
 }
 
-
-
 TEST_F(HttpClientTest, RefusedConnectionIsUnreachableAndThenOffline)
 {
     const unsigned port = FreeLoopbackPort();
@@ -144,8 +138,6 @@ TEST_F(HttpClientTest, RefusedConnectionIsUnreachableAndThenOffline)
         << m_diag.All();
     EXPECT_EQ(HttpResult::Offline, Fetch(LoopbackUrl(port, "/small.bin")));
 }
-
-
 
 TEST_F(HttpClientTest, ResetOfflineLetsTheServerBeTriedAgain)
 {
@@ -206,7 +198,8 @@ TEST_F(HttpClientTest, TwoThreadsDownloadAtOnce)
     HttpResult first = HttpResult::Failed;
     HttpResult second = HttpResult::Failed;
     CDiagLines otherDiag;
-    CJoinedThread other([&] { second = m_client.Download(Store("/big.bin"), m_dir.File("second.bin"), otherDiag.Sink()); });
+    CJoinedThread other([&]
+                        { second = m_client.Download(Store("/big.bin"), m_dir.File("second.bin"), otherDiag.Sink()); });
     first = m_client.Download(Store("/big.bin"), m_dir.File("first.bin"), m_diag.Sink());
     other.Join();
     ASSERT_EQ(HttpResult::Ok, first) << m_diag.All();
@@ -270,14 +263,11 @@ TEST_F(HttpReplyTest, RequestIsHttp11GetOfThePathWithHostAgentIdentityAndClose)
     EXPECT_TRUE(has("Accept-Encoding: identity\r\n")) << server.Requests()[0];
 }
 
-
-
-
 TEST_F(HttpReplyTest, ResolvesHostNames)
 {
     CScriptedServer server({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"});
-    EXPECT_EQ(HttpResult::Ok, m_client.Download("http://localhost:" + std::to_string(server.Port()) + "/file.bin", Target(),
-                                                m_diag.Sink()))
+    EXPECT_EQ(HttpResult::Ok, m_client.Download("http://localhost:" + std::to_string(server.Port()) + "/file.bin",
+                                                Target(), m_diag.Sink()))
         << m_diag.All();
     EXPECT_EQ("ok", ReadFileBytes(Target()));
 }
@@ -307,7 +297,8 @@ TEST_F(HttpReplyTest, ConnectThatIsNeverAcceptedTimesOut)
     HttpOptions options;
     options.timeoutMs = 500;
     m_client.SetOptions(options);
-    const HttpResult result = m_client.Download(LoopbackUrl(ntohs(address.sin_port), "/file.bin"), Target(), m_diag.Sink());
+    const HttpResult result =
+        m_client.Download(LoopbackUrl(ntohs(address.sin_port), "/file.bin"), Target(), m_diag.Sink());
     for (SOCKET filler : fillers)
         closesocket(filler);
     closesocket(listener);
@@ -359,7 +350,6 @@ TEST_F(HttpReplyTest, RejectsGarbageStatusLine)
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
 
-
 TEST_F(HttpReplyTest, ConnectionClosedBeforeEndOfHeadersIsFailed)
 {
     EXPECT_EQ(HttpResult::Failed, FetchReply(""));
@@ -369,30 +359,25 @@ TEST_F(HttpReplyTest, ConnectionClosedBeforeEndOfHeadersIsFailed)
 
 TEST_F(HttpReplyTest, RejectsGiantHeader)
 {
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nX-Big: " + std::string(100000, 'a') +
-                                             "\r\nContent-Length: 2\r\n\r\nok"));
+    EXPECT_EQ(HttpResult::Failed,
+              FetchReply("HTTP/1.1 200 OK\r\nX-Big: " + std::string(100000, 'a') + "\r\nContent-Length: 2\r\n\r\nok"));
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
-
-
-
-
-
-
-
 
 TEST_F(HttpReplyTest, RejectsBadOrOverflowingChunkSize)
 {
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n0\r\n\r\n"));
     EXPECT_EQ(HttpResult::Failed,
-              FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000005\r\nhello\r\n0\r\n\r\n"));
+              FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n0\r\n\r\n"));
+    EXPECT_EQ(
+        HttpResult::Failed,
+        FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000005\r\nhello\r\n0\r\n\r\n"));
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
 
-
 TEST_F(HttpReplyTest, RejectsChunkLongerThanItsSize)
 {
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhello\r\n0\r\n\r\n"));
+    EXPECT_EQ(HttpResult::Failed,
+              FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhello\r\n0\r\n\r\n"));
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
 
@@ -421,7 +406,6 @@ TEST_F(HttpReplyTest, RejectsBodyToCloseBeyondMaxBytes)
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
 
-
 TEST_F(HttpReplyTest, RedirectToAnotherProtocolIsNotFollowed)
 {
     EXPECT_EQ(HttpResult::Failed,
@@ -433,7 +417,6 @@ TEST_F(HttpReplyTest, RedirectWithoutLocationIsFailed)
 {
     EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 301 Moved Permanently\r\nContent-Length: 0\r\n\r\n"));
 }
-
 
 TEST_F(HttpReplyTest, ServerStallingInTheBodyTimesOut)
 {
@@ -459,7 +442,8 @@ TEST_F(HttpReplyTest, StalledDownloadDoesNotHoldUpAnotherThread)
     m_client.SetOptions(options);
     HttpResult first = HttpResult::Failed;
     CDiagLines firstDiag;
-    CJoinedThread waiting([&] { first = m_client.Download(stalled.Url("/file.bin"), m_dir.File("first.bin"), firstDiag.Sink()); });
+    CJoinedThread waiting(
+        [&] { first = m_client.Download(stalled.Url("/file.bin"), m_dir.File("first.bin"), firstDiag.Sink()); });
     ASSERT_TRUE(stalled.WaitForRequest(10000));
     EXPECT_EQ(HttpResult::Ok, m_client.Download(quick.Url("/file.bin"), m_dir.File("second.bin"), m_diag.Sink()));
     EXPECT_FALSE(FileExists(m_dir.File("first.bin")));

@@ -19,7 +19,8 @@ class HttpProxyTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_NE(0u, HttpServerPort("proxy")) << "no proxy port in QX3_TESTDIR\\http-servers.ini: run this test through ctest";
+        ASSERT_NE(0u, HttpServerPort("proxy"))
+            << "no proxy port in QX3_TESTDIR\\http-servers.ini: run this test through ctest";
         UseProxy("127.0.0.1:" + std::to_string(HttpServerPort("proxy")));
     }
 
@@ -53,12 +54,14 @@ TEST_F(HttpProxyTest, PlainRequestGoesToTheProxyInAbsoluteForm)
 TEST_F(HttpProxyTest, HttpsGoesThroughATunnelWithTheCertificateChecked)
 {
     ASSERT_EQ(HttpResult::Ok, Fetch(TlsUrl(HttpServerPort("tls"), "/small.bin"))) << m_diag.All();
-    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + TlsUrl(HttpServerPort("tls"), "/small.bin") + Through())) << m_diag.All();
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + TlsUrl(HttpServerPort("tls"), "/small.bin") + Through()))
+        << m_diag.All();
     EXPECT_LE(1u, CountLogLines("proxy", "CONNECT localhost:" + std::to_string(HttpServerPort("tls")) + " 200"));
     EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
 
     EXPECT_EQ(HttpResult::Failed, Fetch(TlsUrl(HttpServerPort("tlswronghost"), "/small.bin")));
-    EXPECT_EQ(1u, m_diag.CountHolding(" refused: certificate refused: it was issued for another host name than localhost"))
+    EXPECT_EQ(1u,
+              m_diag.CountHolding(" refused: certificate refused: it was issued for another host name than localhost"))
         << m_diag.All();
 }
 
@@ -76,8 +79,8 @@ TEST_F(HttpProxyTest, ServerTheProxyCannotReachIsUnreachableAndSkipped)
 {
     const std::string url = LoopbackUrl(FreeLoopbackPort(), "/small.bin");
     EXPECT_EQ(HttpResult::Unreachable, Fetch(url));
-    EXPECT_EQ(1u, m_diag.CountHolding(" could not be reached (proxy 127.0.0.1:" + std::to_string(HttpServerPort("proxy")) +
-                                      " could not reach it)"))
+    EXPECT_EQ(1u, m_diag.CountHolding(" could not be reached (proxy 127.0.0.1:" +
+                                      std::to_string(HttpServerPort("proxy")) + " could not reach it)"))
         << m_diag.All();
     EXPECT_EQ(HttpResult::Offline, Fetch(url));
 }

@@ -109,7 +109,8 @@ TEST(HttpReplyHeadTest, RefusesMalformedHeads)
         "HTTP/1.1 200 OK\r\nNo colon\r\n\r\n",
         "HTTP/1.1 200 OK\r\n: no name\r\n\r\n",
         "HTTP/1.1 200 OK\r\nBad Name: x\r\n\r\n",
-        "HTTP/1.1 200 OK\r\nX-Ctl: a\x01" "b\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nX-Ctl: a\x01"
+        "b\r\n\r\n",
         "HTTP/1.1 200 OK\r\nX-Del: a\x7f\r\n\r\n",
         "HTTP/1.1 200 OK\r\nX-Big: " + std::string(CHttpReplyHead::kMaxLineLength, 'a') + "\r\n\r\n",
         manyHeaders + "\r\n",

@@ -13,7 +13,7 @@ std::string TestDirectory()
     const char* dir = getenv("QX3_TESTDIR");
     return dir != nullptr ? dir : "";
 }
-}
+} // namespace
 
 std::string HttpServerUrl(const char* name, const std::string& path)
 {

@@ -13,7 +13,7 @@ size_t CountOf(const std::string& text, const std::string& fragment)
         ++count;
     return count;
 }
-}
+} // namespace
 
 // Compressed entries, file.ptr, damaged files and remembered misses of HTTP
 // stores: the "samples" server of tests/http-servers.sh serves the generated
@@ -27,7 +27,10 @@ protected:
         ASSERT_NE(0u, HttpServerPort("samples")) << "no server ports: run this test through ctest";
     }
 
-    std::string Chain(const std::string& path) const { return "srv*" + Downstream() + "*" + HttpServerUrl("samples", path); }
+    std::string Chain(const std::string& path) const
+    {
+        return "srv*" + Downstream() + "*" + HttpServerUrl("samples", path);
+    }
 
     // Requests the samples server logged so far under a path prefix.
     static size_t Requests(const std::string& prefix) { return CountOf(HttpServerLog("samples"), "GET " + prefix); }
@@ -66,8 +69,8 @@ TEST_F(HttpStoreFormsTest, FollowsPointerOfEachSymbolKind)
 
 TEST_F(HttpStoreFormsTest, PointerMessageEndsTheSearchInThatStoreOnly)
 {
-    const IMAGEHLP_MODULE64 module
-        = Load(Image("dbgcv.dll"), Chain("/pointer/message/store") + "*" + HttpServerUrl("samples", "/store"), kExact);
+    const IMAGEHLP_MODULE64 module =
+        Load(Image("dbgcv.dll"), Chain("/pointer/message/store") + "*" + HttpServerUrl("samples", "/store"), kExact);
     EXPECT_TRUE(HasLine("/file.ptr - the store says: This file was withdrawn from the sample store.\n"));
     EXPECT_EQ(SymCv, module.SymType) << "the next store was not asked";
     ExpectDownstreamHoldsExactly("dbgcv.dll");
@@ -88,7 +91,8 @@ TEST_F(HttpStoreFormsTest, RefusesDamagedCabinetsAndKeepsNothing)
     for (const char* name : {"corrupt", "truncated", "othername", "undecodable", "wrongsize"})
     {
         SCOPED_TRACE(name);
-        const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), Chain(std::string("/cabinet/") + name + "/store"), kExact);
+        const IMAGEHLP_MODULE64 module =
+            Load(Image("nb10.dll"), Chain(std::string("/cabinet/") + name + "/store"), kExact);
         EXPECT_EQ(SymNone, module.SymType);
         EXPECT_TRUE(HasLine("/nb10.pd_ - refused: "));
         EXPECT_TRUE(ListFiles(Downstream()).empty()) << "a download or expansion was left behind";
@@ -101,7 +105,8 @@ TEST_F(HttpStoreFormsTest, RefusesDamagedPdbsAndKeepsNothing)
     for (const DamagedPdb& c : DamagedPdbs())
     {
         SCOPED_TRACE(c.name);
-        const IMAGEHLP_MODULE64 module = Load(Image(c.image), Chain(std::string("/damaged/") + c.name + "/store"), kExact);
+        const IMAGEHLP_MODULE64 module =
+            Load(Image(c.image), Chain(std::string("/damaged/") + c.name + "/store"), kExact);
         EXPECT_EQ(SymNone, module.SymType);
         EXPECT_STREQ("", module.LoadedPdbName);
         EXPECT_TRUE(HasLine(std::string(" - unreadable or corrupt: ") + c.reason));
@@ -138,8 +143,8 @@ TEST_F(HttpStoreFormsTest, DISABLED_ChildLoadsMissingFileRepeatedly)
     for (int load = 0; load < 20; ++load)
     {
         m_lines.clear();
-        const IMAGEHLP_MODULE64 module
-            = Load(Image("rsds.exe"), "srv*" + std::string(shared) + "*" + HttpServerUrl("samples", "/nostore"), kExact);
+        const IMAGEHLP_MODULE64 module =
+            Load(Image("rsds.exe"), "srv*" + std::string(shared) + "*" + HttpServerUrl("samples", "/nostore"), kExact);
         ASSERT_EQ(SymNone, module.SymType);
         ASSERT_TRUE(HasLine(" - file not found")) << load;
     }
@@ -153,12 +158,14 @@ TEST_F(HttpStoreFormsTest, TwoProcessesShareTheirMisses)
     std::vector<HANDLE> children;
     for (int child = 0; child < 2; ++child)
     {
-        std::string command = "\"" + ExeDirectory() + "qx3dbghelp_test.exe\" --gtest_also_run_disabled_tests "
+        std::string command = "\"" + ExeDirectory() +
+                              "qx3dbghelp_test.exe\" --gtest_also_run_disabled_tests "
                               "--gtest_filter=HttpStoreFormsTest.DISABLED_ChildLoadsMissingFileRepeatedly";
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info = {};
-        ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+        ASSERT_TRUE(
+            CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
         CloseHandle(info.hThread);
         children.push_back(info.hProcess);
     }
@@ -201,7 +208,8 @@ TEST_F(HttpStoreFormsTest, AsksAgainOnceMissSecondsHavePassed)
     ASSERT_FALSE(records.empty());
     for (const std::string& record : records)
     {
-        HANDLE file = CreateFileA((Downstream() + "\\" + record).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE file = CreateFileA((Downstream() + "\\" + record).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, file);
         FILETIME time;
         GetSystemTimeAsFileTime(&time);
@@ -221,8 +229,8 @@ TEST_F(HttpStoreFormsTest, MissInOneStoreLeavesOtherStoresAsked)
 {
     LoadMissing();
     m_lines.clear();
-    const IMAGEHLP_MODULE64 module
-        = Load(Image("rsds.exe"), Chain("/nostore") + "*" + HttpServerUrl("samples", "/store"), kExact);
+    const IMAGEHLP_MODULE64 module =
+        Load(Image("rsds.exe"), Chain("/nostore") + "*" + HttpServerUrl("samples", "/store"), kExact);
     EXPECT_EQ(SymPdb, module.SymType);
     EXPECT_TRUE(HasLine("not asked again yet"));
     EXPECT_STREQ((Downstream() + "\\" + Manifest("rsds.exe", "store_pdb")).c_str(), module.LoadedPdbName);

@@ -60,9 +60,6 @@ TEST_F(HttpStoreTest, LoadsEachSymbolKindDownloadedIntoDownstreamStore)
     }
 }
 
-
-
-
 TEST_F(HttpStoreTest, ReadsSecondLoadFromDownstreamWithoutDownloading)
 {
     Load(Image("nb10.dll"), Chain(), kExact);
@@ -93,11 +90,6 @@ TEST_F(HttpStoreTest, RefusesFileMismatchedInAnyFieldFromHttpStore)
     }
 }
 
-
-
-
-
-
 TEST_F(HttpStoreTest, RefusesPdbNamedByDbgOfOtherAgeFromHttpStore)
 {
     // The matching DBG lies in a plain directory; only the PDB comes over HTTP.
@@ -109,8 +101,7 @@ TEST_F(HttpStoreTest, RefusesPdbNamedByDbgOfOtherAgeFromHttpStore)
 
 TEST_F(HttpStoreTest, LeavesNoFileInDownstreamWhenDownloadIsCut)
 {
-    const IMAGEHLP_MODULE64 module
-        = Load(Image("nb10.dll"), "srv*" + Downstream() + "*" + Url("samplescut"), kExact);
+    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), "srv*" + Downstream() + "*" + Url("samplescut"), kExact);
     EXPECT_EQ(SymNone, module.SymType);
     EXPECT_TRUE(HasLine(" - download failed")) << "the cut server was not asked";
     EXPECT_TRUE(ListFiles(Downstream()).empty()) << "partial or temporary file left in the downstream store";
@@ -142,7 +133,6 @@ TEST_F(HttpStoreTest, MuteServerIsAskedOnceOverFiftyLoads)
     EXPECT_TRUE(HasLine(" - server skipped (offline)"));
 }
 
-
 TEST_F(HttpStoreTest, TakesTimeOutAndOfflinePeriodFromSymsrvIni)
 {
     UseSymsrvIni("[Http]\r\nTimeout=300\r\nOfflineSeconds=0\r\n");
@@ -153,4 +143,3 @@ TEST_F(HttpStoreTest, TakesTimeOutAndOfflinePeriodFromSymsrvIni)
     EXPECT_EQ(2u, CountLines(" - timed out"));
     EXPECT_FALSE(HasLine(" - server skipped (offline)"));
 }
-

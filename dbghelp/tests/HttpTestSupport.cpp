@@ -76,7 +76,8 @@ unsigned FreeLoopbackPort()
 
 HttpDiag CDiagLines::Sink()
 {
-    return [this](const std::string& line) {
+    return [this](const std::string& line)
+    {
         std::lock_guard<std::mutex> hold(m_lock);
         m_lines.push_back(line);
     };
@@ -218,4 +219,3 @@ void CScriptedServer::Answer(SOCKET client)
     {
     }
 }
-

@@ -62,9 +62,13 @@ TEST(HttpUrlTest, KeepsValidEscapesAndEncodesStrayPercent)
 TEST(HttpUrlTest, RefusesWhatItCannotFetch)
 {
     const char* const refused[] = {
-        "httpx://h/a.pdb", "ftp://h/a.pdb", "h/a.pdb",      "http:///a.pdb",      "https://:80/a.pdb",
-        "http://a b/x",    "http://h\x01/x", "http://h%41/x", "http://user@h/x",    "http://h:/x",
-        "http://h:0/x",    "http://h:65536/x", "http://h:8a/x", "http://h:99999999999999/x",
+        "httpx://h/a.pdb",   "ftp://h/a.pdb",
+        "h/a.pdb",           "http:///a.pdb",
+        "https://:80/a.pdb", "http://a b/x",
+        "http://h\x01/x",    "http://h%41/x",
+        "http://user@h/x",   "http://h:/x",
+        "http://h:0/x",      "http://h:65536/x",
+        "http://h:8a/x",     "http://h:99999999999999/x",
     };
     for (const char* text : refused)
     {

@@ -92,7 +92,8 @@ TEST_F(HttpsDownloadTest, RefusesCertificateThatNamesTheHostByAnotherName)
     // The certificate names "localhost"; 127.0.0.1 is the same server but not
     // the name it was issued for.
     EXPECT_EQ(HttpResult::Failed, Fetch("https://127.0.0.1:" + std::to_string(HttpServerPort("tls")) + "/small.bin"));
-    EXPECT_EQ(1u, m_diag.CountHolding(" refused: certificate refused: it was issued for another host name than 127.0.0.1"))
+    EXPECT_EQ(1u,
+              m_diag.CountHolding(" refused: certificate refused: it was issued for another host name than 127.0.0.1"))
         << m_diag.All();
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
 }
@@ -109,7 +110,8 @@ TEST_F(HttpsDownloadTest, PlainHttpServerFailsTheHandshake)
 TEST_F(HttpsDownloadTest, RedirectFromHttpsToHttpIsRefused)
 {
     EXPECT_EQ(HttpResult::Failed, Fetch(TlsUrl(HttpServerPort("tls"), "/tohttp/https-test/small.bin")));
-    EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  Redirect not followed: redirect from https to http: http://127.0.0.1:"))
+    EXPECT_EQ(
+        1u, m_diag.CountStartingWith("SYMSRV:  Redirect not followed: redirect from https to http: http://127.0.0.1:"))
         << m_diag.All();
     EXPECT_EQ(0u, CountRequests("mirror", "/https-test/small.bin")) << "the http server was asked";
     EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());

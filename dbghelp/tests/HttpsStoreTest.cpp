@@ -44,8 +44,8 @@ TEST_F(HttpsStoreTest, RefusesEachBadCertificateWithItsReasonAndLeavesNothing)
         SCOPED_TRACE(refused.server);
         for (const std::string& image : SeparateSymbolImages())
         {
-            const IMAGEHLP_MODULE64 module
-                = Load(Image(image), "srv*" + Downstream() + "*" + TlsUrl(refused.server, "/store"), kExact);
+            const IMAGEHLP_MODULE64 module =
+                Load(Image(image), "srv*" + Downstream() + "*" + TlsUrl(refused.server, "/store"), kExact);
             EXPECT_EQ(SymNone, module.SymType) << image;
         }
         EXPECT_EQ(1u, CountLines(" refused: certificate refused: " + std::string(refused.reason) + "; skipped for "))

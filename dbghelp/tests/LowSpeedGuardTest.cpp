@@ -66,7 +66,8 @@ TEST_F(LowSpeedGuardTest, StartBeginsAFreshWindow)
 TEST(LowSpeedGuardLimitTest, ZeroBytesOrSecondsNeverAbandon)
 {
     DWORD now = 0;
-    for (CLowSpeedGuard guard : {CLowSpeedGuard(0, 10, [&] { return now; }), CLowSpeedGuard(1000, 0, [&] { return now; })})
+    for (CLowSpeedGuard guard :
+         {CLowSpeedGuard(0, 10, [&] { return now; }), CLowSpeedGuard(1000, 0, [&] { return now; })})
     {
         guard.Start();
         now += 3600000;

@@ -41,7 +41,7 @@ TEST(PdbFileTest, FollowsDirectorySpanningSeveralPages)
     for (int msf : {2, 7})
     {
         std::vector<Bytes> streams = StandardStreams(kVc98, false);
-        streams[0] = Bytes(600 * StandardPageSize(msf), 0xCC);  // a page list longer than one page
+        streams[0] = Bytes(600 * StandardPageSize(msf), 0xCC); // a page list longer than one page
         CPdbFile pdb;
         ASSERT_TRUE(Parse(pdb, BuildPdb(msf, StandardPageSize(msf), streams).bytes)) << msf;
         EXPECT_EQ(3u, pdb.GetAge());
@@ -96,7 +96,7 @@ TEST(PdbFileTest, RefusesDirectorySizeLargerThanFile)
 TEST(PdbFileTest, RefusesStreamSizeWhosePageListRunsPastDirectory)
 {
     BuiltPdb built = Standard(2);
-    PatchU32(built.bytes, built.directoryOffset + 4, 0x7FFFFFFF);  // size of stream 0
+    PatchU32(built.bytes, built.directoryOffset + 4, 0x7FFFFFFF); // size of stream 0
     CPdbFile pdb;
     EXPECT_FALSE(Parse(pdb, built.bytes));
 }
@@ -223,4 +223,4 @@ TEST(PdbFileTest, EveryTruncationIsRefusedOrConsistent)
         }
     }
 }
-}
+} // namespace

@@ -19,7 +19,7 @@ PeSpec Pe32PlusImage()
 {
     PeSpec spec;
     spec.magic = 0x20b;
-    spec.characteristics = 0x0022;  // executable, large address aware
+    spec.characteristics = 0x0022; // executable, large address aware
     spec.exports = true;
     spec.debug.push_back(DebugEntrySpec{2, MakeRsds(kTestGuid, 3, "app64.pdb")});
     return spec;
@@ -102,7 +102,7 @@ TEST(PeImageTest, IgnoresFileHeaderSymbolTableBeyondEnd)
     PeSpec spec;
     spec.fileHeaderSymbols = 3;
     Bytes bytes = BuildPe(spec).bytes;
-    PatchU32(bytes, 0x40 + 12, 0xFFFFFFFF);  // NumberOfSymbols
+    PatchU32(bytes, 0x40 + 12, 0xFFFFFFFF); // NumberOfSymbols
     CPeImage image;
     ASSERT_TRUE(Parse(image, bytes));
     EXPECT_FALSE(image.HasCoffSymbols());
@@ -161,7 +161,7 @@ TEST(PeImageTest, RefusesUnstrippedImageWithCorruptCodeView)
 TEST(PeImageTest, RefusesUnknownOptionalHeaderMagic)
 {
     PeSpec spec = Nb10Image();
-    spec.magic = 0x107;  // ROM image
+    spec.magic = 0x107; // ROM image
     CPeImage image;
     EXPECT_FALSE(Parse(image, BuildPe(spec).bytes));
 }
@@ -177,7 +177,7 @@ TEST(PeImageTest, RefusesHeaderOffsetBeyondEnd)
 TEST(PeImageTest, RefusesOptionalHeaderTooSmallForDataDirectories)
 {
     BuiltFile pe = BuildPe(Nb10Image());
-    PatchU16(pe.bytes, 0x40 + 20, 64);  // SizeOfOptionalHeader
+    PatchU16(pe.bytes, 0x40 + 20, 64); // SizeOfOptionalHeader
     CPeImage image;
     EXPECT_FALSE(Parse(image, pe.bytes));
 }
@@ -202,7 +202,7 @@ TEST(PeImageTest, RefusesDebugDirectoryOutsideEverySection)
 TEST(PeImageTest, RefusesSectionWhoseRawDataLiesPastEnd)
 {
     BuiltFile pe = BuildPe(Nb10Image());
-    PatchU32(pe.bytes, pe.sectionTable + 20, 0xFFFFFE00);  // PointerToRawData
+    PatchU32(pe.bytes, pe.sectionTable + 20, 0xFFFFFE00); // PointerToRawData
     CPeImage image;
     EXPECT_FALSE(Parse(image, pe.bytes));
 }
@@ -210,7 +210,7 @@ TEST(PeImageTest, RefusesSectionWhoseRawDataLiesPastEnd)
 TEST(PeImageTest, RefusesDebugDirectoryBeyondSectionVirtualSize)
 {
     BuiltFile pe = BuildPe(Nb10Image());
-    PatchU32(pe.bytes, pe.sectionTable + 8, 0x10);  // VirtualSize: the file's tail is not mapped
+    PatchU32(pe.bytes, pe.sectionTable + 8, 0x10); // VirtualSize: the file's tail is not mapped
     CPeImage image;
     EXPECT_FALSE(Parse(image, pe.bytes));
 }
@@ -248,4 +248,4 @@ TEST(PeImageTest, EveryTruncationIsRefusedOrConsistent)
         EXPECT_FALSE(cut.Parse(bytes.data(), bytes.size() - 1)) << spec.magic;
     }
 }
-}
+} // namespace

@@ -45,8 +45,8 @@ TEST(PointerFileTest, RefusesWhatIsNoPointer)
 {
     const std::string zero("PATH:C:\\a\0.pdb", 14);
     for (const std::string& text : {std::string(), std::string("LINK:C:\\a.pdb"), std::string(" PATH:C:\\a.pdb"),
-                                    std::string("PATH:C:\\a.pdb\r\nPATH:D:\\b.pdb"), std::string("MSG:a\x01"),
-                                    zero, "PATH:C:\\" + std::string(CPointerFile::kMaxSize, 'a')})
+                                    std::string("PATH:C:\\a.pdb\r\nPATH:D:\\b.pdb"), std::string("MSG:a\x01"), zero,
+                                    "PATH:C:\\" + std::string(CPointerFile::kMaxSize, 'a')})
     {
         const CPointerFile pointer = Parsed(text);
         EXPECT_EQ(CPointerFile::Invalid, pointer.GetKind()) << text;
@@ -54,4 +54,4 @@ TEST(PointerFileTest, RefusesWhatIsNoPointer)
         EXPECT_FALSE(pointer.GetError().empty());
     }
 }
-}
+} // namespace

@@ -44,7 +44,7 @@ TEST_F(ServerBackoffTest, PeriodSurvivesTheTickCountWrapping)
 {
     m_now = 0xFFFFF000u;
     m_backoff.MarkOffline("127.0.0.1:80", 10);
-    m_now += 0x2000;  // wrapped past zero, 8 s later
+    m_now += 0x2000; // wrapped past zero, 8 s later
     EXPECT_TRUE(m_backoff.IsOffline("127.0.0.1:80"));
 }
 

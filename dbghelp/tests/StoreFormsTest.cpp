@@ -33,7 +33,8 @@ TEST_F(StoreFormsTest, ExpandsCompressedEntryOfEachSymbolKindIntoDownstream)
     for (const std::string& image : SeparateSymbolImages())
     {
         SCOPED_TRACE(image);
-        const IMAGEHLP_MODULE64 module = Load(Image(image), "srv*" + Downstream() + "*" + Samples() + "\\compressed\\store", kExact);
+        const IMAGEHLP_MODULE64 module =
+            Load(Image(image), "srv*" + Downstream() + "*" + Samples() + "\\compressed\\store", kExact);
         EXPECT_EQ(SymTypeOf(image), module.SymType);
         const std::string storePdb = Manifest(image, "store_pdb");
         if (!storePdb.empty())
@@ -100,8 +101,8 @@ TEST_F(StoreFormsTest, ExpandsMultiBlockStoredAndMszipCabinets)
         spec.compression = compression;
         spec.blockSize = 1024;
         const Bytes cabinet = BuildCabinet(spec).bytes;
-        const IMAGEHLP_MODULE64 module
-            = LoadNb10Through(StoreWith("nb10.pd_", std::string(cabinet.begin(), cabinet.end())));
+        const IMAGEHLP_MODULE64 module =
+            LoadNb10Through(StoreWith("nb10.pd_", std::string(cabinet.begin(), cabinet.end())));
         EXPECT_EQ(SymPdb, module.SymType) << compression;
         EXPECT_EQ(pdb, ReadFileBytes(module.LoadedPdbName));
         ASSERT_TRUE(DeleteFileA(module.LoadedPdbName));
@@ -122,7 +123,8 @@ TEST_F(StoreFormsTest, FollowsPointerToEachSymbolKindAndCopiesTheFile)
     for (const std::string& image : SeparateSymbolImages())
     {
         SCOPED_TRACE(image);
-        const IMAGEHLP_MODULE64 module = Load(Image(image), "srv*" + Downstream() + "*" + Samples() + "\\pointer\\path\\store", kExact);
+        const IMAGEHLP_MODULE64 module =
+            Load(Image(image), "srv*" + Downstream() + "*" + Samples() + "\\pointer\\path\\store", kExact);
         EXPECT_EQ(SymTypeOf(image), module.SymType);
         ExpectDownstreamHoldsExactly(image, true);
     }
@@ -130,8 +132,8 @@ TEST_F(StoreFormsTest, FollowsPointerToEachSymbolKindAndCopiesTheFile)
 
 TEST_F(StoreFormsTest, PointerMessageEndsTheSearchInThatStoreOnly)
 {
-    const std::string path
-        = "srv*" + Downstream() + "*" + Samples() + "\\pointer\\message\\store*" + Samples() + "\\store";
+    const std::string path =
+        "srv*" + Downstream() + "*" + Samples() + "\\pointer\\message\\store*" + Samples() + "\\store";
     const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), path, kExact);
     EXPECT_TRUE(HasLine("file.ptr - the store says: This file was withdrawn from the sample store.\n"));
     EXPECT_EQ(SymPdb, module.SymType) << "the next store was not asked";
@@ -140,7 +142,8 @@ TEST_F(StoreFormsTest, PointerMessageEndsTheSearchInThatStoreOnly)
 TEST_F(StoreFormsTest, PointerToMissingFileIsAMiss)
 {
     DWORD64 base = 0;
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), "srv*" + Downstream() + "*" + Samples() + "\\pointer\\missing\\store", kExact, &base);
+    const IMAGEHLP_MODULE64 module =
+        Load(Image("nb10.dll"), "srv*" + Downstream() + "*" + Samples() + "\\pointer\\missing\\store", kExact, &base);
     EXPECT_NE(0u, base);
     EXPECT_EQ(SymNone, module.SymType);
     EXPECT_TRUE(HasLine("\\symbols\\missing\\nb10.pdb - file not found (named by "));
@@ -182,8 +185,8 @@ TEST_F(StoreFormsTest, RefusesPointersToUnsafePaths)
 
 TEST_F(StoreFormsTest, PointerToMismatchedFileCopiesNothing)
 {
-    const IMAGEHLP_MODULE64 module
-        = LoadNb10Through(StoreWith("file.ptr", "PATH:" + Samples() + "\\mismatch\\sig\\nb10.pdb"));
+    const IMAGEHLP_MODULE64 module =
+        LoadNb10Through(StoreWith("file.ptr", "PATH:" + Samples() + "\\mismatch\\sig\\nb10.pdb"));
     EXPECT_EQ(SymNone, module.SymType);
     EXPECT_TRUE(HasLine("\\mismatch\\sig\\nb10.pdb - mismatched signature\n"));
     EXPECT_TRUE(ListFiles(Downstream()).empty());

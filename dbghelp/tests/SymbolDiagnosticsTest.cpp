@@ -32,8 +32,8 @@ TEST_F(SymbolDiagnosticsTest, ReportsCopyIntoDownstreamWithItsSize)
     const std::string stored = "\\" + Manifest("nb10.dll", "store_pdb");
     const std::string size = std::to_string(ReadFileBytes(Store() + stored).size());
     EXPECT_TRUE(HasLine("SYMSRV:  " + Downstream() + stored + " - file not found\n"));
-    EXPECT_TRUE(HasLine("SYMSRV:  " + Store() + stored + " copied to " + Downstream() + stored + " (" + size
-                        + " bytes)\n"));
+    EXPECT_TRUE(
+        HasLine("SYMSRV:  " + Store() + stored + " copied to " + Downstream() + stored + " (" + size + " bytes)\n"));
 }
 
 TEST_F(SymbolDiagnosticsTest, ReportsWhyMismatchedFileWasRefused)
@@ -86,7 +86,6 @@ TEST_F(SymbolDiagnosticsTest, CallsBackOnCallingThreadWithProcessAndContext)
     EXPECT_EQ(Process(), seen.process);
     EXPECT_EQ(context, seen.context);
 }
-
 
 class ExclusionTest : public SymbolDiagnosticsTest
 {

@@ -8,7 +8,7 @@ namespace
 const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
 // A handle value no session was started for.
 HANDLE const kUnknownProcess = reinterpret_cast<HANDLE>(0x7AB0);
-}
+} // namespace
 
 class SymbolLibraryApiTest : public SymbolLibraryFixture
 {
@@ -143,8 +143,8 @@ TEST_F(SymbolLibraryApiTest, RefusesUndocumentedRecordSizeWithInvalidParameter)
 
 TEST_F(SymbolLibraryApiTest, LoadsThroughHandleWithoutMovingFilePointer)
 {
-    HANDLE file = CreateFileA(Image("nb10.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(Image("nb10.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     SetFilePointer(file, 17, nullptr, FILE_BEGIN);
     Lib().SetOptions(kExact);
@@ -178,25 +178,27 @@ TEST_F(SymbolLibraryApiTest, LoadsFromSeveralThreadsAtOnce)
     std::vector<int> wrong(4, 0);
     for (int t = 0; t < 4; ++t)
     {
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < 10; ++round)
+        threads.emplace_back(
+            [&, t]
             {
-                // A base of each thread's own, so that loads never collide.
-                const DWORD64 base = 0x20000000ull + 0x1000000ull * (t * 10 + round);
-                const std::string image = Image(images[t]);
-                if (Lib().LoadModule64(Process(), nullptr, image.c_str(), nullptr, base, 0) != base)
+                for (int round = 0; round < 10; ++round)
                 {
-                    ++wrong[t];
-                    continue;
+                    // A base of each thread's own, so that loads never collide.
+                    const DWORD64 base = 0x20000000ull + 0x1000000ull * (t * 10 + round);
+                    const std::string image = Image(images[t]);
+                    if (Lib().LoadModule64(Process(), nullptr, image.c_str(), nullptr, base, 0) != base)
+                    {
+                        ++wrong[t];
+                        continue;
+                    }
+                    IMAGEHLP_MODULE64 module = {};
+                    module.SizeOfStruct = sizeof(module);
+                    if (!Lib().GetModuleInfo64(Process(), base, &module) || module.SymType == SymNone ||
+                        std::string(module.ImageName) != image)
+                        ++wrong[t];
+                    Lib().UnloadModule64(Process(), base);
                 }
-                IMAGEHLP_MODULE64 module = {};
-                module.SizeOfStruct = sizeof(module);
-                if (!Lib().GetModuleInfo64(Process(), base, &module) || module.SymType == SymNone
-                    || std::string(module.ImageName) != image)
-                    ++wrong[t];
-                Lib().UnloadModule64(Process(), base);
-            }
-        });
+            });
     }
     for (std::thread& thread : threads)
         thread.join();

@@ -91,8 +91,8 @@ std::string SymbolLibraryFixture::GuidText(const GUID& guid)
     return text;
 }
 
-IMAGEHLP_MODULE64 SymbolLibraryFixture::Load(const std::string& image, const std::string& searchPath,
-                                             DWORD options, DWORD64* base, DWORD* error)
+IMAGEHLP_MODULE64 SymbolLibraryFixture::Load(const std::string& image, const std::string& searchPath, DWORD options,
+                                             DWORD64* base, DWORD* error)
 {
     IMAGEHLP_MODULE64 module = {};
     Lib().SetOptions(options);

@@ -6,7 +6,7 @@ namespace
 {
 const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
 const DWORD kLoose = SYMOPT_DEBUG;
-}
+} // namespace
 
 class SymbolKindTest : public SymbolLibraryFixture
 {
@@ -75,7 +75,6 @@ TEST_F(SymbolKindTest, FallsBackToExportsOnlyWhenExactIsClear)
     EXPECT_EQ(SymNone, Load(Image("exports.dll"), Symbols(), kExact).SymType);
 }
 
-
 TEST_F(SymbolKindTest, ReportsNoSymbolsForBareImage)
 {
     const IMAGEHLP_MODULE64 module = Load(Image("bare.exe"), Symbols(), kLoose);
@@ -127,8 +126,6 @@ TEST_F(SymbolKindTest, SearchesSymbolsAndExtensionSubdirectories)
     EXPECT_STREQ(rsds.c_str(), Load(Image("rsds.exe"), m_work->Path(), kExact).LoadedPdbName);
 }
 
-
-
 TEST_F(SymbolKindTest, LoadsAtPreferredImageBaseWhenBaseIsZero)
 {
     DWORD64 base = 0;
@@ -178,10 +175,6 @@ TEST_F(StoreKindTest, LoadsEachSymbolKindCopiedIntoDownstreamStoreLeavingOnlyFin
         EXPECT_EQ(std::string::npos, file.find(".tmp")) << file;
 }
 
-
-
-
-
 TEST_F(StoreKindTest, ReadsSecondLoadFromDownstreamWithoutCopying)
 {
     Load(Image("dbgpdb.dll"), Chain(), kExact);
@@ -215,7 +208,7 @@ TEST_F(StoreKindTest, CopiesIntoCacheNamedEarlierInPath)
 
 TEST_F(StoreKindTest, AcceptsSymsrvFormOfStoreChain)
 {
-    const IMAGEHLP_MODULE64 module
-        = Load(Image("rsds.exe"), "symsrv*symsrv.dll*" + Downstream() + "*" + Store(), kExact);
+    const IMAGEHLP_MODULE64 module =
+        Load(Image("rsds.exe"), "symsrv*symsrv.dll*" + Downstream() + "*" + Store(), kExact);
     EXPECT_STREQ((Downstream() + "\\" + Manifest("rsds.exe", "store_pdb")).c_str(), module.LoadedPdbName);
 }

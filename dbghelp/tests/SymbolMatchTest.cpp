@@ -6,7 +6,7 @@ namespace
 {
 const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
 const DWORD kLoose = SYMOPT_DEBUG;
-}
+} // namespace
 
 // The mismatched samples: each fails its image in one field.
 class SymbolMatchTest : public SymbolLibraryFixture
@@ -36,9 +36,8 @@ protected:
 TEST_F(SymbolMatchTest, RefusesFileMismatchedInAnyFieldUnderExact)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"rsds.exe", "guid"}, {"rsds.exe", "age"}, {"nb10.dll", "sig"},
-        {"nb10.dll", "age"},  {"dbgcv.dll", "time"}, {"dbgcv.dll", "size"},
-        {"rsds64.exe", "guid"}, {"rsds64.exe", "age"},
+        {"rsds.exe", "guid"},  {"rsds.exe", "age"},   {"nb10.dll", "sig"},    {"nb10.dll", "age"},
+        {"dbgcv.dll", "time"}, {"dbgcv.dll", "size"}, {"rsds64.exe", "guid"}, {"rsds64.exe", "age"},
     };
     for (const auto& mismatch : cases)
     {
@@ -48,16 +47,11 @@ TEST_F(SymbolMatchTest, RefusesFileMismatchedInAnyFieldUnderExact)
     }
 }
 
-
-
-
-
-
 TEST_F(SymbolMatchTest, RefusesPdbNamedByDbgOfOtherAgeUnderExact)
 {
     // The DBG matches and is found in the symbols directory; only its PDB is stale.
-    const IMAGEHLP_MODULE64 module
-        = Load(Image("dbgpdb.dll"), MismatchDir("age") + ";" + Samples() + "\\store", kExact);
+    const IMAGEHLP_MODULE64 module =
+        Load(Image("dbgpdb.dll"), MismatchDir("age") + ";" + Samples() + "\\store", kExact);
     EXPECT_NE(SymPdb, module.SymType);
     EXPECT_STREQ("", module.LoadedPdbName);
 }
@@ -87,8 +81,8 @@ TEST_F(SymbolMatchTest, LoadsMismatchedDbgMarkedUnmatchedWithoutExact)
 
 TEST_F(SymbolMatchTest, PrefersMatchingFileLaterInPathOverEarlierMismatch)
 {
-    const IMAGEHLP_MODULE64 module
-        = Load(Image("nb10.dll"), MismatchDir("sig") + ";" + Samples() + "\\symbols", kLoose);
+    const IMAGEHLP_MODULE64 module =
+        Load(Image("nb10.dll"), MismatchDir("sig") + ";" + Samples() + "\\symbols", kLoose);
     EXPECT_FALSE(module.PdbUnmatched);
     EXPECT_STREQ((Samples() + "\\symbols\\nb10.pdb").c_str(), module.LoadedPdbName);
 }

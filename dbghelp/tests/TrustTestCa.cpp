@@ -29,10 +29,9 @@ int main(int argc, char** argv)
         fprintf(stderr, "trust_test_ca: cannot open the ROOT store (error %lu)\n", GetLastError());
         return 1;
     }
-    const BOOL added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING,
-                                                        reinterpret_cast<const BYTE*>(der.data()),
-                                                        static_cast<DWORD>(der.size()),
-                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    const BOOL added =
+        CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                         static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     const DWORD error = GetLastError();
     CertCloseStore(root, 0);
     if (!added)

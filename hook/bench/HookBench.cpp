@@ -118,7 +118,7 @@ int main()
                 kRounds);
     std::printf("debug event through the hook, handler returns:   %8.3f ms\n", hookedMs);
     std::printf("ratio hooked / plain:                             %8.3f\n", plainMs > 0 ? hookedMs / plainMs : 0.0);
-    std::printf("WaitForDebugEvent through DM.DLL's slot, no event: plain %.3f us, hooked %.3f us\n",
-                Median(plainCall), Median(hookedCall));
+    std::printf("WaitForDebugEvent through DM.DLL's slot, no event: plain %.3f us, hooked %.3f us\n", Median(plainCall),
+                Median(hookedCall));
     return 0;
 }

@@ -256,8 +256,10 @@ TEST(HookLibraryTest, CarriesItsVersionInformation)
     EXPECT_EQ(0x00040000u, fixed->dwFileVersionLS);
     EXPECT_EQ(0x00010000u, fixed->dwProductVersionMS);
     EXPECT_EQ(0x00000000u, fixed->dwProductVersionLS);
-    const char* expected[][2] = {{"FileDescription", "Quillmar Hook DLL"}, {"InternalName", "qx3trap"},
-                                 {"OriginalFilename", "qx3trap.dll"},     {"ProductName", "Quillmar"}};
+    const char* expected[][2] = {{"FileDescription", "Quillmar Hook DLL"},
+                                 {"InternalName", "qx3trap"},
+                                 {"OriginalFilename", "qx3trap.dll"},
+                                 {"ProductName", "Quillmar"}};
     for (const auto& entry : expected)
     {
         char* value = nullptr;

@@ -79,11 +79,11 @@ TEST_P(ImportDirectoryTest, RefusesWhatIsNoImageOfEitherWidth)
         uint32_t offset;
         uint32_t value;
     } damages[] = {
-        {0, 0x5A4E},                                    // DOS signature
-        {CImageBuilder::kNtHeaders, 0x00004551},        // NT signature
-        {CImageBuilder::kNtHeaders + 24, 0x0107},       // optional header magic (ROM image)
-        {0x3C, CImageBuilder::kSizeOfImage - 100},      // NT headers run past SizeOfImage
-        {CImageBuilder::kNtHeaders + 24 + 56, 0x100},   // SizeOfImage cuts into the headers
+        {0, 0x5A4E},                                  // DOS signature
+        {CImageBuilder::kNtHeaders, 0x00004551},      // NT signature
+        {CImageBuilder::kNtHeaders + 24, 0x0107},     // optional header magic (ROM image)
+        {0x3C, CImageBuilder::kSizeOfImage - 100},    // NT headers run past SizeOfImage
+        {CImageBuilder::kNtHeaders + 24 + 56, 0x100}, // SizeOfImage cuts into the headers
     };
     CImportDirectory imports;
     for (const auto& damage : damages)

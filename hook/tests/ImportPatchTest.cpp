@@ -228,7 +228,8 @@ TEST(LldLinkedModuleTest, ItsReadOnlyImportTableIsPatchedAndStaysReadOnly)
     HMODULE probe = LoadLibraryA((ExeDirectory() + "lld_import_probe.dll").c_str());
     ASSERT_NE(nullptr, probe);
     typedef HMODULE(__cdecl * ProbeLoadProc)(const char*);
-    ProbeLoadProc probeLoad = reinterpret_cast<ProbeLoadProc>(reinterpret_cast<void*>(GetProcAddress(probe, "ProbeLoad")));
+    ProbeLoadProc probeLoad =
+        reinterpret_cast<ProbeLoadProc>(reinterpret_cast<void*>(GetProcAddress(probe, "ProbeLoad")));
     ASSERT_NE(nullptr, probeLoad);
 
     void* saved = nullptr;

@@ -32,7 +32,8 @@ TEST(HookLoaderTest, LoadsTheLibraryOnceAndPassesHandlersToIt)
 {
     CDebuggerPackage package;
     ASSERT_TRUE(package.Load(ExeDirectory() + "DEVDBG.PKG"));
-    auto debug = [&package]() {
+    auto debug = [&package]()
+    {
         g_events = 0;
         DEBUG_SESSION_RESULT result = {};
         EXPECT_TRUE(package.Debug("\"" + ExeDirectory() + "vc6_debuggee.exe\" version.dll", 10, result));

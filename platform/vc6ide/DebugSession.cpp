@@ -73,8 +73,8 @@ void CDebugSession::Run()
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     // Debug events go to the thread that created the debuggee: this one.
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
-                        nullptr, &startup, &process))
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr,
+                        &startup, &process))
     {
         m_createError = GetLastError();
         SetEvent(m_created.Get());

@@ -42,7 +42,8 @@ typedef BOOL(WINAPI* DevDbgLoadDebuggerProc)(LPCSTR tlLocName, LPCSTR dmName);
 typedef BOOL(WINAPI* DevDbgUnloadDebuggerProc)();
 
 // The address of a module's export as the function type it is called through.
-template <typename Proc> bool BindExport(HMODULE module, const char* name, Proc& proc)
+template <typename Proc>
+bool BindExport(HMODULE module, const char* name, Proc& proc)
 {
     proc = reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     return proc != nullptr;

@@ -20,7 +20,8 @@ public:
 
     // Calls the loaded module's export; FALSE with ERROR_MOD_NOT_FOUND when
     // nothing is loaded, ERROR_PROC_NOT_FOUND when it lacks the export.
-    template <typename Proc, typename... Args> BOOL Call(const char* exportName, Args... args) const
+    template <typename Proc, typename... Args>
+    BOOL Call(const char* exportName, Args... args) const
     {
         Proc proc = nullptr;
         if (m_module == nullptr || !BindExport(m_module, exportName, proc))

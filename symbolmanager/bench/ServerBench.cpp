@@ -106,7 +106,8 @@ int Run()
     const std::wstring imageWide = Widen(image);
     const std::wstring symbolsWide = Widen(symbols);
     const std::wstring destWide = Widen(dest);
-    auto call = [&]() {
+    auto call = [&]()
+    {
         BOOL found = FALSE;
         LPWSTR log = nullptr;
         const HRESULT callResult =

@@ -61,8 +61,8 @@ int Run(int argc, char** argv)
     const DWORD start = GetTickCount();
 
     CScopedComPtr<ISymbolManager> manager;
-    const HRESULT created = CoCreateInstance(CLSID_SymbolManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISymbolManager,
-                                             manager.ReceiveVoid());
+    const HRESULT created =
+        CoCreateInstance(CLSID_SymbolManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISymbolManager, manager.ReceiveVoid());
     if (FAILED(created))
     {
         printf("CoCreateInstance failed: %08lx\n", static_cast<unsigned long>(created));
@@ -75,8 +75,7 @@ int Run(int argc, char** argv)
     {
         ++images;
         printf("-- %s\n", argv[i]);
-        CScopedHandle file(
-            CreateFileA(argv[i], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        CScopedHandle file(CreateFileA(argv[i], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         if (!file.IsValid())
         {
             printf("   cannot open the image (error %lu)\n", GetLastError());
@@ -85,10 +84,9 @@ int Run(int argc, char** argv)
         }
         BOOL imageFound = FALSE;
         LPWSTR log = nullptr;
-        const HRESULT result = manager->GetSymbols(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(file.Get())),
-                                                   GetCurrentProcessId(), nullptr,
-                                                   const_cast<LPWSTR>(symbolPath.c_str()),
-                                                   const_cast<LPWSTR>(destWide.c_str()), FALSE, &imageFound, &log);
+        const HRESULT result = manager->GetSymbols(
+            static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(file.Get())), GetCurrentProcessId(), nullptr,
+            const_cast<LPWSTR>(symbolPath.c_str()), const_cast<LPWSTR>(destWide.c_str()), FALSE, &imageFound, &log);
         if (log != nullptr)
         {
             // The output window shows the text line by line.

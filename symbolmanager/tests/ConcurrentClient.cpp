@@ -39,8 +39,8 @@ bool LogIsAbout(const std::wstring& log, const std::wstring& image)
 int Run(int count, const std::wstring& image, const std::wstring& symbolPath, const std::wstring& dest)
 {
     CScopedComPtr<ISymbolManager> manager;
-    HRESULT result = CoCreateInstance(CLSID_SymbolManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISymbolManager,
-                                      manager.ReceiveVoid());
+    HRESULT result =
+        CoCreateInstance(CLSID_SymbolManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISymbolManager, manager.ReceiveVoid());
     if (FAILED(result))
     {
         fprintf(stderr, "CoCreateInstance: %08lx\n", static_cast<unsigned long>(result));

@@ -23,8 +23,8 @@ std::string DeviceOf(const char* drive)
 TEST(FileHandleUtilsTest, FailedDuplicationGivesANullHandle)
 {
     // No handle value, the invalid value, and a process that cannot be opened.
-    const std::pair<DWORD, DWORD> requests[] = {{GetCurrentProcessId(), 0}, {GetCurrentProcessId(), 0xFFFFFFFFu},
-                                                {0xFFFFFFF0u, 0x44}};
+    const std::pair<DWORD, DWORD> requests[] = {
+        {GetCurrentProcessId(), 0}, {GetCurrentProcessId(), 0xFFFFFFFFu}, {0xFFFFFFF0u, 0x44}};
     for (const auto& [processId, handle] : requests)
     {
         HANDLE out = reinterpret_cast<HANDLE>(0x1234);
@@ -85,7 +85,8 @@ TEST(FileHandleUtilsTest, NamesOfNoKnownDriveAreKept)
     // C:'s device followed by more digits is another volume, not C:.
     const std::string device = DeviceOf("C:");
     ASSERT_FALSE(device.empty());
-    for (const std::string& kept : {device + "0\\x.dll", std::string("\\Device\\Mup\\server\\share\\x.dll"), std::string()})
+    for (const std::string& kept :
+         {device + "0\\x.dll", std::string("\\Device\\Mup\\server\\share\\x.dll"), std::string()})
     {
         std::string name = kept;
         GetFileNameFromHandleHelper(name);

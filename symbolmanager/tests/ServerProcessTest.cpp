@@ -85,8 +85,8 @@ void Dump(const std::string& path, std::map<std::string, std::string>& out)
 std::map<std::string, std::string> Snapshot()
 {
     std::map<std::string, std::string> entries;
-    for (const char* path : {"AppID", kClsidKey, "Quillmar.SymbolManager.1", "Quillmar.SymbolManager", kTypeLibKey,
-                             kInterfaceKey})
+    for (const char* path :
+         {"AppID", kClsidKey, "Quillmar.SymbolManager.1", "Quillmar.SymbolManager", kTypeLibKey, kInterfaceKey})
         Dump(path, entries);
     return entries;
 }
@@ -168,8 +168,7 @@ WORD ResourceLanguage(const char* type, WORD id)
     HMODULE image = LoadLibraryExA(ServerPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (image == nullptr)
         return language;
-    EnumResourceLanguagesA(image, type, MAKEINTRESOURCEA(id), TakeFirstLanguage,
-                           reinterpret_cast<LONG_PTR>(&language));
+    EnumResourceLanguagesA(image, type, MAKEINTRESOURCEA(id), TakeFirstLanguage, reinterpret_cast<LONG_PTR>(&language));
     FreeLibrary(image);
     return language;
 }
@@ -357,16 +356,18 @@ TEST_F(ServerLifetimeTest, SimultaneousFirstActivationsLeaveOneServingProcess)
     std::vector<std::thread> clients;
     for (int i = 0; i < 2; ++i)
     {
-        clients.emplace_back([&, i] {
-            CComApartment apartment;
-            CScopedComPtr<ISymbolManager> manager;
-            WaitForSingleObject(go.Get(), INFINITE);
-            created[i] = CreateSymbolManager(manager);
-            if (SUCCEEDED(created[i]))
-                pinged[i] = Ping(manager.Get());
-            SetEvent(ready[i].Get());
-            WaitForSingleObject(release.Get(), INFINITE);
-        });
+        clients.emplace_back(
+            [&, i]
+            {
+                CComApartment apartment;
+                CScopedComPtr<ISymbolManager> manager;
+                WaitForSingleObject(go.Get(), INFINITE);
+                created[i] = CreateSymbolManager(manager);
+                if (SUCCEEDED(created[i]))
+                    pinged[i] = Ping(manager.Get());
+                SetEvent(ready[i].Get());
+                WaitForSingleObject(release.Get(), INFINITE);
+            });
     }
     SetEvent(go.Get());
     HANDLE readyHandles[2] = {ready[0].Get(), ready[1].Get()};

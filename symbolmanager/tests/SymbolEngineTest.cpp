@@ -101,8 +101,8 @@ std::vector<std::string> Lines(const std::string& fileName, std::vector<std::str
 // it crosses to the server.
 CScopedHandle OpenImage(const std::string& name)
 {
-    return CScopedHandle(CreateFileA(SampleImage(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     0, nullptr));
+    return CScopedHandle(
+        CreateFileA(SampleImage(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
 DWORD HandleValue(const CScopedHandle& handle)
@@ -218,7 +218,8 @@ TEST_F(SymbolEngineTest, GuidSignedPdbIsWarnedAboutYetCopiedWithTheLibraryLinesI
         {
             EXPECT_LT(i, downloading) << log[i];
         }
-        foundNamed = foundNamed || (i > downloading && log[i].find(SampleSymbolsDir() + "\\rsds.pdb") != std::string::npos);
+        foundNamed =
+            foundNamed || (i > downloading && log[i].find(SampleSymbolsDir() + "\\rsds.pdb") != std::string::npos);
     }
     EXPECT_TRUE(foundNamed);
 }
@@ -315,8 +316,8 @@ TEST_F(SymbolEngineTest, PdbLoadedFromTheDestinationItselfIsUpToDate)
     ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\dbgpdb.pdb").c_str(), (Dest() + "\\dbgpdb.pdb").c_str(), FALSE));
     const Outcome outcome = Request("dbgpdb.dll", dbgOnly.Path() + ";" + Dest(), Dest());
     EXPECT_TRUE(outcome.found);
-    EXPECT_EQ(Lines(SampleImage("dbgpdb.dll"), {kDownloading, "QUILLM: Copying to " + Dest() + "\\dbgpdb.dbg\n",
-                                                "QUILLM: File is up-to-date.\n"}),
+    EXPECT_EQ(Lines(SampleImage("dbgpdb.dll"),
+                    {kDownloading, "QUILLM: Copying to " + Dest() + "\\dbgpdb.dbg\n", "QUILLM: File is up-to-date.\n"}),
               outcome.lines);
     EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\dbgpdb.pdb"), ReadFileBytes(Dest() + "\\dbgpdb.pdb"));
 }
@@ -598,8 +599,8 @@ TEST_F(SymbolEngineTest, CopiesEachSymbolKindFromCompressedAndPointerEntries)
 {
     const std::string http = SamplesServerUrl("");
     ASSERT_FALSE(http.empty()) << "no samples server: run through ctest";
-    for (const std::string& store : {http + "/compressed/store", SamplesDir() + "\\pointer\\path\\store",
-                                     http + "/pointer/path/store"})
+    for (const std::string& store :
+         {http + "/compressed/store", SamplesDir() + "\\pointer\\path\\store", http + "/pointer/path/store"})
     {
         for (const auto& kind : kSeparateSymbols)
         {
@@ -624,7 +625,8 @@ TEST_F(SymbolEngineTest, DamagedPdbsAreNeitherFoundNorCopied)
     {
         const std::string plain = SamplesDir() + "\\damaged\\" + damaged.second;
         CTempDir cache;
-        for (const std::string& path : {plain, "srv*" + cache.Path() + "*" + http + "/damaged/" + damaged.second + "/store"})
+        for (const std::string& path :
+             {plain, "srv*" + cache.Path() + "*" + http + "/damaged/" + damaged.second + "/store"})
         {
             SCOPED_TRACE(path);
             const Outcome outcome = Request(damaged.first, path, Dest());

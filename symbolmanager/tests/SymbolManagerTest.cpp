@@ -36,8 +36,8 @@ protected:
     }
 
     // One call; found and log are set to values the server must overwrite.
-    HRESULT Call(DWORD handle, DWORD pid, const wchar_t* fileName, const wchar_t* symbolPath,
-                 const wchar_t* destPath, BOOL useFileExt)
+    HRESULT Call(DWORD handle, DWORD pid, const wchar_t* fileName, const wchar_t* symbolPath, const wchar_t* destPath,
+                 BOOL useFileExt)
     {
         m_found = 7;
         return m_manager->GetSymbols(handle, pid, const_cast<LPWSTR>(fileName), const_cast<LPWSTR>(symbolPath),
@@ -45,8 +45,7 @@ protected:
     }
     HRESULT CallByName(const std::string& image, const std::string& symbolPath, BOOL useFileExt = FALSE)
     {
-        return Call(0, 0, Widen(image).c_str(), Widen(symbolPath).c_str(), Widen(m_dest.Path()).c_str(),
-                    useFileExt);
+        return Call(0, 0, Widen(image).c_str(), Widen(symbolPath).c_str(), Widen(m_dest.Path()).c_str(), useFileExt);
     }
     std::string Log() const { return m_log.Get() != nullptr ? Narrow(m_log.Get()) : std::string(); }
 
@@ -104,14 +103,15 @@ TEST_F(SymbolManagerTest, RequestWithoutUsableSymbolsCompletesNotFound)
 
 TEST_F(SymbolManagerTest, ByHandleRequestTakesTheNameFromTheClientsHandle)
 {
-    CScopedHandle file(CreateFileA(SampleImage("nb10.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   0, nullptr));
+    CScopedHandle file(CreateFileA(SampleImage("nb10.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(file.IsValid());
     const DWORD handle = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(file.Get()));
     ASSERT_EQ(S_OK, Call(handle, GetCurrentProcessId(), L"C:\\not\\this.dll", Widen(SampleSymbolsDir()).c_str(),
                          Widen(m_dest.Path()).c_str(), FALSE));
     EXPECT_EQ(1, m_found);
-    EXPECT_EQ(0, lstrcmpiA(StartOfLog(SampleImage("nb10.dll")).c_str(), Log().substr(0, StartOfLog(SampleImage("nb10.dll")).size()).c_str()))
+    EXPECT_EQ(0, lstrcmpiA(StartOfLog(SampleImage("nb10.dll")).c_str(),
+                           Log().substr(0, StartOfLog(SampleImage("nb10.dll")).size()).c_str()))
         << Log();
     EXPECT_TRUE(FileExists(m_dest.File("nb10.pdb")));
 }
@@ -160,13 +160,13 @@ TEST_F(SymbolManagerTest, ThreeClientProcessesCallingAtOnceEachGetTheirOwnLines)
     const char* images[3] = {"nb10.dll", "rsds.exe", "dbgcv.dll"};
     for (int i = 0; i < 3; ++i)
     {
-        std::string commandLine = "\"" + ExeDirectory() + "qx3fetch_client.exe\" 200 \"" + SampleImage(images[i]) + "\" \"" +
-                                  SampleSymbolsDir() + "\" \"" + m_dest.File(images[i]) + "\"";
+        std::string commandLine = "\"" + ExeDirectory() + "qx3fetch_client.exe\" 200 \"" + SampleImage(images[i]) +
+                                  "\" \"" + SampleSymbolsDir() + "\" \"" + m_dest.File(images[i]) + "\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info = {};
-        ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &info));
+        ASSERT_TRUE(
+            CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
         CloseHandle(info.hThread);
         processes[i] = info.hProcess;
         owners.push_back(std::make_unique<CScopedHandle>(info.hProcess));
