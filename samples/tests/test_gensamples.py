@@ -29,7 +29,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLES = os.path.dirname(HERE)
 GENERATOR = os.path.join(SAMPLES, "gensamples.py")
 SERVER = os.path.join(SAMPLES, "serve_store.py")
-MAKE_CERTS = os.path.join(os.path.dirname(SAMPLES), "platform", "dbghelp", "tests", "make-test-certs.sh")
+MAKE_CERTS = os.path.join(os.path.dirname(SAMPLES), "dbghelp", "tests", "make-test-certs.sh")
 CLANG = os.environ.get("QX3_CLANG", "clang")
 
 # What each image is meant to be, stated independently of the generator.
