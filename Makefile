@@ -73,6 +73,7 @@ bench: build-$(RUN_ARCH)
 FUZZ_SECONDS ?= 300
 fuzz: deps
 	bash platform/dbghelp/fuzz/run-fuzz.sh $(FUZZ_SECONDS)
+	bash hook/fuzz/run-fuzz.sh $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build build-x64

@@ -15,28 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "ScopedComPtr.h"
 #include "ScopedHandle.h"
 #include "SymbolManager.h"
 
 namespace
 {
-
-double NowMs()
-{
-    static LARGE_INTEGER frequency = {};
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
 
 std::wstring Widen(const std::string& text)
 {

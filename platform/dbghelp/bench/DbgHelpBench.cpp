@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "DbgHelpLibrary.h"
 #include "HttpClient.h"
 #include "ScopedHandle.h"
@@ -22,24 +23,6 @@ namespace
 const char* const kImages[] = {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll"};
 const int kRounds = 20;
 const int kThroughputRounds = 5;
-
-double NowMs()
-{
-    LARGE_INTEGER now;
-    LARGE_INTEGER frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
 
 double Mean(const std::vector<double>& values)
 {

@@ -1,0 +1,31 @@
+// TLLOC.DLL stand-in: the debugger's local transport layer, which loads the
+// debug monitor DM.DLL and carries the session calls to it.
+#include <windows.h>
+
+#include "DebuggerModules.h"
+#include "LoadedModule.h"
+
+namespace
+{
+CLoadedModule g_dm;
+}
+
+extern "C" BOOL WINAPI TlLoadDm(LPCSTR dmName)
+{
+    return g_dm.Load(dmName) ? TRUE : FALSE;
+}
+
+extern "C" BOOL WINAPI TlUnloadDm()
+{
+    return g_dm.Unload() ? TRUE : FALSE;
+}
+
+extern "C" BOOL WINAPI TlStartDebug(LPCSTR commandLine, DWORD waitTimeout, DWORD* processId)
+{
+    return g_dm.Call<DmStartDebugProc>("DmStartDebug", commandLine, waitTimeout, processId);
+}
+
+extern "C" BOOL WINAPI TlWaitDebugEnd(DWORD timeout, DEBUG_SESSION_RESULT* result)
+{
+    return g_dm.Call<DmWaitDebugEndProc>("DmWaitDebugEnd", timeout, result);
+}
