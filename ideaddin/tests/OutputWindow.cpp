@@ -68,7 +68,7 @@ void COutputWindow::PumpPending()
     }
 }
 
-bool COutputWindow::PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+bool COutputWindow::PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, HANDLE wake)
 {
     const DWORD start = GetTickCount();
     for (;;)
@@ -79,6 +79,6 @@ bool COutputWindow::PumpUntil(const std::function<bool()>& done, DWORD timeoutMs
         const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeoutMs)
             return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+        MsgWaitForMultipleObjects(wake != nullptr ? 1 : 0, &wake, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
     }
 }

@@ -21,8 +21,10 @@ public:
     // The texts received so far, one per message, and their lines.
     const std::vector<std::string>& Texts() const { return m_texts; }
     const std::vector<std::string>& Lines() const { return m_lines; }
-    // Dispatches this thread's messages until done() holds or timeoutMs has passed.
-    bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+    // Dispatches this thread's messages until done() holds or timeoutMs has
+    // passed; done() is asked again whenever a message comes or, when given,
+    // the handle is signalled.
+    bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, HANDLE wake = nullptr);
     // Dispatches what is queued now.
     void PumpPending();
     // Called for each text as it arrives.
