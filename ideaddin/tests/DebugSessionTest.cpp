@@ -26,7 +26,12 @@ namespace
 
 using Lines = std::vector<std::string>;
 
+// Sample images of this build's width, loaded into the debuggee as modules:
+// one without symbol files, and a program whose PDB the store holds.
 constexpr bool kWide = sizeof(void*) == 8;
+const char* const kPlainDll = kWide ? "exports64.dll" : "exports.dll";
+const char* const kProgram = kWide ? "rsds64.exe" : "rsds.exe";
+const char* const kProgramPdb = kWide ? "exe\\rsds64.pdb" : "exe\\rsds.pdb";
 
 // The image a log is about: the file name of its first line, "QUILLM: File: <path>".
 std::string ImageOf(const std::string& text)
@@ -140,11 +145,10 @@ bool DebugSessionTest::s_ready = false;
 
 TEST_F(DebugSessionTest, EveryNewImageBecomesOneRequestBeforeTheDebuggerGoesOn)
 {
-    // The samples are 32-bit images: a 64-bit debuggee loads system DLLs.
-    const Lines dlls = kWide ? Lines{"version.dll", "winmm.dll"} : Lines{"nb10.dll", "dbgcv.dll", "exports.dll"};
+    const Lines dlls = kWide ? Lines{kPlainDll, kProgram} : Lines{"nb10.dll", "dbgcv.dll", kPlainDll, kProgram};
     std::string arguments;
     for (const std::string& dll : dlls)
-        arguments += " " + Quoted(kWide ? dll : SampleImage(dll));
+        arguments += " " + Quoted(SampleImage(dll));
     DEBUG_SESSION_RESULT result = {};
     ASSERT_TRUE(Debug(arguments, result));
     EXPECT_EQ(0u, result.error);
@@ -168,6 +172,7 @@ TEST_F(DebugSessionTest, EveryNewImageBecomesOneRequestBeforeTheDebuggerGoesOn)
         }
     }
     EXPECT_EQ(dlls, loaded);
+    EXPECT_TRUE(Copied(kProgramPdb));
     if (!kWide)
     {
         EXPECT_TRUE(Copied("dll\\nb10.pdb"));
@@ -190,8 +195,8 @@ TEST_F(DebugSessionTest, EveryNewImageBecomesOneRequestBeforeTheDebuggerGoesOn)
 
 TEST_F(DebugSessionTest, KilledServerNeitherHangsTheDebuggerNorCostsLaterImagesTheirSymbols)
 {
-    const std::string first = kWide ? "version.dll" : "nb10.dll";
-    const std::string second = kWide ? "winmm.dll" : "dbgcv.dll";
+    const std::string first = kPlainDll;
+    const std::string second = kProgram;
     const char kGo[] = "Qx3SessionTestGo";
     CScopedHandle go(CreateEventA(nullptr, TRUE, FALSE, kGo));
     DWORD killed = 0;
@@ -204,19 +209,13 @@ TEST_F(DebugSessionTest, KilledServerNeitherHangsTheDebuggerNorCostsLaterImagesT
         }
     };
     DEBUG_SESSION_RESULT result = {};
-    ASSERT_TRUE(Debug(Quoted(kWide ? first : SampleImage(first)) + " -wait " + kGo + " " +
-                          Quoted(kWide ? second : SampleImage(second)),
-                      result));
+    ASSERT_TRUE(Debug(Quoted(SampleImage(first)) + " -wait " + kGo + " " + Quoted(SampleImage(second)), result));
     ASSERT_NE(0u, killed);
     EXPECT_EQ(2, static_cast<int>(result.exitCode));
 
     const std::string text = TextOf(second);
     ASSERT_NE("", text) << "no log for the image after the server died";
-    if (!kWide)
-    {
-        EXPECT_TRUE(Copied("dll\\dbgcv.dbg"));
-        EXPECT_NE(std::string::npos, text.find("dbgcv.dbg")) << text;
-    }
+    EXPECT_TRUE(Copied(kProgramPdb)) << text;
     const std::vector<DWORD> servers = ServerProcessIds();
     ASSERT_EQ(1u, servers.size());
     EXPECT_NE(killed, servers.front());
