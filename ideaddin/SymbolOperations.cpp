@@ -38,6 +38,15 @@ std::string ToNarrow(const wchar_t* text)
     return std::string(buffer.data());
 }
 
+void TraceRequest(const GetSymbolsCommand& command)
+{
+    TraceMessage(TRACE_INFO, 0, "hFile: %x\n", static_cast<unsigned>(command.hFile));
+    TraceMessage(TRACE_INFO, 0, "ProcessId: %x\n", static_cast<unsigned>(command.ProcessId));
+    TraceMessage(TRACE_INFO, 0, "SymbolPath: %s\n", command.SymbolPath.c_str());
+    TraceMessage(TRACE_INFO, 0, "DestPath: %s\n", command.DestPath.c_str());
+    TraceMessage(TRACE_INFO, 0, "UseFileExt: %s\n", BoolText(command.UseFileExt));
+}
+
 // Results that say the server process is no longer there: its object cannot
 // answer again, while a new one (in a new server) can.
 bool IsServerGone(HRESULT result)
@@ -78,12 +87,6 @@ bool CSymbolOperations::GetSymbols(DWORD hFile, DWORD ProcessId, const std::stri
                                    const std::string& DestPath, bool UseFileExt, bool& bFound, std::string& Log)
 {
     CTraceScope scope("CSymbolOperations::GetSymbols()\n", 0);
-    TraceMessage(TRACE_INFO, 0, "hFile: %x\n", static_cast<unsigned>(hFile));
-    TraceMessage(TRACE_INFO, 0, "ProcessId: %x\n", static_cast<unsigned>(ProcessId));
-    TraceMessage(TRACE_INFO, 0, "SymbolPath: %s\n", SymbolPath.c_str());
-    TraceMessage(TRACE_INFO, 0, "DestPath: %s\n", DestPath.c_str());
-    TraceMessage(TRACE_INFO, 0, "UseFileExt: %s\n", BoolText(UseFileExt));
-
     bFound = false;
     Log.clear();
     GetSymbolsCommand command;
@@ -92,6 +95,7 @@ bool CSymbolOperations::GetSymbols(DWORD hFile, DWORD ProcessId, const std::stri
     command.SymbolPath = SymbolPath;
     command.DestPath = DestPath;
     command.UseFileExt = UseFileExt;
+    TraceRequest(command);
     CommandInfo info;
     info.CommandId = CMD_GET_SYMBOLS;
     info.pCommand = &command;
@@ -201,11 +205,7 @@ void CSymbolOperations::OnCommand(void* pCmd)
 
 void CSymbolOperations::RunGetSymbols(GetSymbolsCommand& command)
 {
-    TraceMessage(TRACE_INFO, 0, "hFile: %x\n", static_cast<unsigned>(command.hFile));
-    TraceMessage(TRACE_INFO, 0, "ProcessId: %x\n", static_cast<unsigned>(command.ProcessId));
-    TraceMessage(TRACE_INFO, 0, "SymbolPath: %s\n", command.SymbolPath.c_str());
-    TraceMessage(TRACE_INFO, 0, "DestPath: %s\n", command.DestPath.c_str());
-    TraceMessage(TRACE_INFO, 0, "UseFileExt: %s\n", BoolText(command.UseFileExt));
+    TraceRequest(command);
 
     BOOL found = 0;
     std::string log;
