@@ -148,6 +148,9 @@ bool CSymbolOperations::CreateSymbolManager()
     {
         m_symbolManager.Reset();
         TraceMessage(TRACE_ERROR, 0, "CoCreateInstance() failed. Error: %x\n", static_cast<unsigned>(result));
+        // A server caught as it ended: the next command asks again.
+        if (IsServerGone(result))
+            m_recreate = true;
         return false;
     }
     return true;

@@ -62,7 +62,7 @@ private:
 
     bool m_comInitialized;
     CScopedComPtr<ISymbolManager> m_symbolManager;
-    // Set once the server has been found gone: from then on a command that
-    // finds no object creates one first.
+    // Set once the server has been found gone (by a call or by a creation):
+    // from then on a command that finds no object creates one first.
     bool m_recreate;
 };
