@@ -13,7 +13,7 @@
 #include "AddInDirectory.h"
 #include "AppEngine.h"
 #include "ComTestSupport.h"
-#include "DebuggerModules.h"
+#include "DebuggerPackage.h"
 #include "IniFile.h"
 #include "OutputWindow.h"
 #include "PathSplit.h"
@@ -56,9 +56,8 @@ protected:
         // As in the IDE, the debugger package is loaded before the add-in
         // starts; the hook library hooks it at once and follows it as it
         // loads the rest of the debugger.
-        s_devDbg = LoadLibraryA((ExeDirectory() + "DEVDBG.PKG").c_str());
-        if (s_devDbg == nullptr || !BindExport(s_devDbg, "DevDbgLoadDebugger", s_load) ||
-            !BindExport(s_devDbg, "DevDbgStartDebug", s_start) || !BindExport(s_devDbg, "DevDbgWaitDebugEnd", s_waitEnd))
+        s_package = new CDebuggerPackage;
+        if (!s_package->Load(ExeDirectory() + "DEVDBG.PKG"))
             return;
         RemoveUserIni();
         CreateDirectoryA(UserIniDir().c_str(), nullptr);
@@ -66,11 +65,13 @@ protected:
                                           StorePath() + "\r\nVCSymDir=" + SamplesDir() + "\\unused\r\n");
         AppConfiguration config;
         s_ready = CAppEngine::GetInstance().Init() && CAppEngine::GetInstance().GetConfiguration(config) &&
-                  config.SymPath == StorePath() && !config.UseNtSymPath && s_load("TLLOC.DLL", "DM.DLL");
+                  config.SymPath == StorePath() && !config.UseNtSymPath && s_package->LoadDebugger();
     }
     static void TearDownTestSuite()
     {
         CAppEngine::GetInstance().Close();
+        delete s_package;
+        s_package = nullptr;
         RemoveUserIni();
         DeleteFileA((ExeDirectory() + "symsrv.ini").c_str());
     }
@@ -98,7 +99,7 @@ protected:
     {
         const std::string commandLine = Quoted(ExeDirectory() + "vc6_debuggee.exe") + " " + arguments;
         DWORD processId = 0;
-        if (!s_start(commandLine.c_str(), 10, &processId))
+        if (!s_package->StartDebug(commandLine, 10, &processId))
             return nullptr;
         return OpenProcess(SYNCHRONIZE, FALSE, processId);
     }
@@ -112,7 +113,7 @@ protected:
         m_window.PumpUntil([&] { return WaitForSingleObject(debuggee.Get(), 0) == WAIT_OBJECT_0; }, 120000,
                            debuggee.Get());
         // The process has gone: the debugger has its last events to see, none of which brings an image.
-        const bool ended = s_waitEnd(30000, &result) != FALSE;
+        const bool ended = s_package->WaitDebugEnd(30000, result);
         m_window.PumpPending();
         return ended;
     }
@@ -130,17 +131,11 @@ protected:
 
     COutputWindow m_window;
 
-    static HMODULE s_devDbg;
-    static DevDbgLoadDebuggerProc s_load;
-    static DmStartDebugProc s_start;
-    static DmWaitDebugEndProc s_waitEnd;
+    static CDebuggerPackage* s_package;
     static bool s_ready;
 };
 
-HMODULE DebugSessionTest::s_devDbg = nullptr;
-DevDbgLoadDebuggerProc DebugSessionTest::s_load = nullptr;
-DmStartDebugProc DebugSessionTest::s_start = nullptr;
-DmWaitDebugEndProc DebugSessionTest::s_waitEnd = nullptr;
+CDebuggerPackage* DebugSessionTest::s_package = nullptr;
 bool DebugSessionTest::s_ready = false;
 
 TEST_F(DebugSessionTest, EveryNewImageBecomesOneRequestBeforeTheDebuggerGoesOn)
@@ -303,7 +298,7 @@ TEST_F(DebugSessionTest, SettingsChangesWhileManyImagesLoadNeverDeadlock)
     bool ended = false;
     int changes = 0;
     const DWORD start = GetTickCount();
-    while (!(ended = s_waitEnd(0, &result) != FALSE) && GetTickCount() - start < 300000)
+    while (!(ended = s_package->WaitDebugEnd(0, result)) && GetTickCount() - start < 300000)
     {
         config.ReportProgress = !config.ReportProgress;
         Engine().SetConfiguration(config);
