@@ -2,26 +2,20 @@
 
 #include <atomic>
 
+// The linker's symbol for the start of the image that holds this code.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace
 {
 
 std::atomic<HMODULE> g_namedModule{nullptr};
-
-HMODULE ModuleOfThisCode()
-{
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&g_namedModule), &module))
-        return nullptr;
-    return module;
-}
 
 } // namespace
 
 HMODULE GetAddInModule()
 {
     const HMODULE named = g_namedModule.load();
-    return named != nullptr ? named : ModuleOfThisCode();
+    return named != nullptr ? named : reinterpret_cast<HMODULE>(&__ImageBase);
 }
 
 void SetAddInModule(HMODULE module)
