@@ -1,0 +1,48 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "CriticalSection.h"
+#include "SymbolOperations.h"
+
+// The symbol settings in force for requests.
+struct SymbolHandlerConfiguration
+{
+    bool Enabled = true;
+    bool ReportProgress = true;
+    std::string SymPath;
+    std::string DestDir;
+    bool UseFileExt = true;
+};
+
+// Turns the file handle of a new image of the debuggee into a symbol request,
+// made through the symbol operations worker under the settings in force, and
+// passes the server's log on to the GUI thread when progress is reported.
+// GetSymbols runs on the debugger thread and holds the instance lock for the
+// whole request, so a configuration change waits until it has finished.
+class CSymbolHandler
+{
+public:
+    CSymbolHandler();
+    ~CSymbolHandler();
+    CSymbolHandler(const CSymbolHandler&) = delete;
+    CSymbolHandler& operator=(const CSymbolHandler&) = delete;
+
+    bool Init();
+    void Close();
+    // Ignored before Init.
+    void SetConfiguration(const SymbolHandlerConfiguration& config);
+    bool GetConfiguration(SymbolHandlerConfiguration& config);
+    // hFile: an image file handle valid in this process. Waits, without a
+    // time limit, until the request is done.
+    void GetSymbols(HANDLE hFile);
+
+private:
+    void TraceSettings() const;
+
+    bool m_initialized;
+    CCriticalSection m_lock;
+    CSymbolOperations m_symbolOperations;
+    SymbolHandlerConfiguration m_config;
+};

@@ -1,0 +1,111 @@
+// CSymbolHandler with the registered qx3fetch behind it and a test window as
+// the GUI-thread bridge's target.
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "OutputWindow.h"
+#include "ScopedHandle.h"
+#include "SymbolHandler.h"
+#include "SymbolServerFixture.h"
+#include "TestSupport.h"
+
+namespace
+{
+
+class SymbolHandlerTest : public SymbolServerFixture
+{
+protected:
+    SymbolHandlerConfiguration Configured(bool enabled, bool reportProgress)
+    {
+        SymbolHandlerConfiguration config;
+        config.Enabled = enabled;
+        config.ReportProgress = reportProgress;
+        config.SymPath = StorePath();
+        config.DestDir = Dest();
+        return config;
+    }
+    // One request for a sample image; what it showed is in m_window.
+    void Request(const std::string& image)
+    {
+        CScopedHandle file(OpenImage(image));
+        m_handler.GetSymbols(file.Get());
+        m_window.PumpPending();
+    }
+    bool Copied() const { return FileExists(Dest() + "\\dll\\nb10.pdb"); }
+
+    CSymbolHandler m_handler;
+    COutputWindow m_window;
+};
+
+TEST_F(SymbolHandlerTest, ConfigurationBeforeInitIsIgnored)
+{
+    SymbolHandlerConfiguration config = Configured(false, false);
+    EXPECT_FALSE(m_handler.GetConfiguration(config));
+    EXPECT_FALSE(config.Enabled);
+    m_handler.SetConfiguration(Configured(false, false));
+    ASSERT_TRUE(m_handler.Init());
+    ASSERT_TRUE(m_handler.GetConfiguration(config));
+    EXPECT_TRUE(config.Enabled);
+    EXPECT_TRUE(config.ReportProgress);
+    EXPECT_EQ("", config.SymPath);
+    EXPECT_EQ("", config.DestDir);
+    EXPECT_TRUE(config.UseFileExt);
+}
+
+TEST_F(SymbolHandlerTest, ShowsTheServersLogUnchanged)
+{
+    ASSERT_TRUE(m_handler.Init());
+    m_handler.SetConfiguration(Configured(true, true));
+    Request("nb10.dll");
+    EXPECT_TRUE(Copied());
+    ASSERT_EQ(1u, m_window.Texts().size());
+    EXPECT_EQ(0u, m_window.Texts()[0].find("QUILLM: File: "));
+    EXPECT_EQ('\n', m_window.Texts()[0].back());
+    // Not found is shown the same way.
+    Request("bare.exe");
+    EXPECT_EQ(2u, m_window.Texts().size());
+}
+
+TEST_F(SymbolHandlerTest, WithoutProgressReportsFetchesButShowsNothing)
+{
+    ASSERT_TRUE(m_handler.Init());
+    m_handler.SetConfiguration(Configured(true, false));
+    Request("nb10.dll");
+    EXPECT_TRUE(Copied());
+    EXPECT_TRUE(m_window.Texts().empty());
+}
+
+TEST_F(SymbolHandlerTest, DisabledOrWithoutPathsRequestsNothing)
+{
+    ASSERT_TRUE(m_handler.Init());
+    m_handler.SetConfiguration(Configured(false, true));
+    Request("nb10.dll");
+    SymbolHandlerConfiguration config = Configured(true, true);
+    config.SymPath.clear();
+    m_handler.SetConfiguration(config);
+    Request("nb10.dll");
+    config = Configured(true, true);
+    config.DestDir.clear();
+    m_handler.SetConfiguration(config);
+    Request("nb10.dll");
+    EXPECT_FALSE(Copied());
+    EXPECT_TRUE(m_window.Texts().empty());
+}
+
+TEST_F(SymbolHandlerTest, ClosedHandlerRequestsNothingAndStartsAgain)
+{
+    ASSERT_TRUE(m_handler.Init());
+    m_handler.SetConfiguration(Configured(true, true));
+    m_handler.Close();
+    Request("nb10.dll");
+    EXPECT_FALSE(Copied());
+    ASSERT_TRUE(m_handler.Init());
+    Request("nb10.dll");
+    EXPECT_TRUE(Copied());
+    EXPECT_EQ(1u, m_window.Texts().size());
+}
+
+} // namespace

@@ -1,0 +1,78 @@
+// CSymbolOperations against the registered qx3fetch, through the proxy/stub.
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "ComTestSupport.h"
+#include "ScopedHandle.h"
+#include "SymbolOperations.h"
+#include "SymbolServerFixture.h"
+#include "TestSupport.h"
+
+namespace
+{
+
+class SymbolOperationsTest : public SymbolServerFixture
+{
+protected:
+    bool Request(const std::string& image, const std::string& symbolPath)
+    {
+        CScopedHandle file(OpenImage(image));
+        m_found = true;
+        m_log = "stale";
+        return m_operations.GetSymbols(HandleToULong(file.Get()), GetCurrentProcessId(), symbolPath, Dest(), true,
+                                       m_found, m_log);
+    }
+
+    CSymbolOperations m_operations;
+    bool m_found = true;
+    std::string m_log;
+};
+
+TEST_F(SymbolOperationsTest, NotStartedAnswersNothing)
+{
+    EXPECT_FALSE(Request("nb10.dll", StorePath()));
+    EXPECT_FALSE(m_found);
+    EXPECT_EQ("", m_log);
+}
+
+TEST_F(SymbolOperationsTest, AnswersWithTheServersFoundFlagAndLog)
+{
+    ASSERT_TRUE(m_operations.Start());
+    ASSERT_TRUE(Request("nb10.dll", StorePath()));
+    EXPECT_TRUE(m_found);
+    EXPECT_EQ(0u, m_log.find("QUILLM: File: ")) << m_log;
+    EXPECT_NE(std::string::npos, m_log.find("nb10.dll\nQUILLM: Checking symbols...\n")) << m_log;
+    EXPECT_TRUE(FileExists(Dest() + "\\dll\\nb10.pdb"));
+
+    ASSERT_TRUE(Request("bare.exe", StorePath()));
+    EXPECT_FALSE(m_found);
+    EXPECT_EQ(0u, m_log.find("QUILLM: File: ")) << m_log;
+}
+
+TEST_F(SymbolOperationsTest, ServerErrorAnswersNothing)
+{
+    ASSERT_TRUE(m_operations.Start());
+    EXPECT_FALSE(Request("nb10.dll", ""));
+    EXPECT_FALSE(m_found);
+    EXPECT_EQ("", m_log);
+}
+
+TEST_F(SymbolOperationsTest, ServerThatDiedIsReplacedForTheNextRequest)
+{
+    ASSERT_TRUE(m_operations.Start());
+    ASSERT_TRUE(Request("nb10.dll", StorePath()));
+    const DWORD first = KillTheServer();
+
+    ASSERT_TRUE(Request("dbgcv.dll", StorePath())) << "the request after the server died";
+    EXPECT_TRUE(m_found) << m_log;
+    EXPECT_TRUE(Request("rsds.exe", StorePath()));
+    EXPECT_TRUE(m_found) << m_log;
+    const std::vector<DWORD> servers = ServerProcessIds();
+    ASSERT_EQ(1u, servers.size());
+    EXPECT_NE(first, servers.front());
+}
+
+} // namespace
