@@ -35,7 +35,8 @@ bool GetWindowsDir(std::string& dir)
     char buffer[kValueChars + 1] = {};
     if (GetWindowsDirectoryA(buffer, kValueChars) == 0)
     {
-        TraceMessage(TRACE_ERROR, 0, "GetWindowsDirectory() failed. Error: %u\n", static_cast<unsigned>(GetLastError()));
+        TraceMessage(TRACE_ERROR, 0, "GetWindowsDirectory() failed. Error: %u\n",
+                     static_cast<unsigned>(GetLastError()));
         return false;
     }
     buffer[kValueChars] = '\0';
@@ -149,7 +150,8 @@ void GetIniFileName(std::string& fileName, bool ReadOnly)
         // One level: the application-data directory itself exists already.
         if (!CreateDirectoryA(ourDir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         {
-            TraceMessage(TRACE_ERROR, 0, "CreateDirectory() failed. Error: %u\n", static_cast<unsigned>(GetLastError()));
+            TraceMessage(TRACE_ERROR, 0, "CreateDirectory() failed. Error: %u\n",
+                         static_cast<unsigned>(GetLastError()));
             GetAppIniFile(fileName);
             return;
         }

@@ -142,8 +142,8 @@ bool CSymbolOperations::OnStart()
 bool CSymbolOperations::CreateSymbolManager()
 {
     TraceMessage(TRACE_INFO, 0, "%s", "Instantiating SymbolManager...\n");
-    const HRESULT result = CoCreateInstance(CLSID_SymbolManager, nullptr, CLSCTX_ALL, IID_ISymbolManager,
-                                            m_symbolManager.ReceiveVoid());
+    const HRESULT result =
+        CoCreateInstance(CLSID_SymbolManager, nullptr, CLSCTX_ALL, IID_ISymbolManager, m_symbolManager.ReceiveVoid());
     if (result != S_OK)
     {
         m_symbolManager.Reset();

@@ -20,7 +20,10 @@ ULONG_PTR HandleValue(HANDLE handle)
 } // namespace
 
 CWorkerThread::CWorkerThread()
-    : m_initialized(false), m_thread(nullptr), m_pendingCommand(nullptr), m_startTimeoutMs(kStartTimeoutMs),
+    : m_initialized(false),
+      m_thread(nullptr),
+      m_pendingCommand(nullptr),
+      m_startTimeoutMs(kStartTimeoutMs),
       m_runOnStop(true)
 {
     CTraceScope scope("CWorkerThread::CWorkerThread()\n", 0);
@@ -164,7 +167,8 @@ void CWorkerThread::EndThread()
     }
     else
     {
-        TraceMessage(TRACE_INFO, 0, "SetEvent(Shutdown) failed. Error: %u\n", static_cast<unsigned>(m_shutdown.GetError()));
+        TraceMessage(TRACE_INFO, 0, "SetEvent(Shutdown) failed. Error: %u\n",
+                     static_cast<unsigned>(m_shutdown.GetError()));
     }
     if (!CloseHandle(m_thread))
         TraceMessage(TRACE_INFO, 0, "CloseHandle failed. Error: %u\n", static_cast<unsigned>(GetLastError()));

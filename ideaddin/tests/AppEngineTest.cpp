@@ -118,8 +118,9 @@ TEST_F(AppEngineTest, FirstStartWithoutAnyIniSavesTheDefaultsInANewUserIni)
 
 TEST_F(AppEngineTest, AddInIniValuesAreCarriedOverOnce)
 {
-    ASSERT_TRUE(WriteFileBytes(m_addIn.File("qx3.ini"), "[Settings]\r\nEnabled=0\r\nReportProgress=7\r\n"
-                                                         "UseNtSymPath=0\r\nSymPath=C:\\shipped\r\nVCSymDir=C:\\vc\r\n"));
+    ASSERT_TRUE(WriteFileBytes(m_addIn.File("qx3.ini"),
+                               "[Settings]\r\nEnabled=0\r\nReportProgress=7\r\n"
+                               "UseNtSymPath=0\r\nSymPath=C:\\shipped\r\nVCSymDir=C:\\vc\r\n"));
     ASSERT_TRUE(Engine().Init());
     AppConfiguration config = Config();
     EXPECT_FALSE(config.Enabled);

@@ -28,10 +28,12 @@ size_t QueuedOutput(HWND window)
 TEST(CallGuiThreadTest, TextFromAnotherThreadArrivesWholeAndInOrder)
 {
     COutputWindow window;
-    std::thread sender([] {
-        for (int i = 0; i < 100; ++i)
-            CCallGuiThread::OutputString("QUILLM: line " + std::to_string(i) + "\nsecond line\n");
-    });
+    std::thread sender(
+        []
+        {
+            for (int i = 0; i < 100; ++i)
+                CCallGuiThread::OutputString("QUILLM: line " + std::to_string(i) + "\nsecond line\n");
+        });
     sender.join();
     ASSERT_TRUE(window.PumpUntil([&] { return window.Texts().size() == 100; }, 10000));
     for (int i = 0; i < 100; ++i)

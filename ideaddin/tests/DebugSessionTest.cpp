@@ -196,7 +196,8 @@ TEST_F(DebugSessionTest, KilledServerNeitherHangsTheDebuggerNorCostsLaterImagesT
     CScopedHandle go(CreateEventA(nullptr, TRUE, FALSE, kGo));
     DWORD killed = 0;
     // The debuggee waits after the first image until the server is gone.
-    m_window.OnText = [&](const std::string& text) {
+    m_window.OnText = [&](const std::string& text)
+    {
         if (killed == 0 && EqualNoCase(ImageOf(text), first))
         {
             killed = KillTheServer();
@@ -236,10 +237,10 @@ public:
         if (find != INVALID_HANDLE_VALUE)
             FindClose(find);
         const std::string keyDir = m_store.File("qx3e.pdb") + "\\" + key.cFileName;
-        m_ready = m_ready && CreateDirectoryA(m_store.File("qx3e.pdb").c_str(), nullptr) &&
-                  CreateDirectoryA(keyDir.c_str(), nullptr) &&
-                  CopyFileA((storePdb + "\\" + key.cFileName + "\\nb10.pdb").c_str(), (keyDir + "\\qx3e.pdb").c_str(),
-                            TRUE);
+        m_ready =
+            m_ready && CreateDirectoryA(m_store.File("qx3e.pdb").c_str(), nullptr) &&
+            CreateDirectoryA(keyDir.c_str(), nullptr) &&
+            CopyFileA((storePdb + "\\" + key.cFileName + "\\nb10.pdb").c_str(), (keyDir + "\\qx3e.pdb").c_str(), TRUE);
     }
     bool IsReady() const { return m_ready; }
     std::string Image() const { return m_images.File("qx3e.dll"); }
@@ -256,7 +257,8 @@ TEST_F(DebugSessionTest, SymbolLibraryRefusesToFetchAnExcludedFile)
     CRenamedSample sample;
     ASSERT_TRUE(sample.IsReady());
     // The request as the debugger thread would make it for a loaded DLL.
-    auto request = [&] {
+    auto request = [&]
+    {
         CScopedHandle file(CreateFileA(sample.Image().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
         DEBUG_EVENT event = {};

@@ -28,10 +28,12 @@ TEST(ErrorReportTest, KeepsTheLastReportUntilCleared)
 
 TEST(ErrorReportTest, ReaderNeverSeesOneReportsMessageWithAnothersCode)
 {
-    std::thread writer([] {
-        for (DWORD i = 0; i < 2000; ++i)
-            CErrorReport::SetErrorInfo(std::to_string(i % 7), i % 7);
-    });
+    std::thread writer(
+        []
+        {
+            for (DWORD i = 0; i < 2000; ++i)
+                CErrorReport::SetErrorInfo(std::to_string(i % 7), i % 7);
+        });
     bool torn = false;
     for (int i = 0; i < 2000; ++i)
     {

@@ -33,7 +33,8 @@ DWORD SymbolServerFixture::KillTheServer()
     // activation; ending the service makes it forget, and COM starts the
     // service again with its next call.
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager != nullptr ? OpenServiceA(manager, "RpcSs", SERVICE_STOP | SERVICE_QUERY_STATUS) : nullptr;
+    SC_HANDLE service =
+        manager != nullptr ? OpenServiceA(manager, "RpcSs", SERVICE_STOP | SERVICE_QUERY_STATUS) : nullptr;
     SERVICE_STATUS_PROCESS running = {};
     DWORD size = 0;
     if (service != nullptr && QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running),

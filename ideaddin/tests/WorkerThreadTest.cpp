@@ -155,14 +155,16 @@ TEST(WorkerThreadTest, CallersOnManyThreadsRunOneCommandAtATime)
     std::vector<std::thread> callers;
     for (int i = 0; i < 4; ++i)
     {
-        callers.emplace_back([&] {
-            for (int n = 0; n < 250; ++n)
+        callers.emplace_back(
+            [&]
             {
-                int command = kRecordThread;
-                if (worker.ExecuteCommand(&command))
-                    ++succeeded;
-            }
-        });
+                for (int n = 0; n < 250; ++n)
+                {
+                    int command = kRecordThread;
+                    if (worker.ExecuteCommand(&command))
+                        ++succeeded;
+                }
+            });
     }
     for (std::thread& caller : callers)
         caller.join();
