@@ -9,6 +9,7 @@
 
 #include "PathSplit.h"
 #include "Registrar.h"
+#include "TypeLibRegistration.h"
 
 namespace
 {
@@ -36,15 +37,6 @@ bool RunsUnderWine()
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-std::wstring ModulePathWide(HINSTANCE Instance)
-{
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(Instance, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return std::wstring();
-    return std::wstring(path, length);
-}
-
 std::string ModulePath(HINSTANCE Instance)
 {
     char path[MAX_PATH];
@@ -64,25 +56,6 @@ std::string ModulePathForScripts(const std::string& path)
         return std::string(shortPath, shortLength);
     return path;
 }
-
-// Releases a type library interface when it goes.
-class CTypeLibHolder
-{
-public:
-    CTypeLibHolder() = default;
-    ~CTypeLibHolder()
-    {
-        if (m_typeLib != nullptr)
-            m_typeLib->Release();
-    }
-    CTypeLibHolder(const CTypeLibHolder&) = delete;
-    CTypeLibHolder& operator=(const CTypeLibHolder&) = delete;
-    ITypeLib** Receive() { return &m_typeLib; }
-    ITypeLib* Get() const { return m_typeLib; }
-
-private:
-    ITypeLib* m_typeLib = nullptr;
-};
 
 } // namespace
 
@@ -178,12 +151,7 @@ HRESULT CServerModule::RegisterServer(bool RegisterTypeLibrary)
     }
     if (!RegisterTypeLibrary)
         return S_OK;
-    const std::wstring path = ModulePathWide(m_instance);
-    CTypeLibHolder typeLib;
-    HRESULT result = LoadTypeLib(path.c_str(), typeLib.Receive());
-    if (FAILED(result))
-        return result;
-    return RegisterTypeLib(typeLib.Get(), const_cast<LPOLESTR>(path.c_str()), nullptr);
+    return RegisterModuleTypeLib(m_instance);
 }
 
 HRESULT CServerModule::UnregisterServer(bool UnregisterTypeLibrary)
@@ -198,30 +166,7 @@ HRESULT CServerModule::UnregisterServer(bool UnregisterTypeLibrary)
     if (!UnregisterTypeLibrary)
         return first;
 
-    // Found at run time: the oldest systems' oleaut32.dll lacks it.
-    typedef HRESULT(WINAPI * UnRegisterTypeLibFunction)(REFGUID, WORD, WORD, LCID, SYSKIND);
-    HMODULE oleaut = GetModuleHandleA("oleaut32.dll");
-    UnRegisterTypeLibFunction unregister =
-        oleaut != nullptr ? reinterpret_cast<UnRegisterTypeLibFunction>(
-                                reinterpret_cast<void*>(GetProcAddress(oleaut, "UnRegisterTypeLib")))
-                          : nullptr;
-    if (unregister == nullptr)
-        return SUCCEEDED(first) ? HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND) : first;
-
-    const std::wstring path = ModulePathWide(m_instance);
-    CTypeLibHolder typeLib;
-    HRESULT result = LoadTypeLib(path.c_str(), typeLib.Receive());
-    if (SUCCEEDED(result))
-    {
-        TLIBATTR* attributes = nullptr;
-        result = typeLib.Get()->GetLibAttr(&attributes);
-        if (SUCCEEDED(result))
-        {
-            result = unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
-                                attributes->syskind);
-            typeLib.Get()->ReleaseTLibAttr(attributes);
-        }
-    }
+    const HRESULT result = UnregisterModuleTypeLib(m_instance);
     return SUCCEEDED(first) ? result : first;
 }
 
