@@ -1,0 +1,305 @@
+#include "MsdevDialogAnswerer.h"
+
+#include <process.h>
+
+#include <cstring>
+
+namespace
+{
+
+// The static control that holds a message box's text.
+const int kMessageBoxTextId = 0xFFFF;
+// How often a wait for a dialog looks again.
+const DWORD kPollMs = 10;
+// How long one cross-thread message to the dialog may take.
+const UINT kSendTimeoutMs = 5000;
+
+struct DialogSearch
+{
+    const std::string* Caption;
+    HWND Excluded;
+    HWND Found;
+};
+
+std::string WindowText(HWND window)
+{
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &length))
+        return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_NORMAL,
+                             kSendTimeoutMs, &copied))
+        return std::string();
+    text.resize(strlen(text.c_str()));
+    return text;
+}
+
+bool IsDialogOfThisProcess(HWND window)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != GetCurrentProcessId() || !IsWindowVisible(window))
+        return false;
+    char className[16] = {};
+    GetClassNameA(window, className, sizeof(className));
+    return strcmp(className, "#32770") == 0;
+}
+
+BOOL CALLBACK FindDialogProc(HWND window, LPARAM parameter)
+{
+    DialogSearch& search = *reinterpret_cast<DialogSearch*>(parameter);
+    // A dialog that shows another modal one is disabled until that one ends.
+    if (window == search.Excluded || !IsDialogOfThisProcess(window) || !IsWindowEnabled(window))
+        return TRUE;
+    if (search.Caption != nullptr)
+    {
+        char caption[256] = {};
+        GetWindowTextA(window, caption, sizeof(caption));
+        if (*search.Caption != caption)
+            return TRUE;
+    }
+    search.Found = window;
+    return FALSE;
+}
+
+bool IsButton(HWND control)
+{
+    char className[16] = {};
+    GetClassNameA(control, className, sizeof(className));
+    return _stricmp(className, "Button") == 0;
+}
+
+bool IsAutoRadio(HWND control)
+{
+    return IsButton(control) && (GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
+}
+
+} // namespace
+
+CMsdevDialogAnswerer::CMsdevDialogAnswerer(CMsdevOutput& output, DWORD stepTimeoutMs)
+    : m_output(output), m_stepTimeoutMs(stepTimeoutMs)
+{
+}
+
+CMsdevDialogAnswerer::~CMsdevDialogAnswerer()
+{
+    Finish();
+}
+
+bool CMsdevDialogAnswerer::Start(const std::vector<Step>& steps)
+{
+    m_steps = steps;
+    m_succeeded = true;
+    m_commandEnded.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!m_commandEnded.IsValid())
+        return false;
+    m_thread.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ThreadMain, this, 0, nullptr)));
+    return m_thread.IsValid();
+}
+
+bool CMsdevDialogAnswerer::Finish()
+{
+    if (!m_thread.IsValid())
+        return m_succeeded;
+    SetEvent(m_commandEnded.Get());
+    WaitForSingleObject(m_thread.Get(), INFINITE);
+    m_thread.Close();
+    m_commandEnded.Close();
+    return m_succeeded;
+}
+
+unsigned __stdcall CMsdevDialogAnswerer::ThreadMain(void* answerer)
+{
+    static_cast<CMsdevDialogAnswerer*>(answerer)->Run();
+    return 0;
+}
+
+bool CMsdevDialogAnswerer::CommandEnded() const
+{
+    return WaitForSingleObject(m_commandEnded.Get(), 0) == WAIT_OBJECT_0;
+}
+
+void CMsdevDialogAnswerer::Run()
+{
+    HWND excluded = nullptr;
+    for (const Step& step : m_steps)
+    {
+        const HWND dialog = WaitForDialog(step.Caption, excluded);
+        if (dialog == nullptr)
+        {
+            m_output.Record("no dialog \"" + step.Caption + "\" to answer");
+            m_succeeded = false;
+            CloseAll();
+            return;
+        }
+        RecordDialog(dialog, step.Caption);
+        excluded = nullptr;
+        for (const Action& action : step.Actions)
+        {
+            if (!Perform(dialog, action))
+            {
+                m_succeeded = false;
+                CloseAll();
+                return;
+            }
+            // Once asked to close, the dialog may linger a moment: the next
+            // step must not take it for a new one.
+            const bool closes = action.What == Action::Close ||
+                                (action.What == Action::Click && (action.Id == IDOK || action.Id == IDCANCEL));
+            if (closes)
+                excluded = dialog;
+        }
+    }
+    // Every step is done: whatever dialog is still shown was not expected.
+    const DWORD start = GetTickCount();
+    while (!CommandEnded())
+    {
+        const HWND dialog = FindDialog(std::string(), excluded);
+        if (dialog != nullptr && GetTickCount() - start >= m_stepTimeoutMs)
+        {
+            char caption[256] = {};
+            GetWindowTextA(dialog, caption, sizeof(caption));
+            m_output.Record(std::string("unexpected dialog \"") + caption + "\"");
+            RecordDialog(dialog, caption);
+            m_succeeded = false;
+            CloseAll();
+            return;
+        }
+        WaitForSingleObject(m_commandEnded.Get(), kPollMs);
+    }
+}
+
+HWND CMsdevDialogAnswerer::FindDialog(const std::string& caption, HWND excluded) const
+{
+    DialogSearch search = {caption.empty() ? nullptr : &caption, excluded, nullptr};
+    EnumWindows(FindDialogProc, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
+HWND CMsdevDialogAnswerer::FindAnyDialog() const
+{
+    return FindDialog(std::string(), nullptr);
+}
+
+HWND CMsdevDialogAnswerer::WaitForDialog(const std::string& caption, HWND excluded)
+{
+    const DWORD start = GetTickCount();
+    for (;;)
+    {
+        const HWND dialog = FindDialog(caption, excluded);
+        if (dialog != nullptr)
+        {
+            // Let the dialog's thread finish what it is doing (such as moving
+            // the focus after a message box) before it is looked at.
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
+            if (IsWindow(dialog) && IsWindowEnabled(dialog) && IsWindowVisible(dialog))
+                return dialog;
+            continue;
+        }
+        if (CommandEnded() || GetTickCount() - start >= m_stepTimeoutMs)
+            return nullptr;
+        WaitForSingleObject(m_commandEnded.Get(), kPollMs);
+    }
+}
+
+void CMsdevDialogAnswerer::RecordDialog(HWND dialog, const std::string& caption)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    std::string focus = "none";
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) && info.hwndFocus != nullptr &&
+        GetParent(info.hwndFocus) == dialog)
+        focus = std::to_string(GetDlgCtrlID(info.hwndFocus));
+    m_output.Record("dialog \"" + caption + "\", focus " + focus);
+    const HWND text = GetDlgItem(dialog, kMessageBoxTextId);
+    if (text != nullptr)
+        m_output.Record("message box \"" + caption + "\": " + MsdevEscape(WindowText(text)));
+}
+
+bool CMsdevDialogAnswerer::Perform(HWND dialog, const Action& action)
+{
+    HWND control = nullptr;
+    if (action.What != Action::KeyDown && action.What != Action::Close)
+    {
+        control = GetDlgItem(dialog, action.Id);
+        if (control == nullptr)
+        {
+            m_output.Record("dialog has no control " + std::to_string(action.Id));
+            return false;
+        }
+    }
+    DWORD_PTR ignored = 0;
+    switch (action.What)
+    {
+    case Action::SetText:
+        return SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(action.Text.c_str()),
+                                   SMTO_NORMAL, kSendTimeoutMs, &ignored) != 0;
+    case Action::Check:
+        return SendMessageTimeoutA(control, BM_SETCHECK, action.Value ? BST_CHECKED : BST_UNCHECKED, 0,
+                                   SMTO_NORMAL, kSendTimeoutMs, &ignored) != 0;
+    case Action::Radio:
+    {
+        // The group runs from the last control with WS_GROUP up to the next one.
+        HWND first = control;
+        while (!(GetWindowLongA(first, GWL_STYLE) & WS_GROUP))
+        {
+            const HWND previous = GetWindow(first, GW_HWNDPREV);
+            if (previous == nullptr)
+                break;
+            first = previous;
+        }
+        for (HWND member = first; member != nullptr; member = GetWindow(member, GW_HWNDNEXT))
+        {
+            if (member != first && (GetWindowLongA(member, GWL_STYLE) & WS_GROUP))
+                break;
+            if (IsAutoRadio(member))
+                SendMessageTimeoutA(member, BM_SETCHECK, member == control ? BST_CHECKED : BST_UNCHECKED, 0,
+                                    SMTO_NORMAL, kSendTimeoutMs, &ignored);
+        }
+        return true;
+    }
+    case Action::Click:
+        // Posted: the command may open a modal box that this thread answers next.
+        return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(action.Id, BN_CLICKED),
+                            reinterpret_cast<LPARAM>(control)) != 0;
+    case Action::KeyDown:
+        return PostMessageA(dialog, WM_KEYDOWN, static_cast<WPARAM>(action.Value), 1) != 0;
+    case Action::Close:
+        return PostMessageA(dialog, WM_CLOSE, 0, 0) != 0;
+    case Action::Read:
+    {
+        std::string record = "control " + std::to_string(action.Id) + ": \"" + MsdevEscape(WindowText(control)) + "\"";
+        if (IsButton(control))
+        {
+            DWORD_PTR state = 0;
+            SendMessageTimeoutA(control, BM_GETCHECK, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &state);
+            const LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
+            if (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX || type == BS_AUTORADIOBUTTON ||
+                type == BS_RADIOBUTTON)
+                record += state == BST_CHECKED ? ", checked" : ", not checked";
+        }
+        m_output.Record(record);
+        return true;
+    }
+    }
+    return false;
+}
+
+void CMsdevDialogAnswerer::CloseAll()
+{
+    // Each close lets the dialog below come back; a bound keeps a dialog
+    // that refuses to close from holding this thread forever.
+    for (int attempt = 0; attempt < 50; ++attempt)
+    {
+        const HWND dialog = FindAnyDialog();
+        if (dialog == nullptr)
+            return;
+        char caption[256] = {};
+        GetWindowTextA(dialog, caption, sizeof(caption));
+        m_output.Record(std::string("closing dialog \"") + caption + "\"");
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        WaitForSingleObject(m_commandEnded.Get(), 100);
+    }
+}

@@ -1,0 +1,208 @@
+#include <windows.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "MsdevAddIns.h"
+#include "MsdevApplication.h"
+#include "MsdevOutput.h"
+#include "MsdevScript.h"
+#include "ScopedRegKey.h"
+#include "TestSupport.h"
+
+namespace
+{
+
+const char kFakeProgId[] = "Msdev.FakeAddIn";
+const char kFakeClsid[] = "{6D3C2F0A-3E0B-4A47-9B7E-1F2B1C5A7E01}";
+
+bool SetDefault(HKEY root, const std::string& path, const std::string& value)
+{
+    CScopedRegKey key;
+    return key.Create(root, path.c_str(), KEY_SET_VALUE) == ERROR_SUCCESS &&
+           RegSetValueExA(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& text)
+{
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
+}
+
+size_t IndexOf(const std::vector<std::string>& lines, const std::string& text)
+{
+    return static_cast<size_t>(std::find(lines.begin(), lines.end(), text) - lines.begin());
+}
+
+// One stand-in IDE on this thread.
+struct Host
+{
+    CMsdevOutput output;
+    CMsdevApplication application{output};
+    CMsdevAddIns addIns{application, output};
+    CMsdevScript script{application, addIns, output};
+
+    Host() { script.SetDialogTimeout(2000); }
+    bool Run(const std::vector<std::string>& lines) { return script.Run(lines); }
+    std::vector<std::string> Lines() const { return output.Lines(); }
+};
+
+class MsdevTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+        const std::string classKey = std::string("CLSID\\") + kFakeClsid;
+        ASSERT_TRUE(SetDefault(HKEY_CLASSES_ROOT, std::string(kFakeProgId) + "\\CLSID", kFakeClsid));
+        ASSERT_TRUE(SetDefault(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", ExeDirectory() + "fake_addin.dll"));
+        CScopedRegKey server;
+        ASSERT_EQ(ERROR_SUCCESS, server.Open(HKEY_CLASSES_ROOT, (classKey + "\\InprocServer32").c_str(), KEY_SET_VALUE));
+        RegSetValueExA(server.Get(), "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>("Apartment"), 10);
+    }
+    static void TearDownTestSuite() { OleUninitialize(); }
+
+    void SetUp() override { ASSERT_TRUE(CMsdevAddIns::Enable(kFakeProgId, true)); }
+};
+
+TEST(MsdevScriptTest, SplitsQuotedWordsWithEscapesAndKeepsBackslashesOfPlainWords)
+{
+    std::vector<std::string> words;
+    ASSERT_TRUE(CMsdevScript::Split("set 206 \"a b\\r\\n\\\"c\\\"\\\\\" C:\\new\\tmp", words));
+    ASSERT_EQ(4u, words.size());
+    EXPECT_EQ("a b\r\n\"c\"\\", words[2]);
+    EXPECT_EQ("C:\\new\\tmp", words[3]);
+    EXPECT_FALSE(CMsdevScript::Split("echo \"open", words));
+
+    const std::string text = "line \"one\"\r\nC:\\tab\there";
+    ASSERT_TRUE(CMsdevScript::Split("echo " + CMsdevScript::Quote(text), words));
+    EXPECT_EQ(text, words[1]);
+}
+
+TEST_F(MsdevTest, ConnectsEnabledAddInWithItsCommandAndButton)
+{
+    Host host;
+    EXPECT_TRUE(host.Run({"connect"}));
+    const std::vector<std::string> lines = host.Lines();
+    EXPECT_TRUE(Contains(lines, "msdev: add-in Msdev.FakeAddIn connected, cookie 1"));
+    EXPECT_TRUE(Contains(lines, "msdev: command added: FakeCommand, button text \"Fake\", status bar \"Fake status\", "
+                                "tool tip \"Fake tip\", method Run, glyph 0"));
+    EXPECT_TRUE(Contains(lines, "msdev: toolbar button added: FakeCommand (glyph button)"));
+    EXPECT_TRUE(Contains(lines, "fake connected"));
+    EXPECT_EQ(1, host.application.GetRefCount());
+
+    EXPECT_TRUE(host.Run({"disconnect lasttime"}));
+    EXPECT_TRUE(Contains(host.Lines(), "fake disconnected for good"));
+    EXPECT_EQ(0, host.application.GetRefCount());
+    EXPECT_EQ(nullptr, host.application.FindCommand("FakeCommand"));
+}
+
+TEST_F(MsdevTest, CreatesNoDisabledAddIn)
+{
+    ASSERT_TRUE(CMsdevAddIns::Enable(kFakeProgId, false));
+    Host host;
+    EXPECT_TRUE(host.Run({"connect"}));
+    EXPECT_EQ(0u, host.addIns.ConnectedCount());
+}
+
+TEST_F(MsdevTest, AddInThatCannotAddItsCommandIsLetGo)
+{
+    Host host;
+    EXPECT_TRUE(host.Run({"fail AddCommand refuse", "connect"}));
+    EXPECT_TRUE(Contains(host.Lines(), "msdev: add-in Msdev.FakeAddIn did not connect (00000000)"));
+    EXPECT_EQ(0u, host.addIns.ConnectedCount());
+    EXPECT_EQ(0, host.application.GetRefCount());
+}
+
+TEST_F(MsdevTest, InjectedFailureIsReturnedToTheAddIn)
+{
+    Host host;
+    EXPECT_TRUE(host.Run({"fail SetAddInInfo 0x80004005", "connect"}));
+    const std::vector<std::string> lines = host.Lines();
+    EXPECT_TRUE(Contains(lines, "msdev: IApplication::SetAddInInfo fails with 80004005"));
+    EXPECT_EQ(0u, host.addIns.ConnectedCount());
+}
+
+TEST_F(MsdevTest, RunsCommandByNameAndAnswersItsMessageBox)
+{
+    Host host;
+    EXPECT_TRUE(host.Run({"connect", "answer Fake click 2", "run FakeCommand", "disconnect"}));
+    const std::vector<std::string> lines = host.Lines();
+    EXPECT_TRUE(Contains(lines, "msdev: message box \"Fake\": Fake question?"));
+    EXPECT_LT(IndexOf(lines, "msdev: message box \"Fake\": Fake question?"), IndexOf(lines, "fake answer 2"));
+    EXPECT_TRUE(Contains(lines, "msdev: command FakeCommand returned 00000000"));
+}
+
+TEST_F(MsdevTest, UnansweredDialogIsClosedAndFailsTheLine)
+{
+    Host host;
+    EXPECT_FALSE(host.Run({"connect", "run FakeCommand"}));
+    const std::vector<std::string> lines = host.Lines();
+    EXPECT_TRUE(Contains(lines, "msdev: unexpected dialog \"Fake\""));
+    EXPECT_TRUE(Contains(lines, "msdev: command FakeCommand returned 00000000"));
+}
+
+TEST_F(MsdevTest, StepWhoseDialogNeverComesFailsAtOnceWhenTheCommandEnds)
+{
+    Host host;
+    EXPECT_FALSE(host.Run({"connect", "answer Fake click 1", "answer Other click 1", "run FakeCommand"}));
+    EXPECT_TRUE(Contains(host.Lines(), "msdev: no dialog \"Other\" to answer"));
+    EXPECT_FALSE(host.Run({"run NoSuchCommand"}));
+    EXPECT_TRUE(Contains(host.Lines(), "msdev: no command NoSuchCommand"));
+}
+
+TEST_F(MsdevTest, ApplicationObjectChecksNamesAndArguments)
+{
+    CMsdevOutput output;
+    CMsdevApplication application(output);
+    LPOLESTR unknown[] = {const_cast<LPOLESTR>(L"Quit")};
+    DISPID id = 0;
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, application.GetIDsOfNames(IID_NULL, unknown, 1, 0, &id));
+
+    LPOLESTR print[] = {const_cast<LPOLESTR>(L"printtooutputwindow")};
+    ASSERT_EQ(S_OK, application.GetIDsOfNames(IID_NULL, print, 1, 0, &id));
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, application.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    VARIANT number;
+    number.vt = VT_DISPATCH;
+    number.pdispVal = nullptr;
+    DISPPARAMS wrong = {&number, nullptr, 1, 0};
+    UINT argError = 99;
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, application.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &wrong, nullptr, nullptr, &argError));
+    EXPECT_EQ(0u, argError);
+    VARIANT text;
+    text.vt = VT_BSTR;
+    text.bstrVal = SysAllocString(L"a line");
+    DISPPARAMS one = {&text, nullptr, 1, 0};
+    EXPECT_EQ(S_OK, application.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr));
+    VariantClear(&text);
+    EXPECT_TRUE(Contains(output.Lines(), "a line"));
+}
+
+TEST_F(MsdevTest, ProgramRunsLinesFromItsCommandLineIntoItsLog)
+{
+    CTempDir dir;
+    const std::string log = dir.File("msdev.log");
+    std::string commandLine = "\"" + ExeDirectory() + "msdev.exe\" /log \"" + log +
+                              "\" /c connect /c \"answer Fake click 1\" /c \"run FakeCommand\" /c \"disconnect\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
+    DWORD exitCode = 99;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(0u, exitCode);
+    const std::string text = ReadFileBytes(log);
+    EXPECT_NE(std::string::npos, text.find("fake answer 1\r\n"));
+    EXPECT_NE(std::string::npos, text.find("msdev: done\r\n"));
+}
+
+} // namespace
