@@ -21,10 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "MsdevAddIns.h"
-#include "MsdevApplication.h"
-#include "MsdevOutput.h"
-#include "MsdevScript.h"
+#include "MsdevHost.h"
 
 namespace
 {
@@ -83,34 +80,31 @@ int main(int argc, char** argv)
     if (lines.empty())
         return Usage();
 
-    CMsdevOutput output;
-    if (!logPath.empty() && !output.OpenLog(logPath))
-    {
-        fprintf(stderr, "msdev: cannot open %s\n", logPath.c_str());
-        return 2;
-    }
     // The IDE's GUI thread is a single-threaded apartment.
     if (FAILED(OleInitialize(nullptr)))
     {
-        output.Record("OleInitialize failed");
+        fprintf(stderr, "msdev: OleInitialize failed\n");
         return 1;
     }
     bool succeeded = false;
     {
-        CMsdevApplication application(output);
-        CMsdevAddIns addIns(application, output);
-        CMsdevScript script(application, addIns, output);
-        script.SetDialogTimeout(timeoutMs);
-        succeeded = script.Run(lines);
-        addIns.DisconnectAll(false);
-        if (application.GetRefCount() != 0)
+        CMsdevHost host;
+        if (!logPath.empty() && !host.Output().OpenLog(logPath))
         {
-            output.Record("application object still has " + std::to_string(application.GetRefCount()) +
-                          " references");
+            fprintf(stderr, "msdev: cannot open %s\n", logPath.c_str());
+            return 2;
+        }
+        host.Script().SetDialogTimeout(timeoutMs);
+        succeeded = host.Run(lines);
+        host.AddIns().DisconnectAll(false);
+        const LONG references = host.Application().GetRefCount();
+        if (references != 0)
+        {
+            host.Output().Record("application object still has " + std::to_string(references) + " references");
             succeeded = false;
         }
+        host.Output().Record(succeeded ? "done" : "done with failures");
     }
     OleUninitialize();
-    output.Record(succeeded ? "done" : "done with failures");
     return succeeded ? 0 : 1;
 }

@@ -7,10 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "MsdevAddIns.h"
-#include "MsdevApplication.h"
-#include "MsdevOutput.h"
-#include "MsdevScript.h"
+#include "MsdevHost.h"
 #include "ScopedRegKey.h"
 #include "TestSupport.h"
 
@@ -38,17 +35,10 @@ size_t IndexOf(const std::vector<std::string>& lines, const std::string& text)
     return static_cast<size_t>(std::find(lines.begin(), lines.end(), text) - lines.begin());
 }
 
-// One stand-in IDE on this thread.
-struct Host
+// One stand-in IDE on this thread, whose dialog steps wait 2 s at most.
+struct Host : CMsdevHost
 {
-    CMsdevOutput output;
-    CMsdevApplication application{output};
-    CMsdevAddIns addIns{application, output};
-    CMsdevScript script{application, addIns, output};
-
-    Host() { script.SetDialogTimeout(2000); }
-    bool Run(const std::vector<std::string>& lines) { return script.Run(lines); }
-    std::vector<std::string> Lines() const { return output.Lines(); }
+    Host() { Script().SetDialogTimeout(2000); }
 };
 
 class MsdevTest : public ::testing::Test
@@ -93,12 +83,12 @@ TEST_F(MsdevTest, ConnectsEnabledAddInWithItsCommandAndButton)
                                 "tool tip \"Fake tip\", method Run, glyph 0"));
     EXPECT_TRUE(Contains(lines, "msdev: toolbar button added: FakeCommand (glyph button)"));
     EXPECT_TRUE(Contains(lines, "fake connected"));
-    EXPECT_EQ(1, host.application.GetRefCount());
+    EXPECT_EQ(1, host.Application().GetRefCount());
 
     EXPECT_TRUE(host.Run({"disconnect lasttime"}));
     EXPECT_TRUE(Contains(host.Lines(), "fake disconnected for good"));
-    EXPECT_EQ(0, host.application.GetRefCount());
-    EXPECT_EQ(nullptr, host.application.FindCommand("FakeCommand"));
+    EXPECT_EQ(0, host.Application().GetRefCount());
+    EXPECT_EQ(nullptr, host.Application().FindCommand("FakeCommand"));
 }
 
 TEST_F(MsdevTest, CreatesNoDisabledAddIn)
@@ -106,7 +96,7 @@ TEST_F(MsdevTest, CreatesNoDisabledAddIn)
     ASSERT_TRUE(CMsdevAddIns::Enable(kFakeProgId, false));
     Host host;
     EXPECT_TRUE(host.Run({"connect"}));
-    EXPECT_EQ(0u, host.addIns.ConnectedCount());
+    EXPECT_EQ(0u, host.AddIns().ConnectedCount());
 }
 
 TEST_F(MsdevTest, AddInThatCannotAddItsCommandIsLetGo)
@@ -114,8 +104,8 @@ TEST_F(MsdevTest, AddInThatCannotAddItsCommandIsLetGo)
     Host host;
     EXPECT_TRUE(host.Run({"fail AddCommand refuse", "connect"}));
     EXPECT_TRUE(Contains(host.Lines(), "msdev: add-in Msdev.FakeAddIn did not connect (00000000)"));
-    EXPECT_EQ(0u, host.addIns.ConnectedCount());
-    EXPECT_EQ(0, host.application.GetRefCount());
+    EXPECT_EQ(0u, host.AddIns().ConnectedCount());
+    EXPECT_EQ(0, host.Application().GetRefCount());
 }
 
 TEST_F(MsdevTest, InjectedFailureIsReturnedToTheAddIn)
@@ -124,7 +114,7 @@ TEST_F(MsdevTest, InjectedFailureIsReturnedToTheAddIn)
     EXPECT_TRUE(host.Run({"fail SetAddInInfo 0x80004005", "connect"}));
     const std::vector<std::string> lines = host.Lines();
     EXPECT_TRUE(Contains(lines, "msdev: IApplication::SetAddInInfo fails with 80004005"));
-    EXPECT_EQ(0u, host.addIns.ConnectedCount());
+    EXPECT_EQ(0u, host.AddIns().ConnectedCount());
 }
 
 TEST_F(MsdevTest, RunsCommandByNameAndAnswersItsMessageBox)
