@@ -1,6 +1,9 @@
 #include "MsdevAddIns.h"
 
+#include <shlwapi.h>
+
 #include <cstdio>
+#include <cstring>
 
 #include "ScopedRegKey.h"
 
@@ -36,6 +39,11 @@ bool CMsdevAddIns::Enable(const std::string& progId, bool enable)
         return false;
     const char* value = enable ? "1" : "0";
     return RegSetValueExA(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), 2) == ERROR_SUCCESS;
+}
+
+void CMsdevAddIns::ClearList()
+{
+    SHDeleteKeyA(HKEY_CURRENT_USER, kAddInsKey);
 }
 
 std::vector<std::string> CMsdevAddIns::EnabledAddIns() const

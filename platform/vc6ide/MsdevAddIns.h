@@ -24,6 +24,8 @@ public:
     // Marks an add-in enabled or not in the IDE's list, as the IDE's
     // customisation page does; false when the registry refuses.
     static bool Enable(const std::string& progId, bool enable);
+    // Empties the IDE's add-in list.
+    static void ClearList();
 
     // Creates and connects every enabled add-in that is not connected yet.
     // Returns how many connected now.

@@ -70,6 +70,31 @@ bool IsButton(HWND control)
     return _stricmp(className, "Button") == 0;
 }
 
+BOOL CALLBACK CheckMessageBoxChild(HWND child, LPARAM isBox)
+{
+    char className[16] = {};
+    GetClassNameA(child, className, sizeof(className));
+    const LONG type = GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK;
+    if (_stricmp(className, "Static") == 0 ||
+        (_stricmp(className, "Button") == 0 && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON)))
+        return TRUE;
+    *reinterpret_cast<bool*>(isBox) = false;
+    return FALSE;
+}
+
+// A message box: static texts and push buttons only, its text in the static
+// control 0xFFFF. (A dialog built like one counts too.)
+HWND MessageBoxText(HWND dialog)
+{
+    const HWND text = GetDlgItem(dialog, kMessageBoxTextId);
+    char className[16] = {};
+    if (text == nullptr || !GetClassNameA(text, className, sizeof(className)) || _stricmp(className, "Static") != 0)
+        return nullptr;
+    bool isBox = true;
+    EnumChildWindows(dialog, CheckMessageBoxChild, reinterpret_cast<LPARAM>(&isBox));
+    return isBox ? text : nullptr;
+}
+
 bool IsAutoRadio(HWND control)
 {
     return IsButton(control) && (GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
@@ -213,7 +238,7 @@ void CMsdevDialogAnswerer::RecordDialog(HWND dialog, const std::string& caption)
         GetParent(info.hwndFocus) == dialog)
         focus = std::to_string(GetDlgCtrlID(info.hwndFocus));
     m_output.Record("dialog \"" + caption + "\", focus " + focus);
-    const HWND text = GetDlgItem(dialog, kMessageBoxTextId);
+    const HWND text = MessageBoxText(dialog);
     if (text != nullptr)
         m_output.Record("message box \"" + caption + "\": " + MsdevEscape(WindowText(text)));
 }
@@ -261,13 +286,11 @@ bool CMsdevDialogAnswerer::Perform(HWND dialog, const Action& action)
         return true;
     }
     case Action::Click:
-        // Posted: the command may open a modal box that this thread answers next.
-        return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(action.Id, BN_CLICKED),
-                            reinterpret_cast<LPARAM>(control)) != 0;
+        return Deliver(dialog, WM_COMMAND, MAKEWPARAM(action.Id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
     case Action::KeyDown:
-        return PostMessageA(dialog, WM_KEYDOWN, static_cast<WPARAM>(action.Value), 1) != 0;
+        return Deliver(dialog, WM_KEYDOWN, static_cast<WPARAM>(action.Value), 1);
     case Action::Close:
-        return PostMessageA(dialog, WM_CLOSE, 0, 0) != 0;
+        return Deliver(dialog, WM_CLOSE, 0, 0);
     case Action::Read:
     {
         std::string record = "control " + std::to_string(action.Id) + ": \"" + MsdevEscape(WindowText(control)) + "\"";
@@ -287,6 +310,38 @@ bool CMsdevDialogAnswerer::Perform(HWND dialog, const Action& action)
     return false;
 }
 
+void CALLBACK CMsdevDialogAnswerer::Delivered(HWND, UINT, ULONG_PTR answerer, LRESULT)
+{
+    ++reinterpret_cast<CMsdevDialogAnswerer*>(answerer)->m_delivered;
+}
+
+bool CMsdevDialogAnswerer::Deliver(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // Sent without waiting: the handler may open a modal box that this thread
+    // answers next. Its end is reported to this thread by the callback.
+    ++m_sent;
+    if (!SendMessageCallbackA(dialog, message, wParam, lParam, &CMsdevDialogAnswerer::Delivered,
+                              reinterpret_cast<ULONG_PTR>(this)))
+    {
+        --m_sent;
+        return false;
+    }
+    // Wait until the handler is done, or until it has opened a modal box
+    // (which disables the dialog) or ended the dialog.
+    const DWORD start = GetTickCount();
+    for (;;)
+    {
+        MSG pending;
+        while (PeekMessageA(&pending, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&pending);
+        if (m_delivered == m_sent || !IsWindow(dialog) || !IsWindowVisible(dialog) || !IsWindowEnabled(dialog))
+            return true;
+        if (GetTickCount() - start >= m_stepTimeoutMs)
+            return true;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT);
+    }
+}
+
 void CMsdevDialogAnswerer::CloseAll()
 {
     // Each close lets the dialog below come back; a bound keeps a dialog
@@ -299,6 +354,9 @@ void CMsdevDialogAnswerer::CloseAll()
         char caption[256] = {};
         GetWindowTextA(dialog, caption, sizeof(caption));
         m_output.Record(std::string("closing dialog \"") + caption + "\"");
+        const HWND text = MessageBoxText(dialog);
+        if (text != nullptr)
+            m_output.Record(std::string("message box \"") + caption + "\": " + MsdevEscape(WindowText(text)));
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         WaitForSingleObject(m_commandEnded.Get(), 100);
     }

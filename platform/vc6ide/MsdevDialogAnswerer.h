@@ -24,9 +24,9 @@ public:
             SetText,   // Id, Text
             Check,     // Id, Value 0 or 1
             Radio,     // Id: checked, the other radio buttons of its group cleared
-            Click,     // Id: the button's command, posted
-            KeyDown,   // Value: the virtual key, posted to the dialog
-            Close,     // WM_CLOSE, posted
+            Click,     // Id: the button's command
+            KeyDown,   // Value: the virtual key, to the dialog itself
+            Close,     // WM_CLOSE
             Read,      // Id: the control's text (and check state) recorded
         };
         Kind What;
@@ -63,6 +63,10 @@ private:
     HWND WaitForDialog(const std::string& caption, HWND excluded);
     void RecordDialog(HWND dialog, const std::string& caption);
     bool Perform(HWND dialog, const Action& action);
+    // Has the dialog's thread handle a message, and returns once the handler
+    // is done or has opened a modal box or ended the dialog.
+    bool Deliver(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    static void CALLBACK Delivered(HWND window, UINT message, ULONG_PTR answerer, LRESULT result);
     // Closes every dialog of this process, innermost first.
     void CloseAll();
     bool CommandEnded() const;
@@ -73,4 +77,7 @@ private:
     CScopedHandle m_thread;
     CScopedHandle m_commandEnded;
     bool m_succeeded = true;
+    // Messages handed over by Deliver, and those whose handlers are done.
+    LONG m_sent = 0;
+    LONG m_delivered = 0;
 };

@@ -56,7 +56,11 @@ protected:
     }
     static void TearDownTestSuite() { OleUninitialize(); }
 
-    void SetUp() override { ASSERT_TRUE(CMsdevAddIns::Enable(kFakeProgId, true)); }
+    void SetUp() override
+    {
+        CMsdevAddIns::ClearList();
+        ASSERT_TRUE(CMsdevAddIns::Enable(kFakeProgId, true));
+    }
 };
 
 TEST(MsdevScriptTest, SplitsQuotedWordsWithEscapesAndKeepsBackslashesOfPlainWords)
