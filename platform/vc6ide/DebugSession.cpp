@@ -3,7 +3,11 @@
 #include <process.h>
 
 #include <cstring>
+#include <mutex>
 #include <vector>
+
+#include "ImageFile.h"
+#include "Vc6SymbolLookup.h"
 
 bool CDebugSession::Start(LPCSTR commandLine, DWORD waitTimeout, DWORD* processId)
 {
@@ -57,6 +61,31 @@ bool CDebugSession::WaitEnd(DWORD timeout, DEBUG_SESSION_RESULT* result)
     if (result != nullptr)
         *result = m_result;
     return true;
+}
+
+void CDebugSession::SetOutput(DebuggerOutputProc output, void* context)
+{
+    std::lock_guard<CCriticalSection> lock(m_outputLock);
+    m_output = output;
+    m_outputContext = context;
+}
+
+void CDebugSession::ReportSymbols(HANDLE imageFile)
+{
+    std::lock_guard<CCriticalSection> lock(m_outputLock);
+    if (m_output == nullptr)
+        return;
+    CImageFile image;
+    if (!image.Open(imageFile))
+        return;
+    // The list is read for each image, as the debugger reads its settings
+    // when it needs them: a change made during the session counts.
+    const CVc6SymbolLookup lookup(CVc6SymbolLookup::ReadPdbDirs());
+    const std::string found = lookup.Find(image.Path(), image.Data(), image.Size());
+    const std::string line = found.empty()
+                                 ? "Loaded '" + image.Path() + "', no matching symbolic information found."
+                                 : "Loaded symbols for '" + image.Path() + "'";
+    m_output(m_outputContext, line.c_str());
 }
 
 unsigned __stdcall CDebugSession::ThreadMain(void* session)
@@ -119,9 +148,11 @@ bool CDebugSession::Handle(const DEBUG_EVENT& event)
     switch (event.dwDebugEventCode)
     {
     case CREATE_PROCESS_DEBUG_EVENT:
+        ReportSymbols(event.u.CreateProcessInfo.hFile);
         CloseHandle(event.u.CreateProcessInfo.hFile);
         break;
     case LOAD_DLL_DEBUG_EVENT:
+        ReportSymbols(event.u.LoadDll.hFile);
         CloseHandle(event.u.LoadDll.hFile);
         break;
     case EXCEPTION_DEBUG_EVENT:

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "DebuggerModules.h"
+#include "CriticalSection.h"
 #include "ScopedHandle.h"
 
 // One debuggee at a time, debugged the way a 1998 debug monitor does it: a
@@ -25,12 +26,17 @@ public:
     // saw; false with WAIT_TIMEOUT while it runs, ERROR_INVALID_HANDLE
     // without a session.
     bool WaitEnd(DWORD timeout, DEBUG_SESSION_RESULT* result);
+    // Where the verdict on each new image's symbols is printed; null: nowhere.
+    void SetOutput(DebuggerOutputProc output, void* context);
 
 private:
     static unsigned __stdcall ThreadMain(void* session);
     void Run();
     // Continues one event, closing the file handle it carries; true once the debuggee has exited.
     bool Handle(const DEBUG_EVENT& event);
+    // Prints whether the debugger finds matching symbols for the image
+    // behind a create-process or load-DLL event's file handle.
+    void ReportSymbols(HANDLE imageFile);
 
     CScopedHandle m_thread;
     CScopedHandle m_created;
@@ -38,4 +44,7 @@ private:
     DWORD m_waitTimeout = 0;
     DWORD m_createError = ERROR_SUCCESS;
     DEBUG_SESSION_RESULT m_result = {};
+    CCriticalSection m_outputLock;
+    DebuggerOutputProc m_output = nullptr;
+    void* m_outputContext = nullptr;
 };

@@ -30,6 +30,14 @@ typedef BOOL(WINAPI* DmStartDebugProc)(LPCSTR commandLine, DWORD waitTimeout, DW
 // FALSE with WAIT_TIMEOUT while it runs.
 typedef BOOL(WINAPI* DmWaitDebugEndProc)(DWORD timeout, DEBUG_SESSION_RESULT* result);
 
+// The lines the debugger prints in the IDE's output window: for each new
+// image, whether it found matching symbols. Called on the debugger's thread.
+typedef void(WINAPI* DebuggerOutputProc)(void* context, LPCSTR line);
+// DM.DLL's DmSetOutput, TLLOC.DLL's TlSetOutput and DEVDBG.PKG's
+// DevDbgSetOutput: where the lines go from now on (null: nowhere). Each
+// module keeps the target and hands it to the module it loads.
+typedef BOOL(WINAPI* DevDbgSetOutputProc)(DebuggerOutputProc output, void* context);
+
 // TLLOC.DLL: loads DM.DLL under the given name (a name or a path) and passes
 // the session calls to it; each load is undone by one unload.
 typedef BOOL(WINAPI* TlLoadDmProc)(LPCSTR dmName);

@@ -14,7 +14,8 @@ bool CDebuggerPackage::Load(const std::string& path)
     if (BindExport(m_module, "DevDbgLoadDebugger", m_loadDebugger) &&
         BindExport(m_module, "DevDbgUnloadDebugger", m_unloadDebugger) &&
         BindExport(m_module, "DevDbgStartDebug", m_startDebug) &&
-        BindExport(m_module, "DevDbgWaitDebugEnd", m_waitDebugEnd))
+        BindExport(m_module, "DevDbgWaitDebugEnd", m_waitDebugEnd) &&
+        BindExport(m_module, "DevDbgSetOutput", m_setOutput))
         return true;
     Unload();
     return false;
@@ -55,6 +56,11 @@ bool CDebuggerPackage::StartDebug(const std::string& commandLine, DWORD waitTime
 bool CDebuggerPackage::WaitDebugEnd(DWORD timeout, DEBUG_SESSION_RESULT& result)
 {
     return m_module != nullptr && m_waitDebugEnd(timeout, &result);
+}
+
+bool CDebuggerPackage::SetOutput(DebuggerOutputProc output, void* context)
+{
+    return m_module != nullptr && m_setOutput(output, context);
 }
 
 bool CDebuggerPackage::Debug(const std::string& commandLine, DWORD waitTimeout, DEBUG_SESSION_RESULT& result)

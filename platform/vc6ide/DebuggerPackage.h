@@ -28,6 +28,8 @@ public:
 
     bool StartDebug(const std::string& commandLine, DWORD waitTimeout, DWORD* processId = nullptr);
     bool WaitDebugEnd(DWORD timeout, DEBUG_SESSION_RESULT& result);
+    // Where the debugger's lines go (DEVDBG.PKG hands it down to DM.DLL); null: nowhere.
+    bool SetOutput(DebuggerOutputProc output, void* context);
     // Starts a session and waits for its end.
     bool Debug(const std::string& commandLine, DWORD waitTimeout, DEBUG_SESSION_RESULT& result);
 
@@ -38,4 +40,5 @@ private:
     DevDbgUnloadDebuggerProc m_unloadDebugger = nullptr;
     DmStartDebugProc m_startDebug = nullptr;
     DmWaitDebugEndProc m_waitDebugEnd = nullptr;
+    DevDbgSetOutputProc m_setOutput = nullptr;
 };

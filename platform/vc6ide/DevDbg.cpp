@@ -8,12 +8,24 @@
 namespace
 {
 CLoadedModule g_tlLoc;
+DebuggerOutputProc g_output = nullptr;
+void* g_outputContext = nullptr;
+}
+
+extern "C" BOOL WINAPI DevDbgSetOutput(DebuggerOutputProc output, void* context)
+{
+    g_output = output;
+    g_outputContext = context;
+    if (g_tlLoc.Get() != nullptr)
+        g_tlLoc.Call<DevDbgSetOutputProc>("TlSetOutput", output, context);
+    return TRUE;
 }
 
 extern "C" BOOL WINAPI DevDbgLoadDebugger(LPCSTR tlLocName, LPCSTR dmName)
 {
     if (!g_tlLoc.Load(tlLocName))
         return FALSE;
+    g_tlLoc.Call<DevDbgSetOutputProc>("TlSetOutput", g_output, g_outputContext);
     if (!g_tlLoc.Call<TlLoadDmProc>("TlLoadDm", dmName))
     {
         const DWORD error = GetLastError();

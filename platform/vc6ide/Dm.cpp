@@ -15,6 +15,12 @@ extern "C" BOOL WINAPI DmStartDebug(LPCSTR commandLine, DWORD waitTimeout, DWORD
     return g_session.Start(commandLine, waitTimeout, processId) ? TRUE : FALSE;
 }
 
+extern "C" BOOL WINAPI DmSetOutput(DebuggerOutputProc output, void* context)
+{
+    g_session.SetOutput(output, context);
+    return TRUE;
+}
+
 extern "C" BOOL WINAPI DmWaitDebugEnd(DWORD timeout, DEBUG_SESSION_RESULT* result)
 {
     return g_session.WaitEnd(timeout, result) ? TRUE : FALSE;

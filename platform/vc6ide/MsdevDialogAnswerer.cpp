@@ -100,6 +100,61 @@ bool IsAutoRadio(HWND control)
     return IsButton(control) && (GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
 }
 
+// Copies the window as the screen shows it, frame and caption included, into
+// a 24-bit bitmap and writes it as a BMP file.
+bool WritePicture(HWND window, const std::string& path)
+{
+    RECT rect;
+    if (!GetWindowRect(window, &rect))
+        return false;
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    const HDC screen = GetDC(nullptr);
+    const HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool written = false;
+    if (memory != nullptr && bitmap != nullptr)
+    {
+        const HGDIOBJ old = SelectObject(memory, bitmap);
+        // Painted now, then copied from the screen where it is shown.
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
+        if (BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY))
+        {
+            GdiFlush();
+            const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) & ~3u);
+            const DWORD imageSize = stride * static_cast<DWORD>(height);
+            BITMAPFILEHEADER file = {};
+            file.bfType = 0x4D42;
+            file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+            file.bfSize = file.bfOffBits + imageSize;
+            CScopedHandle out(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+            DWORD done = 0;
+            written = out.IsValid() && WriteFile(out.Get(), &file, sizeof(file), &done, nullptr) &&
+                      WriteFile(out.Get(), &info.bmiHeader, sizeof(info.bmiHeader), &done, nullptr) &&
+                      WriteFile(out.Get(), bits, imageSize, &done, nullptr);
+        }
+        SelectObject(memory, old);
+    }
+    if (bitmap != nullptr)
+        DeleteObject(bitmap);
+    if (memory != nullptr)
+        DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return written;
+}
+
+
 } // namespace
 
 CMsdevDialogAnswerer::CMsdevDialogAnswerer(CMsdevOutput& output, DWORD stepTimeoutMs)
@@ -246,7 +301,7 @@ void CMsdevDialogAnswerer::RecordDialog(HWND dialog, const std::string& caption)
 bool CMsdevDialogAnswerer::Perform(HWND dialog, const Action& action)
 {
     HWND control = nullptr;
-    if (action.What != Action::KeyDown && action.What != Action::Close)
+    if (action.What != Action::KeyDown && action.What != Action::Close && action.What != Action::Picture)
     {
         control = GetDlgItem(dialog, action.Id);
         if (control == nullptr)
@@ -291,6 +346,14 @@ bool CMsdevDialogAnswerer::Perform(HWND dialog, const Action& action)
         return Deliver(dialog, WM_KEYDOWN, static_cast<WPARAM>(action.Value), 1);
     case Action::Close:
         return Deliver(dialog, WM_CLOSE, 0, 0);
+    case Action::Picture:
+        if (!WritePicture(dialog, action.Text))
+        {
+            m_output.Record("no picture of the dialog in " + action.Text);
+            return false;
+        }
+        m_output.Record("picture of the dialog in " + action.Text);
+        return true;
     case Action::Read:
     {
         std::string record = "control " + std::to_string(action.Id) + ": \"" + MsdevEscape(WindowText(control)) + "\"";

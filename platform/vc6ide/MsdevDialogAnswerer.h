@@ -28,6 +28,7 @@ public:
             KeyDown,   // Value: the virtual key, to the dialog itself
             Close,     // WM_CLOSE
             Read,      // Id: the control's text (and check state) recorded
+            Picture,   // Text: the dialog as it is drawn, written as a 24-bit BMP file
         };
         Kind What;
         int Id = 0;

@@ -4,8 +4,17 @@
 
 CMsdevOutput::~CMsdevOutput()
 {
+    Flush();
     if (m_log != nullptr)
         fclose(m_log);
+}
+
+void CMsdevOutput::Flush()
+{
+    std::lock_guard<CCriticalSection> lock(m_lock);
+    fflush(stdout);
+    if (m_log != nullptr)
+        fflush(m_log);
 }
 
 bool CMsdevOutput::OpenLog(const std::string& path)
@@ -37,13 +46,10 @@ void CMsdevOutput::Write(const std::string& line)
 {
     std::lock_guard<CCriticalSection> lock(m_lock);
     m_lines.push_back(line);
-    fprintf(stdout, "%s\n", line.c_str());
-    fflush(stdout);
+    if (m_console)
+        fprintf(stdout, "%s\n", line.c_str());
     if (m_log != nullptr)
-    {
         fprintf(m_log, "%s\r\n", line.c_str());
-        fflush(m_log);
-    }
 }
 
 std::string MsdevNarrow(const wchar_t* text)

@@ -16,8 +16,9 @@ bool ParseInt(const std::string& word, long& value)
 
 } // namespace
 
-CMsdevScript::CMsdevScript(CMsdevApplication& application, CMsdevAddIns& addIns, CMsdevOutput& output)
-    : m_application(application), m_addIns(addIns), m_output(output)
+CMsdevScript::CMsdevScript(CMsdevApplication& application, CMsdevAddIns& addIns, CMsdevDebugger& debugger,
+                           CMsdevOutput& output)
+    : m_application(application), m_addIns(addIns), m_debugger(debugger), m_output(output)
 {
 }
 
@@ -145,6 +146,12 @@ bool CMsdevScript::RunLine(const std::string& line)
         succeeded = Answer(words);
     else if (verb == "run" && words.size() == 2)
         succeeded = RunCommand(words[1]);
+    else if (verb == "debug" && words.size() >= 2)
+    {
+        const size_t start = line.find_first_not_of(" \t", line.find("debug") + 5);
+        size_t end = line.find_last_not_of(" \t\r\n");
+        succeeded = m_debugger.Debug(line.substr(start, end + 1 - start));
+    }
     else if (verb == "fail")
         succeeded = Fail(words);
     else if (verb == "env" && (words.size() == 2 || words.size() == 3))
@@ -163,7 +170,19 @@ bool CMsdevScript::RunLine(const std::string& line)
     }
     else if (verb == "pump" && words.size() == 1)
         succeeded = true;
+    else if (verb == "idle" && words.size() == 2)
+    {
+        long milliseconds = 0;
+        succeeded = ParseInt(words[1], milliseconds) && milliseconds >= 0;
+        const DWORD start = GetTickCount();
+        while (succeeded && GetTickCount() - start < static_cast<DWORD>(milliseconds))
+        {
+            PumpMessages();
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+    }
     PumpMessages();
+    m_output.Flush();
     return succeeded;
 }
 
@@ -181,6 +200,11 @@ bool CMsdevScript::Answer(const std::vector<std::string>& words)
         long id = 0;
         if (name == "close")
             action.What = CMsdevDialogAnswerer::Action::Close;
+        else if (name == "picture" && i < words.size())
+        {
+            action.What = CMsdevDialogAnswerer::Action::Picture;
+            action.Text = words[i++];
+        }
         else if (name == "key" && i < words.size())
         {
             action.What = CMsdevDialogAnswerer::Action::KeyDown;

@@ -6,6 +6,7 @@
 
 #include "MsdevAddIns.h"
 #include "MsdevApplication.h"
+#include "MsdevDebugger.h"
 #include "MsdevDialogAnswerer.h"
 #include "MsdevOutput.h"
 
@@ -21,15 +22,20 @@
 //   connect [firsttime]                create and connect the enabled add-ins
 //   disconnect [lasttime]              disconnect and release them
 //   answer CAPTION ACTION...           queue one dialog step for the next run:
-//       set ID TEXT | check ID 0|1 | radio ID | click ID | key F1 | close | read ID
+//       set ID TEXT | check ID 0|1 | radio ID | click ID | key F1 | close | read ID |
+//       picture FILE (the dialog as drawn, a 24-bit BMP)
 //   run COMMAND                        run a command by name, answering the queued steps
+//   debug COMMAND LINE                 debug a program to its end (the rest of the
+//                                      line is its command line)
 //   fail METHOD HRESULT|refuse|off     make an IApplication method fail
 //   env NAME [VALUE]                   set (or, without a value, remove) a variable
 //   echo TEXT                          record a marker line
+//   idle MS                            go on dispatching messages for MS milliseconds
 class CMsdevScript
 {
 public:
-    CMsdevScript(CMsdevApplication& application, CMsdevAddIns& addIns, CMsdevOutput& output);
+    CMsdevScript(CMsdevApplication& application, CMsdevAddIns& addIns, CMsdevDebugger& debugger,
+                 CMsdevOutput& output);
 
     // How long each dialog step waits for its dialog.
     void SetDialogTimeout(DWORD milliseconds) { m_dialogTimeoutMs = milliseconds; }
@@ -52,6 +58,7 @@ private:
 
     CMsdevApplication& m_application;
     CMsdevAddIns& m_addIns;
+    CMsdevDebugger& m_debugger;
     CMsdevOutput& m_output;
     DWORD m_dialogTimeoutMs = 10000;
     std::vector<CMsdevDialogAnswerer::Step> m_pendingSteps;

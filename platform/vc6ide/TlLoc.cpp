@@ -8,11 +8,25 @@
 namespace
 {
 CLoadedModule g_dm;
+DebuggerOutputProc g_output = nullptr;
+void* g_outputContext = nullptr;
 }
 
 extern "C" BOOL WINAPI TlLoadDm(LPCSTR dmName)
 {
-    return g_dm.Load(dmName) ? TRUE : FALSE;
+    if (!g_dm.Load(dmName))
+        return FALSE;
+    g_dm.Call<DevDbgSetOutputProc>("DmSetOutput", g_output, g_outputContext);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI TlSetOutput(DebuggerOutputProc output, void* context)
+{
+    g_output = output;
+    g_outputContext = context;
+    if (g_dm.Get() != nullptr)
+        g_dm.Call<DevDbgSetOutputProc>("DmSetOutput", output, context);
+    return TRUE;
 }
 
 extern "C" BOOL WINAPI TlUnloadDm()

@@ -4,8 +4,9 @@
 // with its application object, prints their output window lines, runs their
 // commands by name and answers the dialogs those show (see CMsdevScript).
 //
-// usage: msdev.exe [/log FILE] [/timeout MS] (/script FILE | /c LINE...)
+// usage: msdev.exe [/log FILE] [/quiet] [/timeout MS] (/script FILE | /c LINE...)
 //   /log FILE     append every output window line and record to FILE too
+//   /quiet        nothing on the console (the log file only)
 //   /timeout MS   how long each dialog step waits for its dialog
 //   /script FILE  run the lines of FILE
 //   /c LINE       run one line; may be given several times
@@ -28,7 +29,7 @@ namespace
 
 int Usage()
 {
-    fprintf(stderr, "usage: msdev.exe [/log FILE] [/timeout MS] (/script FILE | /c LINE...)\n");
+    fprintf(stderr, "usage: msdev.exe [/log FILE] [/quiet] [/timeout MS] (/script FILE | /c LINE...)\n");
     return 2;
 }
 
@@ -53,10 +54,16 @@ int main(int argc, char** argv)
 {
     std::string logPath;
     DWORD timeoutMs = 10000;
+    bool console = true;
     std::vector<std::string> lines;
     for (int i = 1; i < argc; ++i)
     {
         const std::string option = argv[i];
+        if (_stricmp(option.c_str(), "/quiet") == 0)
+        {
+            console = false;
+            continue;
+        }
         if (i + 1 >= argc)
             return Usage();
         const std::string value = argv[++i];
@@ -94,6 +101,7 @@ int main(int argc, char** argv)
             fprintf(stderr, "msdev: cannot open %s\n", logPath.c_str());
             return 2;
         }
+        host.Output().SetConsole(console);
         host.Script().SetDialogTimeout(timeoutMs);
         succeeded = host.Run(lines);
         host.AddIns().DisconnectAll(false);

@@ -30,6 +30,17 @@ bool Contains(const std::vector<std::string>& lines, const std::string& text)
     return std::find(lines.begin(), lines.end(), text) != lines.end();
 }
 
+std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    std::vector<std::string> found;
+    for (const std::string& line : lines)
+    {
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(line);
+    }
+    return found;
+}
+
 size_t IndexOf(const std::vector<std::string>& lines, const std::string& text)
 {
     return static_cast<size_t>(std::find(lines.begin(), lines.end(), text) - lines.begin());
@@ -175,6 +186,40 @@ TEST_F(MsdevTest, ApplicationObjectChecksNamesAndArguments)
     EXPECT_EQ(S_OK, application.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr));
     VariantClear(&text);
     EXPECT_TRUE(Contains(output.Lines(), "a line"));
+}
+
+TEST_F(MsdevTest, DebugsAProgramAndTellsForEachImageWhetherItFoundSymbols)
+{
+    // Images the debuggee of this build's width can load, each with its
+    // symbol file beside it: a PDB 2.00 counts, a PDB 7.00 never does.
+    constexpr bool kWide = sizeof(void*) == 8;
+    const std::string found = kWide ? "" : "nb10.dll";
+    const std::string refused = kWide ? "rsds64.exe" : "rsds.exe";
+    const std::string plain = kWide ? "exports64.dll" : "exports.dll";
+    ASSERT_TRUE(CMsdevAddIns::Enable(kFakeProgId, false));
+    CTempDir dir;
+    std::string arguments;
+    for (const std::string& image : {found, refused})
+    {
+        if (image.empty())
+            continue;
+        const std::string pdb = image.substr(0, image.find('.')) + ".pdb";
+        ASSERT_TRUE(CopyFileA(SampleImage(image).c_str(), dir.File(image).c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\" + pdb).c_str(), dir.File(pdb).c_str(), FALSE));
+        arguments += " " + dir.File(image);
+    }
+    Host host;
+    EXPECT_TRUE(host.Run({"debug \"" + ExeDirectory() + "vc6_debuggee.exe\"" + arguments + " " + SampleImage(plain)}));
+    const std::vector<std::string> lines = host.Lines();
+    if (!found.empty())
+    {
+        EXPECT_TRUE(Contains(lines, "Loaded symbols for '" + dir.File(found) + "'"));
+    }
+    EXPECT_TRUE(Contains(lines, "Loaded '" + dir.File(refused) + "', no matching symbolic information found."));
+    EXPECT_TRUE(Contains(lines, "Loaded '" + SampleImage(plain) + "', no matching symbolic information found."));
+    const std::string ended = "msdev: debugging ended: exit code " + std::to_string(kWide ? 2 : 3) + ", " +
+                              std::to_string(LinesStartingWith(lines, "Loaded ").size()) + " images, ";
+    EXPECT_EQ(1u, LinesStartingWith(lines, ended).size());
 }
 
 TEST_F(MsdevTest, ProgramRunsLinesFromItsCommandLineIntoItsLog)
