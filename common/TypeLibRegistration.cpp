@@ -36,10 +36,9 @@ HRESULT UnregisterModuleTypeLib(HMODULE module)
     typedef HRESULT(WINAPI * UnRegisterTypeLibFunction)(REFGUID, WORD, WORD, LCID, SYSKIND);
     HMODULE oleaut = GetModuleHandleA("oleaut32.dll");
     UnRegisterTypeLibFunction unregister =
-        oleaut != nullptr
-            ? reinterpret_cast<UnRegisterTypeLibFunction>(
-                  reinterpret_cast<void*>(GetProcAddress(oleaut, "UnRegisterTypeLib")))
-            : nullptr;
+        oleaut != nullptr ? reinterpret_cast<UnRegisterTypeLibFunction>(
+                                reinterpret_cast<void*>(GetProcAddress(oleaut, "UnRegisterTypeLib")))
+                          : nullptr;
     if (unregister == nullptr)
         return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
 

@@ -19,9 +19,14 @@ bool CExclusionsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& 
     case WM_COMMAND:
         switch (LOWORD(wParam))
         {
-        case IDOK: OnOK(); return true;
-        case IDCANCEL: OnCancel(); return true;
-        default: return false;
+        case IDOK:
+            OnOK();
+            return true;
+        case IDCANCEL:
+            OnCancel();
+            return true;
+        default:
+            return false;
         }
     default:
         return false;
@@ -66,8 +71,8 @@ void CExclusionsDialog::OnOK()
         char buffer[kMaxLine + 1] = {};
         const WORD size = kMaxLine;
         memcpy(buffer, &size, sizeof(size));
-        const int length = static_cast<int>(SendMessageA(edit, EM_GETLINE, static_cast<WPARAM>(line),
-                                                         reinterpret_cast<LPARAM>(buffer)));
+        const int length = static_cast<int>(
+            SendMessageA(edit, EM_GETLINE, static_cast<WPARAM>(line), reinterpret_cast<LPARAM>(buffer)));
         TraceMessage(TRACE_INFO, 0, "Line Length: %d\n", length);
         if (length < 1 || length > kMaxLine)
             continue;

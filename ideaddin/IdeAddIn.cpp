@@ -33,10 +33,9 @@ const char* YesNo(bool value)
 std::string SystemMessage(DWORD code)
 {
     char* buffer = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                        reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
     std::string text = length != 0 && buffer != nullptr ? std::string(buffer, length) : std::string();
     if (buffer != nullptr)
         LocalFree(buffer);
@@ -203,8 +202,7 @@ STDMETHODIMP CIdeAddIn::Invoke(DISPID Id, REFIID, LCID, WORD Flags, DISPPARAMS* 
     const HRESULT result = LoadTypeInfo();
     if (FAILED(result))
         return result;
-    return DispInvoke(static_cast<ICommands*>(this), m_typeInfo.Get(), Id, Flags, Params, Result, Exception,
-                      ArgError);
+    return DispInvoke(static_cast<ICommands*>(this), m_typeInfo.Get(), Id, Flags, Params, Result, Exception, ArgError);
 }
 
 STDMETHODIMP CIdeAddIn::OnConnection(IDispatch* pApp, VARIANT_BOOL bFirstTime, LONG dwCookie,

@@ -14,8 +14,7 @@ public:
 
     // Registers the add-in's module, its command dispatch, the medium and
     // large toolbar bitmaps' resource ids and the connection cookie.
-    HRESULT SetAddInInfo(HINSTANCE instance, IDispatch* commands, long mediumBitmap, long largeBitmap,
-                         long cookie);
+    HRESULT SetAddInInfo(HINSTANCE instance, IDispatch* commands, long mediumBitmap, long largeBitmap, long cookie);
     // Registers a command from its four-field text ("name\nbutton\nstatus
     // bar\ntool tip") and the method the IDE runs it by; *added tells whether
     // the IDE took it.

@@ -29,8 +29,8 @@ bool RegValueGet(HKEY hive, const std::string& key, const std::string& name, std
         buffer.assign(size + 1, '\0');
         DWORD type = 0;
         DWORD read = size;
-        result = RegQueryValueExA(opened.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&buffer[0]),
-                                  &read);
+        result =
+            RegQueryValueExA(opened.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&buffer[0]), &read);
         if (result == ERROR_MORE_DATA)
         {
             size = read;

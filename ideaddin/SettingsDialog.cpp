@@ -62,13 +62,26 @@ bool CSettingsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& re
     case WM_COMMAND:
         switch (LOWORD(wParam))
         {
-        case IDOK: OnOK(); return true;
-        case IDCANCEL: OnCancel(); return true;
-        case IDC_HELPBUTTON: OnHelp(); return true;
-        case IDC_ABOUT: OnAbout(); return true;
-        case IDC_DEFAULTS: OnDefaultVcSymPath(); return true;
-        case IDC_EXCLUSIONS: OnEditExclusions(); return true;
-        default: return false;
+        case IDOK:
+            OnOK();
+            return true;
+        case IDCANCEL:
+            OnCancel();
+            return true;
+        case IDC_HELPBUTTON:
+            OnHelp();
+            return true;
+        case IDC_ABOUT:
+            OnAbout();
+            return true;
+        case IDC_DEFAULTS:
+            OnDefaultVcSymPath();
+            return true;
+        case IDC_EXCLUSIONS:
+            OnEditExclusions();
+            return true;
+        default:
+            return false;
         }
     default:
         return false;

@@ -113,11 +113,16 @@ LRESULT CALLBACK CWorkerWindow::WindowProc(HWND window, UINT message, WPARAM wPa
     {
         switch (message)
         {
-        case WM_CREATE: return self->OnCreate(window);
-        case WM_DESTROY: return self->OnDestroy(window);
-        case WM_ADDTOOLBAR: return self->OnAddToolbar();
-        case WM_OUTPUTSTRING: return self->OnOutputString(wParam);
-        default: break;
+        case WM_CREATE:
+            return self->OnCreate(window);
+        case WM_DESTROY:
+            return self->OnDestroy(window);
+        case WM_ADDTOOLBAR:
+            return self->OnAddToolbar();
+        case WM_OUTPUTSTRING:
+            return self->OnOutputString(wParam);
+        default:
+            break;
         }
     }
     return DefWindowProcA(window, message, wParam, lParam);

@@ -213,8 +213,8 @@ TEST_F(IdeAddInTest, CommandsDispatchKnowsTheSettingsCommandByName)
     EXPECT_EQ(1, id);
     // Not connected: the command does nothing and says S_OK.
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(S_OK, commands->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr,
-                                     nullptr));
+    EXPECT_EQ(S_OK,
+              commands->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
     commands->Release();
 }
 

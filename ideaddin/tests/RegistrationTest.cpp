@@ -72,8 +72,8 @@ TEST_F(RegistrationTest, RegisteringTwiceLeavesExactlyTheScriptsEntries)
     ASSERT_EQ(S_OK, AddIn().Register());
     {
         CScopedRegKey stale;
-        ASSERT_EQ(ERROR_SUCCESS, stale.Create(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\Stale").c_str(),
-                                              KEY_SET_VALUE));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  stale.Create(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\Stale").c_str(), KEY_SET_VALUE));
     }
     ASSERT_EQ(S_OK, AddIn().Register());
 

@@ -30,8 +30,8 @@ struct Control
 
     bool operator==(const Control& other) const
     {
-        return Id == other.Id && _stricmp(Class.c_str(), other.Class.c_str()) == 0 && Style == other.Style && Text == other.Text &&
-               X == other.X && Y == other.Y && Width == other.Width && Height == other.Height;
+        return Id == other.Id && _stricmp(Class.c_str(), other.Class.c_str()) == 0 && Style == other.Style &&
+               Text == other.Text && X == other.X && Y == other.Y && Width == other.Width && Height == other.Height;
     }
 };
 
@@ -168,46 +168,52 @@ TEST_F(ResourcesTest, SettingsDialogTemplate)
 {
     const DWORD button = kChild | WS_TABSTOP;
     const DWORD edit = kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
-    ExpectDialog(201, "Quillmar Configuration", 299, 266, {
-        {kNoId, "Button", kChild | BS_GROUPBOX | WS_GROUP, "Symbol server status", 7, 7, 226, 50},
-        {201, "Button", button | BS_AUTOCHECKBOX | WS_GROUP, "&Enable symbol server", 23, 23, 104, 10},
-        {216, "Button", button | BS_AUTOCHECKBOX | WS_GROUP, "&Report progress", 36, 40, 140, 10},
-        {210, "Button", button | BS_PUSHBUTTON | WS_GROUP, "E&xclusions...", 137, 20, 50, 14},
-        {kNoId, "Button", kChild | BS_GROUPBOX | WS_GROUP, "Symbol server path", 7, 63, 226, 82},
-        {202, "Button", button | BS_AUTORADIOBUTTON, "U&se _NT_SYMBOL_PATH", 23, 77, 121, 10},
-        {203, "Button", button | BS_AUTORADIOBUTTON, "Use &this path:", 23, 109, 197, 10},
-        {204, "Edit", edit | WS_GROUP | ES_READONLY, "", 36, 90, 185, 14},
-        {206, "Edit", edit | WS_GROUP, "", 36, 122, 185, 14},
-        {kNoId, "Button", kChild | BS_GROUPBOX | WS_GROUP, "Visual C++ symbol directories", 7, 152, 226, 103},
-        {kNoId, "Static", kChild | SS_LEFT | WS_GROUP, "&Main symbol directory:", 23, 166, 138, 8},
-        {208, "Edit", edit, "", 23, 179, 198, 14},
-        {kNoId, "Static", kChild | SS_LEFT | WS_GROUP, "Additional &PDB directories:", 23, 198, 139, 8},
-        {213, "Edit", edit, "", 23, 211, 198, 14},
-        {209, "Button", button | BS_PUSHBUTTON | WS_GROUP, "&Defaults", 23, 232, 50, 14},
-        {1, "Button", button | BS_DEFPUSHBUTTON | WS_GROUP, "OK", 242, 10, 50, 14},
-        {2, "Button", button | BS_PUSHBUTTON, "Cancel", 242, 29, 50, 14},
-        {211, "Button", button | BS_PUSHBUTTON, "&Help", 242, 52, 50, 14},
-        {212, "Button", button | BS_PUSHBUTTON, "&About...", 242, 71, 50, 14},
-    });
+    ExpectDialog(
+        201, "Quillmar Configuration", 299, 266,
+        {
+            {kNoId, "Button", kChild | BS_GROUPBOX | WS_GROUP, "Symbol server status", 7, 7, 226, 50},
+            {201, "Button", button | BS_AUTOCHECKBOX | WS_GROUP, "&Enable symbol server", 23, 23, 104, 10},
+            {216, "Button", button | BS_AUTOCHECKBOX | WS_GROUP, "&Report progress", 36, 40, 140, 10},
+            {210, "Button", button | BS_PUSHBUTTON | WS_GROUP, "E&xclusions...", 137, 20, 50, 14},
+            {kNoId, "Button", kChild | BS_GROUPBOX | WS_GROUP, "Symbol server path", 7, 63, 226, 82},
+            {202, "Button", button | BS_AUTORADIOBUTTON, "U&se _NT_SYMBOL_PATH", 23, 77, 121, 10},
+            {203, "Button", button | BS_AUTORADIOBUTTON, "Use &this path:", 23, 109, 197, 10},
+            {204, "Edit", edit | WS_GROUP | ES_READONLY, "", 36, 90, 185, 14},
+            {206, "Edit", edit | WS_GROUP, "", 36, 122, 185, 14},
+            {kNoId, "Button", kChild | BS_GROUPBOX | WS_GROUP, "Visual C++ symbol directories", 7, 152, 226, 103},
+            {kNoId, "Static", kChild | SS_LEFT | WS_GROUP, "&Main symbol directory:", 23, 166, 138, 8},
+            {208, "Edit", edit, "", 23, 179, 198, 14},
+            {kNoId, "Static", kChild | SS_LEFT | WS_GROUP, "Additional &PDB directories:", 23, 198, 139, 8},
+            {213, "Edit", edit, "", 23, 211, 198, 14},
+            {209, "Button", button | BS_PUSHBUTTON | WS_GROUP, "&Defaults", 23, 232, 50, 14},
+            {1, "Button", button | BS_DEFPUSHBUTTON | WS_GROUP, "OK", 242, 10, 50, 14},
+            {2, "Button", button | BS_PUSHBUTTON, "Cancel", 242, 29, 50, 14},
+            {211, "Button", button | BS_PUSHBUTTON, "&Help", 242, 52, 50, 14},
+            {212, "Button", button | BS_PUSHBUTTON, "&About...", 242, 71, 50, 14},
+        });
 }
 
 TEST_F(ResourcesTest, ExclusionsAndAboutDialogTemplates)
 {
     const DWORD button = kChild | WS_TABSTOP;
-    ExpectDialog(204, "Exclusions", 221, 111, {
-        {kNoId, "Static", kChild | SS_LEFT | WS_GROUP,
-         "Enter the names of files which should be excluded from symbol server search. \nWildcards are allowed "
-         "(for example, file.*).", 7, 7, 147, 27},
-        {214, "Edit", kChild | WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOHSCROLL | ES_WANTRETURN,
-         "", 7, 39, 149, 65},
-        {1, "Button", button | BS_DEFPUSHBUTTON | WS_GROUP, "OK", 164, 7, 50, 14},
-        {2, "Button", button | BS_PUSHBUTTON, "Cancel", 164, 24, 50, 14},
-        {215, "Button", button | BS_PUSHBUTTON, "&Help", 164, 41, 50, 14},
-    });
-    ExpectDialog(205, "About Quillmar", 210, 63, {
-        {1, "Button", button | BS_DEFPUSHBUTTON, "OK", 153, 7, 50, 14},
-        {kNoId, "Static", kChild | SS_LEFT | WS_GROUP, "Quillmar 1.0", 7, 10, 129, 8},
-    });
+    ExpectDialog(
+        204, "Exclusions", 221, 111,
+        {
+            {kNoId, "Static", kChild | SS_LEFT | WS_GROUP,
+             "Enter the names of files which should be excluded from symbol server search. \nWildcards are allowed "
+             "(for example, file.*).",
+             7, 7, 147, 27},
+            {214, "Edit", kChild | WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOHSCROLL | ES_WANTRETURN,
+             "", 7, 39, 149, 65},
+            {1, "Button", button | BS_DEFPUSHBUTTON | WS_GROUP, "OK", 164, 7, 50, 14},
+            {2, "Button", button | BS_PUSHBUTTON, "Cancel", 164, 24, 50, 14},
+            {215, "Button", button | BS_PUSHBUTTON, "&Help", 164, 41, 50, 14},
+        });
+    ExpectDialog(205, "About Quillmar", 210, 63,
+                 {
+                     {1, "Button", button | BS_DEFPUSHBUTTON, "OK", 153, 7, 50, 14},
+                     {kNoId, "Static", kChild | SS_LEFT | WS_GROUP, "Quillmar 1.0", 7, 10, 129, 8},
+                 });
 }
 
 TEST_F(ResourcesTest, GlyphStripsProjectNameAndVersion)
@@ -241,8 +247,8 @@ TEST_F(ResourcesTest, GlyphStripsProjectNameAndVersion)
     EXPECT_EQ(MAKELONG(0, 18), fixed->dwFileVersionLS);
     EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);
     EXPECT_EQ(0u, fixed->dwProductVersionLS);
-    for (const auto& value : {std::make_pair("FileDescription", "Quillmar IDE AddIn"),
-                              std::make_pair("InternalName", "IdeAddIn")})
+    for (const auto& value :
+         {std::make_pair("FileDescription", "Quillmar IDE AddIn"), std::make_pair("InternalName", "IdeAddIn")})
     {
         char* text = nullptr;
         ASSERT_TRUE(VerQueryValueA(info.data(), (std::string("\\StringFileInfo\\040904b0\\") + value.first).c_str(),

@@ -114,9 +114,9 @@ protected:
 
 TEST_F(SettingsCommandTest, SavedSettingsShowNoMessageAndModelessWindowsComeBack)
 {
-    const Lines lines = RunSettings({Answer(kSettings, "radio 203 " + Set(206, "srv*Z:\\cache*http://127.0.0.1") +
-                                                           " " + Set(208, "Z:\\dest") + " " +
-                                                           Set(213, "Z:\\dest\\dll") + " click 1")});
+    const Lines lines =
+        RunSettings({Answer(kSettings, "radio 203 " + Set(206, "srv*Z:\\cache*http://127.0.0.1") + " " +
+                                           Set(208, "Z:\\dest") + " " + Set(213, "Z:\\dest\\dll") + " click 1")});
     EXPECT_TRUE(LinesStartingWith(lines, "msdev: message box").empty());
     EXPECT_LT(IndexOf(lines, "msdev: modeless windows disabled"), IndexOf(lines, FocusLine(201)));
     EXPECT_LT(IndexOf(lines, FocusLine(201)), IndexOf(lines, "msdev: modeless windows enabled"));
@@ -145,8 +145,8 @@ TEST_F(SettingsCommandTest, FailedSaveShowsOneMessageBoxWithTheRecordedErrorAndT
 
 TEST_F(SettingsCommandTest, WithTheSymbolServerOffOkTakesAnyFields)
 {
-    const Lines lines = RunSettings({Answer(kSettings, "check 201 0 radio 203 " + Set(206, "") + " " +
-                                                           Set(208, "") + " " + Set(213, "") + " click 1")});
+    const Lines lines = RunSettings({Answer(kSettings, "check 201 0 radio 203 " + Set(206, "") + " " + Set(208, "") +
+                                                           " " + Set(213, "") + " click 1")});
     EXPECT_TRUE(LinesStartingWith(lines, "msdev: message box").empty());
     EXPECT_EQ("0", UserSetting("Enabled"));
     EXPECT_EQ("", UserSetting("VCSymDir"));
@@ -154,9 +154,9 @@ TEST_F(SettingsCommandTest, WithTheSymbolServerOffOkTakesAnyFields)
 
 TEST_F(SettingsCommandTest, MissingNtSymbolPathAsksAndCancelKeepsTheDialogOpen)
 {
-    const Lines lines = RunSettings({Answer(kSettings, "radio 202 " + Set(208, "Z:\\dest") + " " +
-                                                           Set(213, "Z:\\dest\\dll") + " click 1"),
-                                     Answer("Quillmar", "click 2"), Answer(kSettings, "click 2")});
+    const Lines lines = RunSettings(
+        {Answer(kSettings, "radio 202 " + Set(208, "Z:\\dest") + " " + Set(213, "Z:\\dest\\dll") + " click 1"),
+         Answer("Quillmar", "click 2"), Answer(kSettings, "click 2")});
     EXPECT_EQ(Lines{BoxLine(kNoNtSymbolPath)}, LinesStartingWith(lines, "msdev: message box"));
     EXPECT_EQ(2u, LinesStartingWith(lines, std::string("msdev: dialog \"") + kSettings).size());
     EXPECT_NE("Z:\\dest", UserSetting("VCSymDir"));
@@ -173,9 +173,9 @@ TEST_F(SettingsCommandTest, MissingNtSymbolPathOkGoesOnToTheDestinationCheck)
 
 TEST_F(SettingsCommandTest, MissingSymbolPathKeepsTheDialogWithTheFocusOnItAndPdbDirsAreSavedAtOnce)
 {
-    const Lines lines = RunSettings({Answer(kSettings, "radio 203 " + Set(206, "") + " " +
-                                                           Set(213, "Z:\\p1;Z:\\p2") + " click 1"),
-                                     Answer("Quillmar", "click 1"), Answer(kSettings, "click 2")});
+    const Lines lines =
+        RunSettings({Answer(kSettings, "radio 203 " + Set(206, "") + " " + Set(213, "Z:\\p1;Z:\\p2") + " click 1"),
+                     Answer("Quillmar", "click 1"), Answer(kSettings, "click 2")});
     EXPECT_EQ(Lines{BoxLine(kNoSymbolPath)}, LinesStartingWith(lines, "msdev: message box"));
     EXPECT_LT(IndexOf(lines, BoxLine(kNoSymbolPath)), IndexOf(lines, FocusLine(206)));
     // Written by OK although the dialog was then cancelled.
@@ -234,8 +234,8 @@ TEST_F(SettingsCommandTest, DefaultsFillTheSymbolDirectories)
     if (base.back() != '\\')
         base += '\\';
     base += "symbols";
-    const Lines lines = RunSettings({Answer(kSettings, Set(208, "") + " " + Set(213, "") +
-                                                           " click 209 read 208 read 213 click 2")});
+    const Lines lines =
+        RunSettings({Answer(kSettings, Set(208, "") + " " + Set(213, "") + " click 209 read 208 read 213 click 2")});
     EXPECT_TRUE(Contains(lines, ControlLine(208, base)));
     EXPECT_TRUE(Contains(lines, ControlLine(213, base + "\\exe;" + base + "\\dll;" + base + "\\ocx")));
 }
@@ -259,8 +259,8 @@ TEST_F(SettingsCommandTest, ExclusionListRoundTripsThroughItsEditor)
 TEST_F(SettingsCommandTest, HelpOpensTheHelpFileOrSaysItIsMissing)
 {
     ASSERT_TRUE(RegisterHtmlOpener());
-    Lines lines = RunSettings({Answer(kSettings, "click 211"), Answer(kSettings, "key F1"),
-                               Answer(kSettings, "click 2")});
+    Lines lines =
+        RunSettings({Answer(kSettings, "click 211"), Answer(kSettings, "key F1"), Answer(kSettings, "click 2")});
     EXPECT_TRUE(LinesStartingWith(lines, "msdev: message box").empty());
 
     ASSERT_TRUE(DeleteFileA(AddIn().File("help.html").c_str()));
@@ -271,8 +271,8 @@ TEST_F(SettingsCommandTest, HelpOpensTheHelpFileOrSaysItIsMissing)
 
 TEST_F(SettingsCommandTest, AboutBoxOpensFromTheSettingsDialog)
 {
-    const Lines lines = RunSettings({Answer(kSettings, "click 212"), Answer("About Quillmar", "click 1"),
-                                     Answer(kSettings, "click 2")});
+    const Lines lines = RunSettings(
+        {Answer(kSettings, "click 212"), Answer("About Quillmar", "click 1"), Answer(kSettings, "click 2")});
     EXPECT_TRUE(Contains(lines, "msdev: dialog \"About Quillmar\", focus 1"));
 }
 

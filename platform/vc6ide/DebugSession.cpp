@@ -82,9 +82,8 @@ void CDebugSession::ReportSymbols(HANDLE imageFile)
     // when it needs them: a change made during the session counts.
     const CVc6SymbolLookup lookup(CVc6SymbolLookup::ReadPdbDirs());
     const std::string found = lookup.Find(image.Path(), image.Data(), image.Size());
-    const std::string line = found.empty()
-                                 ? "Loaded '" + image.Path() + "', no matching symbolic information found."
-                                 : "Loaded symbols for '" + image.Path() + "'";
+    const std::string line = found.empty() ? "Loaded '" + image.Path() + "', no matching symbolic information found."
+                                           : "Loaded symbols for '" + image.Path() + "'";
     m_output(m_outputContext, line.c_str());
 }
 

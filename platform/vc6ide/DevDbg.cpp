@@ -10,7 +10,7 @@ namespace
 CLoadedModule g_tlLoc;
 DebuggerOutputProc g_output = nullptr;
 void* g_outputContext = nullptr;
-}
+} // namespace
 
 extern "C" BOOL WINAPI DevDbgSetOutput(DebuggerOutputProc output, void* context)
 {

@@ -148,8 +148,8 @@ bool CMsdevAddIns::RunCommand(const std::string& name)
         DISPPARAMS none = {nullptr, nullptr, 0, 0};
         VARIANT returned;
         VariantInit(&returned);
-        result = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &returned, nullptr,
-                                  nullptr);
+        result =
+            dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &returned, nullptr, nullptr);
         VariantClear(&returned);
     }
     dispatch->Release();

@@ -230,8 +230,8 @@ STDMETHODIMP CMsdevApplication::Invoke(DISPID Id, REFIID, LCID, WORD Flags, DISP
         long medium = 0, large = 0, cookie = 0;
         if (FAILED(result = arguments.Expect(5)))
             return result;
-        converted = arguments.Handle(0, instance) && arguments.Dispatch(1, commands) &&
-                    arguments.Long(2, medium) && arguments.Long(3, large) && arguments.Long(4, cookie);
+        converted = arguments.Handle(0, instance) && arguments.Dispatch(1, commands) && arguments.Long(2, medium) &&
+                    arguments.Long(3, large) && arguments.Long(4, cookie);
         if (converted)
             result = SetAddInInfo(instance, commands, medium, large, cookie);
         break;
@@ -243,8 +243,8 @@ STDMETHODIMP CMsdevApplication::Invoke(DISPID Id, REFIID, LCID, WORD Flags, DISP
         VARIANT_BOOL* added = nullptr;
         if (FAILED(result = arguments.Expect(5)))
             return result;
-        converted = arguments.String(0, commandString) && arguments.String(1, method) &&
-                    arguments.Long(2, offset) && arguments.Long(3, cookie) && arguments.BoolReference(4, added);
+        converted = arguments.String(0, commandString) && arguments.String(1, method) && arguments.Long(2, offset) &&
+                    arguments.Long(3, cookie) && arguments.BoolReference(4, added);
         if (converted)
             result = AddCommand(commandString, method, offset, cookie, added);
         break;
@@ -356,8 +356,7 @@ bool CMsdevApplication::Fails(const std::string& method, HRESULT& result) const
     return true;
 }
 
-HRESULT CMsdevApplication::SetAddInInfo(HINSTANCE instance, IDispatch* commands, long medium, long large,
-                                        long cookie)
+HRESULT CMsdevApplication::SetAddInInfo(HINSTANCE instance, IDispatch* commands, long medium, long large, long cookie)
 {
     HRESULT result = S_OK;
     if (Fails("SetAddInInfo", result))
@@ -437,9 +436,8 @@ HRESULT CMsdevApplication::AddCommand(const std::string& commandString, const st
     }
     m_commands.push_back(Command{fields[0], fields[1], fields[2], fields[3], method, cookie});
     *added = VARIANT_TRUE;
-    m_output.Record("command added: " + fields[0] + ", button text \"" + fields[1] + "\", status bar \"" +
-                    fields[2] + "\", tool tip \"" + fields[3] + "\", method " + method + ", glyph " +
-                    std::to_string(bitmapOffset));
+    m_output.Record("command added: " + fields[0] + ", button text \"" + fields[1] + "\", status bar \"" + fields[2] +
+                    "\", tool tip \"" + fields[3] + "\", method " + method + ", glyph " + std::to_string(bitmapOffset));
     return S_OK;
 }
 
@@ -451,8 +449,7 @@ HRESULT CMsdevApplication::AddCommandBarButton(long buttonType, const std::strin
     const Command* found = FindCommand(command);
     if (found == nullptr || found->Cookie != cookie)
     {
-        m_output.Record("AddCommandBarButton refused: no command " + command + " of cookie " +
-                        std::to_string(cookie));
+        m_output.Record("AddCommandBarButton refused: no command " + command + " of cookie " + std::to_string(cookie));
         return E_INVALIDARG;
     }
     if (buttonType != kGlyphButton)
@@ -489,8 +486,8 @@ HRESULT CMsdevApplication::EnableModeless(bool enable)
 
 std::string CMsdevApplication::DescribeBitmap(HINSTANCE instance, long id) const
 {
-    HBITMAP bitmap = static_cast<HBITMAP>(
-        LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    HBITMAP bitmap =
+        static_cast<HBITMAP>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     if (bitmap == nullptr)
         return "missing";
     BITMAP described = {};

@@ -86,8 +86,8 @@ private:
     };
 
     HRESULT SetAddInInfo(HINSTANCE instance, IDispatch* commands, long medium, long large, long cookie);
-    HRESULT AddCommand(const std::string& commandString, const std::string& method, long bitmapOffset,
-                       long cookie, VARIANT_BOOL* result);
+    HRESULT AddCommand(const std::string& commandString, const std::string& method, long bitmapOffset, long cookie,
+                       VARIANT_BOOL* result);
     HRESULT AddCommandBarButton(long buttonType, const std::string& command, long cookie);
     HRESULT PrintToOutputWindow(const std::string& text);
     HRESULT EnableModeless(bool enable);

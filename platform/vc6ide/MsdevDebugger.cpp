@@ -22,8 +22,8 @@ CMsdevDebugger::CMsdevDebugger(CMsdevOutput& output) : m_output(output)
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = kWindowClass;
     RegisterClassA(&windowClass);
-    m_window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr),
-                               this);
+    m_window =
+        CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), this);
 }
 
 CMsdevDebugger::~CMsdevDebugger()
@@ -86,10 +86,10 @@ bool CMsdevDebugger::Debug(const std::string& commandLine)
     }
     PumpMessages();
     const DWORD elapsed = GetTickCount() - start;
-    m_output.Record("debugging ended: exit code " + std::to_string(result.exitCode) + ", " +
-                    std::to_string(result.eventsByCode[CREATE_PROCESS_DEBUG_EVENT] +
-                                   result.eventsByCode[LOAD_DLL_DEBUG_EVENT]) +
-                    " images, " + std::to_string(elapsed) + " ms");
+    m_output.Record(
+        "debugging ended: exit code " + std::to_string(result.exitCode) + ", " +
+        std::to_string(result.eventsByCode[CREATE_PROCESS_DEBUG_EVENT] + result.eventsByCode[LOAD_DLL_DEBUG_EVENT]) +
+        " images, " + std::to_string(elapsed) + " ms");
     return result.error == 0;
 }
 

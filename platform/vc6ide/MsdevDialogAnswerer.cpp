@@ -125,7 +125,8 @@ bool WritePicture(HWND window, const std::string& path)
     {
         const HGDIOBJ old = SelectObject(memory, bitmap);
         // Painted now, then copied from the screen where it is shown.
-        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        RedrawWindow(window, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         DWORD_PTR ignored = 0;
         SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
         if (BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY))
@@ -137,8 +138,8 @@ bool WritePicture(HWND window, const std::string& path)
             file.bfType = 0x4D42;
             file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
             file.bfSize = file.bfOffBits + imageSize;
-            CScopedHandle out(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+            CScopedHandle out(
+                CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
             DWORD done = 0;
             written = out.IsValid() && WriteFile(out.Get(), &file, sizeof(file), &done, nullptr) &&
                       WriteFile(out.Get(), &info.bmiHeader, sizeof(info.bmiHeader), &done, nullptr) &&
@@ -153,7 +154,6 @@ bool WritePicture(HWND window, const std::string& path)
     ReleaseDC(nullptr, screen);
     return written;
 }
-
 
 } // namespace
 
@@ -314,11 +314,11 @@ bool CMsdevDialogAnswerer::Perform(HWND dialog, const Action& action)
     switch (action.What)
     {
     case Action::SetText:
-        return SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(action.Text.c_str()),
-                                   SMTO_NORMAL, kSendTimeoutMs, &ignored) != 0;
+        return SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(action.Text.c_str()), SMTO_NORMAL,
+                                   kSendTimeoutMs, &ignored) != 0;
     case Action::Check:
-        return SendMessageTimeoutA(control, BM_SETCHECK, action.Value ? BST_CHECKED : BST_UNCHECKED, 0,
-                                   SMTO_NORMAL, kSendTimeoutMs, &ignored) != 0;
+        return SendMessageTimeoutA(control, BM_SETCHECK, action.Value ? BST_CHECKED : BST_UNCHECKED, 0, SMTO_NORMAL,
+                                   kSendTimeoutMs, &ignored) != 0;
     case Action::Radio:
     {
         // The group runs from the last control with WS_GROUP up to the next one.
@@ -362,8 +362,7 @@ bool CMsdevDialogAnswerer::Perform(HWND dialog, const Action& action)
             DWORD_PTR state = 0;
             SendMessageTimeoutA(control, BM_GETCHECK, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &state);
             const LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
-            if (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX || type == BS_AUTORADIOBUTTON ||
-                type == BS_RADIOBUTTON)
+            if (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX || type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON)
                 record += state == BST_CHECKED ? ", checked" : ", not checked";
         }
         m_output.Record(record);

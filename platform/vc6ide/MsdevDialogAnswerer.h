@@ -21,14 +21,14 @@ public:
     {
         enum Kind
         {
-            SetText,   // Id, Text
-            Check,     // Id, Value 0 or 1
-            Radio,     // Id: checked, the other radio buttons of its group cleared
-            Click,     // Id: the button's command
-            KeyDown,   // Value: the virtual key, to the dialog itself
-            Close,     // WM_CLOSE
-            Read,      // Id: the control's text (and check state) recorded
-            Picture,   // Text: the dialog as it is drawn, written as a 24-bit BMP file
+            SetText, // Id, Text
+            Check,   // Id, Value 0 or 1
+            Radio,   // Id: checked, the other radio buttons of its group cleared
+            Click,   // Id: the button's command
+            KeyDown, // Value: the virtual key, to the dialog itself
+            Close,   // WM_CLOSE
+            Read,    // Id: the control's text (and check state) recorded
+            Picture, // Text: the dialog as it is drawn, written as a 24-bit BMP file
         };
         Kind What;
         int Id = 0;

@@ -18,7 +18,9 @@ class CMsdevHost
 {
 public:
     CMsdevHost()
-        : m_application(m_output), m_debugger(m_output), m_addIns(m_application, m_output),
+        : m_application(m_output),
+          m_debugger(m_output),
+          m_addIns(m_application, m_output),
           m_script(m_application, m_addIns, m_debugger, m_output)
     {
         m_debugger.LoadPackage();

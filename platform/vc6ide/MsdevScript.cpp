@@ -59,11 +59,21 @@ bool CMsdevScript::Split(const std::string& line, std::vector<std::string>& word
             const char escaped = line[i++];
             switch (escaped)
             {
-            case 'n': word += '\n'; break;
-            case 'r': word += '\r'; break;
-            case 't': word += '\t'; break;
-            case '"': word += '"'; break;
-            case '\\': word += '\\'; break;
+            case 'n':
+                word += '\n';
+                break;
+            case 'r':
+                word += '\r';
+                break;
+            case 't':
+                word += '\t';
+                break;
+            case '"':
+                word += '"';
+                break;
+            case '\\':
+                word += '\\';
+                break;
             default:
                 word += '\\';
                 word += escaped;
@@ -84,12 +94,24 @@ std::string CMsdevScript::Quote(const std::string& text)
     {
         switch (c)
         {
-        case '\n': quoted += "\\n"; break;
-        case '\r': quoted += "\\r"; break;
-        case '\t': quoted += "\\t"; break;
-        case '"': quoted += "\\\""; break;
-        case '\\': quoted += "\\\\"; break;
-        default: quoted += c; break;
+        case '\n':
+            quoted += "\\n";
+            break;
+        case '\r':
+            quoted += "\\r";
+            break;
+        case '\t':
+            quoted += "\\t";
+            break;
+        case '"':
+            quoted += "\\\"";
+            break;
+        case '\\':
+            quoted += "\\\\";
+            break;
+        default:
+            quoted += c;
+            break;
         }
     }
     return quoted + "\"";

@@ -34,8 +34,7 @@
 class CMsdevScript
 {
 public:
-    CMsdevScript(CMsdevApplication& application, CMsdevAddIns& addIns, CMsdevDebugger& debugger,
-                 CMsdevOutput& output);
+    CMsdevScript(CMsdevApplication& application, CMsdevAddIns& addIns, CMsdevDebugger& debugger, CMsdevOutput& output);
 
     // How long each dialog step waits for its dialog.
     void SetDialogTimeout(DWORD milliseconds) { m_dialogTimeoutMs = milliseconds; }

@@ -10,7 +10,7 @@ namespace
 CLoadedModule g_dm;
 DebuggerOutputProc g_output = nullptr;
 void* g_outputContext = nullptr;
-}
+} // namespace
 
 extern "C" BOOL WINAPI TlLoadDm(LPCSTR dmName)
 {

@@ -29,8 +29,8 @@ public:
     std::string Find(const std::string& imagePath, const uint8_t* image, size_t size) const;
 
 private:
-    std::string FindPdb(const std::string& recordedPath, const std::vector<std::string>& nearDirs,
-                        uint32_t signature, uint32_t age) const;
+    std::string FindPdb(const std::string& recordedPath, const std::vector<std::string>& nearDirs, uint32_t signature,
+                        uint32_t age) const;
     std::string FindDbg(const std::string& name, const std::string& imageDir, uint32_t timeDateStamp,
                         uint32_t sizeOfImage, std::string& pdb) const;
 

@@ -32,8 +32,7 @@ HRESULT CallByName(IDispatch* application, const wchar_t* name, VARIANT* argumen
     for (UINT i = 0; i < count; ++i)
         reversed[i] = arguments[count - 1 - i];
     DISPPARAMS params = {reversed, nullptr, count, 0};
-    return application->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
-                                nullptr);
+    return application->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
 }
 
 VARIANT Long(long value)
@@ -97,15 +96,15 @@ public:
     STDMETHODIMP OnConnection(IDispatch* application, VARIANT_BOOL, long cookie, VARIANT_BOOL* connected) override
     {
         *connected = VARIANT_FALSE;
-        VARIANT info[] = {Long(static_cast<long>(reinterpret_cast<INT_PTR>(g_instance))), {}, Long(203), Long(202),
-                          Long(cookie)};
+        VARIANT info[] = {
+            Long(static_cast<long>(reinterpret_cast<INT_PTR>(g_instance))), {}, Long(203), Long(202), Long(cookie)};
         info[1].vt = VT_DISPATCH;
         info[1].pdispVal = static_cast<IDispatch*>(this);
         if (FAILED(CallByName(application, L"SetAddInInfo", info, 5)))
             return S_OK;
         VARIANT_BOOL added = VARIANT_FALSE;
-        VARIANT command[] = {String(L"FakeCommand\nFake\nFake status\nFake tip"), String(L"Run"), Long(0),
-                             Long(cookie), {}};
+        VARIANT command[] = {
+            String(L"FakeCommand\nFake\nFake status\nFake tip"), String(L"Run"), Long(0), Long(cookie), {}};
         command[4].vt = VT_BOOL | VT_BYREF;
         command[4].pboolVal = &added;
         const HRESULT result = CallByName(application, L"AddCommand", command, 5);

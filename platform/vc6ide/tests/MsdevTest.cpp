@@ -62,7 +62,8 @@ protected:
         ASSERT_TRUE(SetDefault(HKEY_CLASSES_ROOT, std::string(kFakeProgId) + "\\CLSID", kFakeClsid));
         ASSERT_TRUE(SetDefault(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", ExeDirectory() + "fake_addin.dll"));
         CScopedRegKey server;
-        ASSERT_EQ(ERROR_SUCCESS, server.Open(HKEY_CLASSES_ROOT, (classKey + "\\InprocServer32").c_str(), KEY_SET_VALUE));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  server.Open(HKEY_CLASSES_ROOT, (classKey + "\\InprocServer32").c_str(), KEY_SET_VALUE));
         RegSetValueExA(server.Get(), "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>("Apartment"), 10);
     }
     static void TearDownTestSuite() { OleUninitialize(); }
@@ -171,13 +172,15 @@ TEST_F(MsdevTest, ApplicationObjectChecksNamesAndArguments)
     LPOLESTR print[] = {const_cast<LPOLESTR>(L"printtooutputwindow")};
     ASSERT_EQ(S_OK, application.GetIDsOfNames(IID_NULL, print, 1, 0, &id));
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(DISP_E_BADPARAMCOUNT, application.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT,
+              application.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
     VARIANT number;
     number.vt = VT_DISPATCH;
     number.pdispVal = nullptr;
     DISPPARAMS wrong = {&number, nullptr, 1, 0};
     UINT argError = 99;
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, application.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &wrong, nullptr, nullptr, &argError));
+    EXPECT_EQ(DISP_E_TYPEMISMATCH,
+              application.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &wrong, nullptr, nullptr, &argError));
     EXPECT_EQ(0u, argError);
     VARIANT text;
     text.vt = VT_BSTR;
@@ -231,8 +234,8 @@ TEST_F(MsdevTest, ProgramRunsLinesFromItsCommandLineIntoItsLog)
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
+    ASSERT_TRUE(
+        CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
     DWORD exitCode = 99;
     GetExitCodeProcess(process.hProcess, &exitCode);
