@@ -63,7 +63,7 @@ HRESULT CComModule::GetClassObject(REFCLSID Clsid, REFIID Iid, void** Object)
             continue;
         if (!m_classObjects[i])
         {
-            m_classObjects[i].reset(new (std::nothrow) CClassObject(m_map[i].CreateObject));
+            m_classObjects[i].reset(new (std::nothrow) CClassFactory(m_map[i].CreateObject, *this));
             if (!m_classObjects[i])
                 return E_OUTOFMEMORY;
         }

@@ -5,8 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "ClassObject.h"
+#include "ClassFactory.h"
 #include "CriticalSection.h"
+#include "ServerLock.h"
 
 // One creatable class of the module: its identity, the registration script
 // (a REGISTRY resource of the module) and its creation routine.
@@ -21,7 +22,7 @@ struct CObjectMapEntry
 // DllCanUnloadNow consults (live objects and class-object locks), the object
 // map with the class objects made on first request, and the registration of
 // the classes and the module's type library.
-class CComModule
+class CComModule : public CServerLock
 {
 public:
     CComModule() = default;
@@ -34,8 +35,9 @@ public:
     // Releases the class objects.
     void Term();
 
-    LONG Lock();
-    LONG Unlock();
+    // CServerLock: live objects and class-object locks.
+    LONG Lock() override;
+    LONG Unlock() override;
     LONG GetLockCount() const { return m_lockCount; }
     HINSTANCE GetModuleInstance() const { return m_instance; }
     const GUID& GetLibId() const { return m_libId; }
@@ -58,7 +60,7 @@ private:
     const CObjectMapEntry* m_map = nullptr;
     size_t m_count = 0;
     // One slot per map entry, filled on the first request.
-    std::vector<std::unique_ptr<CClassObject>> m_classObjects;
+    std::vector<std::unique_ptr<CClassFactory>> m_classObjects;
     CCriticalSection m_lock;
 };
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -205,3 +206,27 @@ std::vector<std::string> SplitLines(const std::string& text)
 
 // The log name a test program would use if it called InitModuleTrace itself.
 extern const char g_ModuleLogName[] = "qx3tests.log";
+
+bool ContainsLine(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+size_t IndexOfLine(const std::vector<std::string>& lines, const std::string& line, size_t start)
+{
+    if (start >= lines.size())
+        return lines.size();
+    return static_cast<size_t>(std::find(lines.begin() + static_cast<std::ptrdiff_t>(start), lines.end(), line) -
+                               lines.begin());
+}
+
+std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    std::vector<std::string> found;
+    for (const std::string& line : lines)
+    {
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(line);
+    }
+    return found;
+}

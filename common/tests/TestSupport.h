@@ -42,3 +42,9 @@ unsigned HttpServerPort(const char* name);
 std::vector<std::string> ListFiles(const std::string& dir);
 // Splits text into lines, each keeping its line end ("\r\n" or "\n").
 std::vector<std::string> SplitLines(const std::string& text);
+// Looking through a list of lines: whether one equals line; the index of the
+// first equal to line at or after start (lines.size() when none); the lines
+// that begin with prefix.
+bool ContainsLine(const std::vector<std::string>& lines, const std::string& line);
+size_t IndexOfLine(const std::vector<std::string>& lines, const std::string& line, size_t start = 0);
+std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix);

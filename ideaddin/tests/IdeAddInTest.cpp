@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -60,12 +61,12 @@ TEST_F(IdeAddInTest, ConnectionRegistersItselfAndTheSettingsCommand)
     CQuillmarHost host;
     EXPECT_TRUE(host.Run({"connect"}));
     const std::vector<std::string> lines = host.Lines();
-    EXPECT_TRUE(Contains(lines, "msdev: add-in info: cookie 1, medium bitmap 203 (32x16, 4 bits), "
-                                "large bitmap 202 (64x32, 4 bits)"));
-    EXPECT_TRUE(Contains(lines, "msdev: command added: QuillmarSettings, button text \"Settings\", status bar "
-                                "\"Symbol server settings\", tool tip \"Symbol Server Settings\", method "
-                                "SettingsCommand, glyph 0"));
-    EXPECT_TRUE(Contains(lines, kConnected));
+    EXPECT_TRUE(ContainsLine(lines, "msdev: add-in info: cookie 1, medium bitmap 203 (32x16, 4 bits), "
+                                    "large bitmap 202 (64x32, 4 bits)"));
+    EXPECT_TRUE(ContainsLine(lines, "msdev: command added: QuillmarSettings, button text \"Settings\", status bar "
+                                    "\"Symbol server settings\", tool tip \"Symbol Server Settings\", method "
+                                    "SettingsCommand, glyph 0"));
+    EXPECT_TRUE(ContainsLine(lines, kConnected));
     EXPECT_EQ(1, host.Application().GetRefCount());
     EXPECT_TRUE(host.Run({"disconnect"}));
     EXPECT_EQ(0, host.Application().GetRefCount());
@@ -78,14 +79,14 @@ TEST_F(IdeAddInTest, ButtonIsAddedAfterTheConnectionOncePerUser)
         EXPECT_TRUE(host.Run({"connect", "disconnect"}));
         const std::vector<std::string> lines = host.Lines();
         // Posted by the connection, so added once it is complete.
-        EXPECT_LT(IndexOf(lines, kConnected), IndexOf(lines, kButtonAdded));
+        EXPECT_LT(IndexOfLine(lines, kConnected), IndexOfLine(lines, kButtonAdded));
         EXPECT_EQ(1, ToolbarAdded());
     }
     {
         CQuillmarHost host;
         EXPECT_TRUE(host.Run({"connect", "disconnect"}));
-        EXPECT_TRUE(Contains(host.Lines(), kConnected));
-        EXPECT_FALSE(Contains(host.Lines(), kButtonAdded));
+        EXPECT_TRUE(ContainsLine(host.Lines(), kConnected));
+        EXPECT_FALSE(ContainsLine(host.Lines(), kButtonAdded));
         EXPECT_EQ(1, ToolbarAdded());
     }
     {
@@ -97,7 +98,7 @@ TEST_F(IdeAddInTest, ButtonIsAddedAfterTheConnectionOncePerUser)
     {
         CQuillmarHost host;
         EXPECT_TRUE(host.Run({"connect"}));
-        EXPECT_TRUE(Contains(host.Lines(), kButtonAdded));
+        EXPECT_TRUE(ContainsLine(host.Lines(), kButtonAdded));
     }
 }
 
@@ -105,7 +106,7 @@ TEST_F(IdeAddInTest, FailedButtonLeavesTheFlagUnset)
 {
     CQuillmarHost host;
     EXPECT_TRUE(host.Run({"fail AddCommandBarButton 0x80004005", "connect", "disconnect"}));
-    EXPECT_TRUE(Contains(host.Lines(), kConnected));
+    EXPECT_TRUE(ContainsLine(host.Lines(), kConnected));
     EXPECT_NE(1, ToolbarAdded());
 }
 
@@ -115,7 +116,8 @@ TEST_F(IdeAddInTest, ConnectionFailsWhenTheIdeRefusesItsInfoOrItsCommand)
     {
         CQuillmarHost host;
         EXPECT_TRUE(host.Run({failure, "connect"}));
-        EXPECT_TRUE(Contains(host.Lines(), "msdev: add-in Quillmar.IdeAddIn did not connect (00000000)")) << failure;
+        EXPECT_TRUE(ContainsLine(host.Lines(), "msdev: add-in Quillmar.IdeAddIn did not connect (00000000)"))
+            << failure;
         EXPECT_EQ(0, host.Application().GetRefCount()) << failure;
         EXPECT_EQ(S_OK, AddIn().CanUnloadNow()) << failure;
     }
@@ -129,7 +131,7 @@ TEST_F(IdeAddInTest, OutputTextIsPrintedLineByLineAndLongLinesInPieces)
     ASSERT_TRUE(PostOutput("QUILLM: first\n\nQUILLM: second\n" + longLine + "\nQUILLM: last"));
     ASSERT_TRUE(host.Run({"pump"}));
     const std::vector<std::string> lines = host.Lines();
-    const size_t start = IndexOf(lines, "msdev: start");
+    const size_t start = IndexOfLine(lines, "msdev: start");
     ASSERT_EQ(start + 6, lines.size());
     EXPECT_EQ("QUILLM: first", lines[start + 1]);
     EXPECT_EQ("QUILLM: second", lines[start + 2]);
@@ -147,8 +149,9 @@ TEST_F(IdeAddInTest, FailedPrintDoesNotStopTheLinesAfterIt)
     ASSERT_TRUE(PostOutput("three\n"));
     ASSERT_TRUE(host.Run({"pump"}));
     const std::vector<std::string> lines = host.Lines();
-    EXPECT_EQ(2u, CountOf(lines, "msdev: IApplication::PrintToOutputWindow fails with 80004005"));
-    EXPECT_TRUE(Contains(lines, "three"));
+    EXPECT_EQ(2u, static_cast<size_t>(std::count(lines.begin(), lines.end(),
+                                                 "msdev: IApplication::PrintToOutputWindow fails with 80004005")));
+    EXPECT_TRUE(ContainsLine(lines, "three"));
 }
 
 TEST_F(IdeAddInTest, ModuleStaysLoadedWhileAnObjectLives)

@@ -39,11 +39,11 @@ TEST_F(IdeSessionTest, QuillmarsLinesForEachImageComeBeforeTheDebuggersVerdict)
     EXPECT_TRUE(
         host.Run({"connect", "idle 1500", "debug \"" + ExeDirectory() + "vc6_debuggee.exe\" " + path, "disconnect"}));
     const Lines lines = host.Lines();
-    const size_t first = IndexOf(lines, "QUILLM: File: " + path);
-    const size_t copy = IndexOf(lines, "QUILLM: Copying to " + dest.File(copied), first);
+    const size_t first = IndexOfLine(lines, "QUILLM: File: " + path);
+    const size_t copy = IndexOfLine(lines, "QUILLM: Copying to " + dest.File(copied), first);
     const std::string verdict =
         kWide ? "Loaded '" + path + "', no matching symbolic information found." : "Loaded symbols for '" + path + "'";
-    const size_t loaded = IndexOf(lines, verdict, first);
+    const size_t loaded = IndexOfLine(lines, verdict, first);
     ASSERT_LT(first, lines.size());
     EXPECT_LT(first, copy);
     EXPECT_LT(copy, loaded);

@@ -2,8 +2,6 @@
 
 #include <objbase.h>
 
-#include <algorithm>
-
 #include "AddInDirectory.h"
 #include "MsdevAddIns.h"
 #include "ScopedRegKey.h"
@@ -84,35 +82,6 @@ void QuillmarTest::SetUp()
 {
     ASSERT_TRUE(AddIn().IsReady());
     AddIn().Reset();
-}
-
-bool Contains(const std::vector<std::string>& lines, const std::string& line)
-{
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-size_t CountOf(const std::vector<std::string>& lines, const std::string& line)
-{
-    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
-}
-
-size_t IndexOf(const std::vector<std::string>& lines, const std::string& line, size_t start)
-{
-    if (start >= lines.size())
-        return lines.size();
-    return static_cast<size_t>(std::find(lines.begin() + static_cast<std::ptrdiff_t>(start), lines.end(), line) -
-                               lines.begin());
-}
-
-std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix)
-{
-    std::vector<std::string> found;
-    for (const std::string& line : lines)
-    {
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            found.push_back(line);
-    }
-    return found;
 }
 
 bool ReadPdbDirs(std::string& value)

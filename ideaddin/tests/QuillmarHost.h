@@ -62,14 +62,6 @@ protected:
     static CQuillmarAddIn& AddIn() { return CQuillmarAddIn::Get(); }
 };
 
-// Helpers for the host's output lines.
-bool Contains(const std::vector<std::string>& lines, const std::string& line);
-size_t CountOf(const std::vector<std::string>& lines, const std::string& line);
-// The index of the first line equal to line at or after start; lines.size() when none.
-size_t IndexOf(const std::vector<std::string>& lines, const std::string& line, size_t start = 0);
-// The lines that begin with prefix.
-std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix);
-
 // The IDE's "Pdb Dirs" value; false when it is missing.
 bool ReadPdbDirs(std::string& value);
 bool WritePdbDirs(const std::string& value);

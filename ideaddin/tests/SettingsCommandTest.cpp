@@ -118,8 +118,8 @@ TEST_F(SettingsCommandTest, SavedSettingsShowNoMessageAndModelessWindowsComeBack
         RunSettings({Answer(kSettings, "radio 203 " + Set(206, "srv*Z:\\cache*http://127.0.0.1") + " " +
                                            Set(208, "Z:\\dest") + " " + Set(213, "Z:\\dest\\dll") + " click 1")});
     EXPECT_TRUE(LinesStartingWith(lines, "msdev: message box").empty());
-    EXPECT_LT(IndexOf(lines, "msdev: modeless windows disabled"), IndexOf(lines, FocusLine(201)));
-    EXPECT_LT(IndexOf(lines, FocusLine(201)), IndexOf(lines, "msdev: modeless windows enabled"));
+    EXPECT_LT(IndexOfLine(lines, "msdev: modeless windows disabled"), IndexOfLine(lines, FocusLine(201)));
+    EXPECT_LT(IndexOfLine(lines, FocusLine(201)), IndexOfLine(lines, "msdev: modeless windows enabled"));
     EXPECT_EQ("0", UserSetting("UseNtSymPath"));
     EXPECT_EQ("srv*Z:\\cache*http://127.0.0.1", UserSetting("SymPath"));
     EXPECT_EQ("Z:\\dest", UserSetting("VCSymDir"));
@@ -168,7 +168,7 @@ TEST_F(SettingsCommandTest, MissingNtSymbolPathOkGoesOnToTheDestinationCheck)
         RunSettings({Answer(kSettings, "radio 202 " + Set(208, "") + " " + Set(213, "Z:\\d") + " click 1"),
                      Answer("Quillmar", "click 1"), Answer("Quillmar", "click 1"), Answer(kSettings, "click 2")});
     EXPECT_EQ((Lines{BoxLine(kNoNtSymbolPath), BoxLine(kNoDestDir)}), LinesStartingWith(lines, "msdev: message box"));
-    EXPECT_LT(IndexOf(lines, BoxLine(kNoDestDir)), IndexOf(lines, FocusLine(208)));
+    EXPECT_LT(IndexOfLine(lines, BoxLine(kNoDestDir)), IndexOfLine(lines, FocusLine(208)));
 }
 
 TEST_F(SettingsCommandTest, MissingSymbolPathKeepsTheDialogWithTheFocusOnItAndPdbDirsAreSavedAtOnce)
@@ -177,7 +177,7 @@ TEST_F(SettingsCommandTest, MissingSymbolPathKeepsTheDialogWithTheFocusOnItAndPd
         RunSettings({Answer(kSettings, "radio 203 " + Set(206, "") + " " + Set(213, "Z:\\p1;Z:\\p2") + " click 1"),
                      Answer("Quillmar", "click 1"), Answer(kSettings, "click 2")});
     EXPECT_EQ(Lines{BoxLine(kNoSymbolPath)}, LinesStartingWith(lines, "msdev: message box"));
-    EXPECT_LT(IndexOf(lines, BoxLine(kNoSymbolPath)), IndexOf(lines, FocusLine(206)));
+    EXPECT_LT(IndexOfLine(lines, BoxLine(kNoSymbolPath)), IndexOfLine(lines, FocusLine(206)));
     // Written by OK although the dialog was then cancelled.
     std::string pdbDirs;
     ASSERT_TRUE(ReadPdbDirs(pdbDirs));
@@ -191,7 +191,7 @@ TEST_F(SettingsCommandTest, MissingPdbDirsAskAndCancelPutsTheFocusOnThem)
         RunSettings({Answer(kSettings, "radio 202 " + Set(208, "Z:\\dest") + " " + Set(213, "") + " click 1"),
                      Answer("Quillmar", "click 2"), Answer(kSettings, "click 1"), Answer("Quillmar", "click 1")});
     EXPECT_EQ((Lines{BoxLine(kNoPdbDirs), BoxLine(kNoPdbDirs)}), LinesStartingWith(lines, "msdev: message box"));
-    EXPECT_LT(IndexOf(lines, BoxLine(kNoPdbDirs)), IndexOf(lines, FocusLine(213)));
+    EXPECT_LT(IndexOfLine(lines, BoxLine(kNoPdbDirs)), IndexOfLine(lines, FocusLine(213)));
     // OK in the second box accepts the settings.
     EXPECT_EQ("Z:\\dest", UserSetting("VCSymDir"));
     EXPECT_EQ("1", UserSetting("UseNtSymPath"));
@@ -205,14 +205,14 @@ TEST_F(SettingsCommandTest, DialogShowsTheSettingsAndTheEnvironment)
     SetEnvironmentVariableA("_NT_SYMBOL_PATH", "srv*Z:\\nt*http://127.0.0.1");
     const Lines lines = RunSettings({Answer(kSettings, "read 201 read 216 read 202 read 203 read 204 read 206 "
                                                        "read 208 read 213 click 2")});
-    EXPECT_TRUE(Contains(lines, ControlLine(201, "&Enable symbol server", "checked")));
-    EXPECT_TRUE(Contains(lines, ControlLine(216, "&Report progress", "not checked")));
-    EXPECT_TRUE(Contains(lines, ControlLine(202, "U&se _NT_SYMBOL_PATH", "not checked")));
-    EXPECT_TRUE(Contains(lines, ControlLine(203, "Use &this path:", "checked")));
-    EXPECT_TRUE(Contains(lines, ControlLine(204, "srv*Z:\\nt*http://127.0.0.1")));
-    EXPECT_TRUE(Contains(lines, ControlLine(206, "Z:\\syms")));
-    EXPECT_TRUE(Contains(lines, ControlLine(208, "Z:\\dest")));
-    EXPECT_TRUE(Contains(lines, ControlLine(213, "Z:\\dest\\exe")));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(201, "&Enable symbol server", "checked")));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(216, "&Report progress", "not checked")));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(202, "U&se _NT_SYMBOL_PATH", "not checked")));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(203, "Use &this path:", "checked")));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(204, "srv*Z:\\nt*http://127.0.0.1")));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(206, "Z:\\syms")));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(208, "Z:\\dest")));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(213, "Z:\\dest\\exe")));
 }
 
 TEST_F(SettingsCommandTest, LongPdbDirsAreShownWholeAndKept)
@@ -222,7 +222,7 @@ TEST_F(SettingsCommandTest, LongPdbDirsAreShownWholeAndKept)
         longList += "Z:\\symbols\\directory" + std::to_string(i) + ";";
     ASSERT_TRUE(WritePdbDirs(longList));
     const Lines lines = RunSettings({Answer(kSettings, "read 213 check 201 0 click 1")});
-    EXPECT_TRUE(Contains(lines, ControlLine(213, longList)));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(213, longList)));
     std::string pdbDirs;
     ASSERT_TRUE(ReadPdbDirs(pdbDirs));
     EXPECT_EQ(longList, pdbDirs);
@@ -236,8 +236,8 @@ TEST_F(SettingsCommandTest, DefaultsFillTheSymbolDirectories)
     base += "symbols";
     const Lines lines =
         RunSettings({Answer(kSettings, Set(208, "") + " " + Set(213, "") + " click 209 read 208 read 213 click 2")});
-    EXPECT_TRUE(Contains(lines, ControlLine(208, base)));
-    EXPECT_TRUE(Contains(lines, ControlLine(213, base + "\\exe;" + base + "\\dll;" + base + "\\ocx")));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(208, base)));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(213, base + "\\exe;" + base + "\\dll;" + base + "\\ocx")));
 }
 
 TEST_F(SettingsCommandTest, ExclusionListRoundTripsThroughItsEditor)
@@ -249,7 +249,7 @@ TEST_F(SettingsCommandTest, ExclusionListRoundTripsThroughItsEditor)
          Answer("Exclusions", "read 214 " + Set(214, "x.dll\r\n\r\ny*.pdb\r\n" + longName + "\r\nx.dll") + " click 1"),
          Answer(kSettings, "click 210"), Answer("Exclusions", Set(214, "dropped.dll") + " click 2"),
          Answer(kSettings, "check 201 0 click 1")});
-    EXPECT_TRUE(Contains(lines, ControlLine(214, "a.pdb\r\nb.dll\r\n")));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(214, "a.pdb\r\nb.dll\r\n")));
     std::vector<std::string> keys;
     ASSERT_TRUE(CIniFile(AddIn().File("symsrv.ini").c_str()).GetSectionKeys("Exclusions", keys));
     // Empty lines dropped, a long line cut to 1024 characters, duplicates kept.
@@ -273,7 +273,7 @@ TEST_F(SettingsCommandTest, AboutBoxOpensFromTheSettingsDialog)
 {
     const Lines lines = RunSettings(
         {Answer(kSettings, "click 212"), Answer("About Quillmar", "click 1"), Answer(kSettings, "click 2")});
-    EXPECT_TRUE(Contains(lines, "msdev: dialog \"About Quillmar\", focus 1"));
+    EXPECT_TRUE(ContainsLine(lines, "msdev: dialog \"About Quillmar\", focus 1"));
 }
 
 } // namespace

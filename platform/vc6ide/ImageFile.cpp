@@ -31,12 +31,6 @@ std::string DosPath(const std::string& mapped)
 
 } // namespace
 
-CImageFile::~CImageFile()
-{
-    if (m_view != nullptr)
-        UnmapViewOfFile(m_view);
-}
-
 bool CImageFile::Open(HANDLE file)
 {
     if (file == nullptr || file == INVALID_HANDLE_VALUE)
@@ -48,12 +42,12 @@ bool CImageFile::Open(HANDLE file)
     m_mapping.Reset(CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (!m_mapping.IsValid())
         return false;
-    m_view = static_cast<const uint8_t*>(MapViewOfFile(m_mapping.Get(), FILE_MAP_READ, 0, 0, 0));
-    if (m_view == nullptr)
+    m_view.Reset(MapViewOfFile(m_mapping.Get(), FILE_MAP_READ, 0, 0, 0));
+    if (!m_view.IsValid())
         return false;
     m_size = size;
     char mapped[MAX_PATH * 2] = {};
-    if (!GetMappedFileNameA(GetCurrentProcess(), const_cast<uint8_t*>(m_view), mapped, sizeof(mapped)))
+    if (!GetMappedFileNameA(GetCurrentProcess(), m_view.Get(), mapped, sizeof(mapped)))
         return false;
     m_path = DosPath(mapped);
     return true;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "MappedView.h"
 #include "ScopedHandle.h"
 
 // An image file that the debugger was handed an open handle to, mapped for
@@ -14,7 +15,6 @@ class CImageFile
 {
 public:
     CImageFile() = default;
-    ~CImageFile();
     CImageFile(const CImageFile&) = delete;
     CImageFile& operator=(const CImageFile&) = delete;
 
@@ -22,13 +22,13 @@ public:
     // an empty file or one that cannot be mapped or named.
     bool Open(HANDLE file);
 
-    const uint8_t* Data() const { return m_view; }
+    const uint8_t* Data() const { return static_cast<const uint8_t*>(m_view.Get()); }
     size_t Size() const { return m_size; }
     const std::string& Path() const { return m_path; }
 
 private:
     CScopedHandle m_mapping;
-    const uint8_t* m_view = nullptr;
+    CMappedView m_view;
     size_t m_size = 0;
     std::string m_path;
 };

@@ -25,27 +25,6 @@ bool SetDefault(HKEY root, const std::string& path, const std::string& value)
                           static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
-bool Contains(const std::vector<std::string>& lines, const std::string& text)
-{
-    return std::find(lines.begin(), lines.end(), text) != lines.end();
-}
-
-std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix)
-{
-    std::vector<std::string> found;
-    for (const std::string& line : lines)
-    {
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            found.push_back(line);
-    }
-    return found;
-}
-
-size_t IndexOf(const std::vector<std::string>& lines, const std::string& text)
-{
-    return static_cast<size_t>(std::find(lines.begin(), lines.end(), text) - lines.begin());
-}
-
 // One stand-in IDE on this thread, whose dialog steps wait 2 s at most.
 struct Host : CMsdevHost
 {
@@ -94,15 +73,16 @@ TEST_F(MsdevTest, ConnectsEnabledAddInWithItsCommandAndButton)
     Host host;
     EXPECT_TRUE(host.Run({"connect"}));
     const std::vector<std::string> lines = host.Lines();
-    EXPECT_TRUE(Contains(lines, "msdev: add-in Msdev.FakeAddIn connected, cookie 1"));
-    EXPECT_TRUE(Contains(lines, "msdev: command added: FakeCommand, button text \"Fake\", status bar \"Fake status\", "
-                                "tool tip \"Fake tip\", method Run, glyph 0"));
-    EXPECT_TRUE(Contains(lines, "msdev: toolbar button added: FakeCommand (glyph button)"));
-    EXPECT_TRUE(Contains(lines, "fake connected"));
+    EXPECT_TRUE(ContainsLine(lines, "msdev: add-in Msdev.FakeAddIn connected, cookie 1"));
+    EXPECT_TRUE(ContainsLine(lines,
+                             "msdev: command added: FakeCommand, button text \"Fake\", status bar \"Fake status\", "
+                             "tool tip \"Fake tip\", method Run, glyph 0"));
+    EXPECT_TRUE(ContainsLine(lines, "msdev: toolbar button added: FakeCommand (glyph button)"));
+    EXPECT_TRUE(ContainsLine(lines, "fake connected"));
     EXPECT_EQ(1, host.Application().GetRefCount());
 
     EXPECT_TRUE(host.Run({"disconnect lasttime"}));
-    EXPECT_TRUE(Contains(host.Lines(), "fake disconnected for good"));
+    EXPECT_TRUE(ContainsLine(host.Lines(), "fake disconnected for good"));
     EXPECT_EQ(0, host.Application().GetRefCount());
     EXPECT_EQ(nullptr, host.Application().FindCommand("FakeCommand"));
 }
@@ -119,7 +99,7 @@ TEST_F(MsdevTest, AddInThatCannotAddItsCommandIsLetGo)
 {
     Host host;
     EXPECT_TRUE(host.Run({"fail AddCommand refuse", "connect"}));
-    EXPECT_TRUE(Contains(host.Lines(), "msdev: add-in Msdev.FakeAddIn did not connect (00000000)"));
+    EXPECT_TRUE(ContainsLine(host.Lines(), "msdev: add-in Msdev.FakeAddIn did not connect (00000000)"));
     EXPECT_EQ(0u, host.AddIns().ConnectedCount());
     EXPECT_EQ(0, host.Application().GetRefCount());
 }
@@ -129,7 +109,7 @@ TEST_F(MsdevTest, InjectedFailureIsReturnedToTheAddIn)
     Host host;
     EXPECT_TRUE(host.Run({"fail SetAddInInfo 0x80004005", "connect"}));
     const std::vector<std::string> lines = host.Lines();
-    EXPECT_TRUE(Contains(lines, "msdev: IApplication::SetAddInInfo fails with 80004005"));
+    EXPECT_TRUE(ContainsLine(lines, "msdev: IApplication::SetAddInInfo fails with 80004005"));
     EXPECT_EQ(0u, host.AddIns().ConnectedCount());
 }
 
@@ -138,9 +118,9 @@ TEST_F(MsdevTest, RunsCommandByNameAndAnswersItsMessageBox)
     Host host;
     EXPECT_TRUE(host.Run({"connect", "answer Fake click 2", "run FakeCommand", "disconnect"}));
     const std::vector<std::string> lines = host.Lines();
-    EXPECT_TRUE(Contains(lines, "msdev: message box \"Fake\": Fake question?"));
-    EXPECT_LT(IndexOf(lines, "msdev: message box \"Fake\": Fake question?"), IndexOf(lines, "fake answer 2"));
-    EXPECT_TRUE(Contains(lines, "msdev: command FakeCommand returned 00000000"));
+    EXPECT_TRUE(ContainsLine(lines, "msdev: message box \"Fake\": Fake question?"));
+    EXPECT_LT(IndexOfLine(lines, "msdev: message box \"Fake\": Fake question?"), IndexOfLine(lines, "fake answer 2"));
+    EXPECT_TRUE(ContainsLine(lines, "msdev: command FakeCommand returned 00000000"));
 }
 
 TEST_F(MsdevTest, UnansweredDialogIsClosedAndFailsTheLine)
@@ -148,17 +128,17 @@ TEST_F(MsdevTest, UnansweredDialogIsClosedAndFailsTheLine)
     Host host;
     EXPECT_FALSE(host.Run({"connect", "run FakeCommand"}));
     const std::vector<std::string> lines = host.Lines();
-    EXPECT_TRUE(Contains(lines, "msdev: unexpected dialog \"Fake\""));
-    EXPECT_TRUE(Contains(lines, "msdev: command FakeCommand returned 00000000"));
+    EXPECT_TRUE(ContainsLine(lines, "msdev: unexpected dialog \"Fake\""));
+    EXPECT_TRUE(ContainsLine(lines, "msdev: command FakeCommand returned 00000000"));
 }
 
 TEST_F(MsdevTest, StepWhoseDialogNeverComesFailsAtOnceWhenTheCommandEnds)
 {
     Host host;
     EXPECT_FALSE(host.Run({"connect", "answer Fake click 1", "answer Other click 1", "run FakeCommand"}));
-    EXPECT_TRUE(Contains(host.Lines(), "msdev: no dialog \"Other\" to answer"));
+    EXPECT_TRUE(ContainsLine(host.Lines(), "msdev: no dialog \"Other\" to answer"));
     EXPECT_FALSE(host.Run({"run NoSuchCommand"}));
-    EXPECT_TRUE(Contains(host.Lines(), "msdev: no command NoSuchCommand"));
+    EXPECT_TRUE(ContainsLine(host.Lines(), "msdev: no command NoSuchCommand"));
 }
 
 TEST_F(MsdevTest, ApplicationObjectChecksNamesAndArguments)
@@ -188,7 +168,7 @@ TEST_F(MsdevTest, ApplicationObjectChecksNamesAndArguments)
     DISPPARAMS one = {&text, nullptr, 1, 0};
     EXPECT_EQ(S_OK, application.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr));
     VariantClear(&text);
-    EXPECT_TRUE(Contains(output.Lines(), "a line"));
+    EXPECT_TRUE(ContainsLine(output.Lines(), "a line"));
 }
 
 TEST_F(MsdevTest, DebugsAProgramAndTellsForEachImageWhetherItFoundSymbols)
@@ -216,10 +196,10 @@ TEST_F(MsdevTest, DebugsAProgramAndTellsForEachImageWhetherItFoundSymbols)
     const std::vector<std::string> lines = host.Lines();
     if (!found.empty())
     {
-        EXPECT_TRUE(Contains(lines, "Loaded symbols for '" + dir.File(found) + "'"));
+        EXPECT_TRUE(ContainsLine(lines, "Loaded symbols for '" + dir.File(found) + "'"));
     }
-    EXPECT_TRUE(Contains(lines, "Loaded '" + dir.File(refused) + "', no matching symbolic information found."));
-    EXPECT_TRUE(Contains(lines, "Loaded '" + SampleImage(plain) + "', no matching symbolic information found."));
+    EXPECT_TRUE(ContainsLine(lines, "Loaded '" + dir.File(refused) + "', no matching symbolic information found."));
+    EXPECT_TRUE(ContainsLine(lines, "Loaded '" + SampleImage(plain) + "', no matching symbolic information found."));
     const std::string ended = "msdev: debugging ended: exit code " + std::to_string(kWide ? 2 : 3) + ", " +
                               std::to_string(LinesStartingWith(lines, "Loaded ").size()) + " images, ";
     EXPECT_EQ(1u, LinesStartingWith(lines, ended).size());

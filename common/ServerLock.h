@@ -1,9 +1,10 @@
 #pragma once
 #include <windows.h>
 
-// The count of outstanding references that keeps a local server running:
-// live objects and class-object locks. The server module keeps it; the class
-// factory and the objects change it without knowing the module.
+// The count of outstanding references that keeps a COM server running (or,
+// in process, its module loaded): live objects and class-object locks. The
+// server's module keeps it; the class factory and the objects change it
+// without knowing the module.
 class CServerLock
 {
 public:

@@ -7,10 +7,10 @@
 // Creates one COM object, aggregated when Outer is given.
 typedef HRESULT (*CreateObjectFunction)(IUnknown* Outer, REFIID Iid, void** Object);
 
-// The standard class object of a local server: every CreateInstance makes a
-// new object through the class table's creation routine, and LockServer
-// counts as a lock on the server. Its owner keeps it until COM can no longer
-// call it, so its own references do not keep the server running.
+// The standard class object of a COM server, local or in-process: every
+// CreateInstance makes a new object through the class's creation routine, and
+// LockServer counts as a lock on the server. Its owner keeps it until COM can
+// no longer call it, so its own references do not keep the server running.
 class CClassFactory : public IClassFactory
 {
 public:
