@@ -34,7 +34,7 @@ arch_name  = $(if $(filter x64,$(1)),64-bit,32-bit)
 RUN_BUILD  := $(call build_dir,$(RUN_ARCH))
 HOST_NOTE  := $(if $(filter no,$(HOST_I386)),$(if $(ARCH),,this host runs no 32-bit code: testing the 64-bit build only))
 
-.PHONY: all deps test demo bench fuzz clean $(addprefix build-,$(ARCHES))
+.PHONY: all deps test demo bench fuzz screenshots package clean $(addprefix build-,$(ARCHES))
 
 all: $(addprefix build-,$(ARCHES))
 
@@ -48,7 +48,7 @@ $(addprefix build-,$(ARCHES)): build-%: deps
 	  cmake -S . -B $(call build_dir,$*) -DCMAKE_TOOLCHAIN_FILE=$(call toolchain,$*) \
 	        -DCMAKE_BUILD_TYPE=Release; \
 	fi
-	cmake --build $(call build_dir,$*) -j $(JOBS)
+	cmake --build $(call build_dir,$*) -j $(JOBS) $(if $(TARGETS),--target $(TARGETS))
 
 # Runs every suite even when an earlier one fails, and fails if any did.
 test: all
@@ -61,13 +61,26 @@ test: all
 	done; \
 	exit $$status
 
-demo: build-$(RUN_ARCH)
+# Builds only what the demo runs.
+demo:
+	@$(MAKE) --no-print-directory build-$(RUN_ARCH) HOST_I386=$(HOST_I386) TARGETS=demo_programs
 	@echo "== make demo: the $(call arch_name,$(RUN_ARCH)) build ($(RUN_BUILD))"
 	QX3_BUILD=$(CURDIR)/$(RUN_BUILD) bash cmake/demo.sh
 
 bench: build-$(RUN_ARCH)
 	@echo "== make bench: the $(call arch_name,$(RUN_ARCH)) build ($(RUN_BUILD))"
 	QX3_BUILD=$(CURDIR)/$(RUN_BUILD) bash cmake/bench.sh
+
+# The add-in's dialogs as PNG files in docs/screenshots/, drawn by Wine's X11
+# driver under Xvfb (installed when missing).
+screenshots:
+	@$(MAKE) --no-print-directory build-$(RUN_ARCH) HOST_I386=$(HOST_I386) TARGETS=demo_programs
+	QX3_BUILD=$(CURDIR)/$(RUN_BUILD) bash cmake/screenshots.sh
+
+# A zip of the 32-bit build (the product) for a real Windows machine.
+package:
+	@$(MAKE) --no-print-directory build-x86 ARCH=x86 HOST_I386=$(HOST_I386) TARGETS=demo_programs
+	bash cmake/package.sh build
 
 # Each reader of outside files, fuzzed natively with libFuzzer and ASan/UBSan.
 FUZZ_SECONDS ?= 300

@@ -27,3 +27,8 @@ if [ -f "$build/bin/dbghelp_bench.exe" ]; then
   echo "== dbghelp_bench.exe"
   bash "$root/dbghelp/bench/run-bench.sh" "$build"
 fi
+# Last: it installs and registers its own copy of qx3fetch and the add-in.
+if [ -f "$build/bin/qx3ide.dll" ] && [ -f "$build/bin/msdev.exe" ]; then
+  echo "== IDE debug session (msdev.exe with and without Quillmar)"
+  bash "$root/platform/vc6ide/bench/run-session-bench.sh" "$build"
+fi
