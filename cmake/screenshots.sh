@@ -19,9 +19,10 @@ if ! command -v Xvfb >/dev/null 2>&1; then
 fi
 
 xvfb_pid=""
+# Wine first: its processes would complain of the display going away.
 cleanup() {
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   bash "$root/cmake/wine-prefix.sh" stop "$build"
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
 bash "$root/cmake/wine-prefix.sh" reset "$build"
 trap cleanup EXIT
