@@ -110,14 +110,14 @@ void CAppEngine::Close()
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
 }
 
-void CAppEngine::TraceConfiguration() const
+void TraceAppConfiguration(const AppConfiguration& config)
 {
-    TraceMessage(TRACE_INFO, 0, "Enabled: %s\n", BoolText(m_config.Enabled));
-    TraceMessage(TRACE_INFO, 0, "ReportProgress: %s\n", BoolText(m_config.ReportProgress));
-    TraceMessage(TRACE_INFO, 0, "UseNtSymPath: %s\n", BoolText(m_config.UseNtSymPath));
-    TraceMessage(TRACE_INFO, 0, "SymPath: %s\n", m_config.SymPath.c_str());
-    TraceMessage(TRACE_INFO, 0, "DestDir: %s\n", m_config.DestDir.c_str());
-    for (const std::string& entry : m_config.ExclusionList)
+    TraceMessage(TRACE_INFO, 0, "Enabled: %s\n", BoolText(config.Enabled));
+    TraceMessage(TRACE_INFO, 0, "ReportProgress: %s\n", BoolText(config.ReportProgress));
+    TraceMessage(TRACE_INFO, 0, "UseNtSymPath: %s\n", BoolText(config.UseNtSymPath));
+    TraceMessage(TRACE_INFO, 0, "SymPath: %s\n", config.SymPath.c_str());
+    TraceMessage(TRACE_INFO, 0, "DestDir: %s\n", config.DestDir.c_str());
+    for (const std::string& entry : config.ExclusionList)
         TraceMessage(TRACE_INFO, 0, "Exclusion: %s\n", entry.c_str());
 }
 
@@ -132,7 +132,7 @@ bool CAppEngine::GetConfiguration(AppConfiguration& config)
         return false;
     }
     config = m_config;
-    TraceConfiguration();
+    TraceAppConfiguration(m_config);
     return true;
 }
 
@@ -147,7 +147,7 @@ void CAppEngine::SetConfiguration(const AppConfiguration& config)
         return;
     }
     m_config = config;
-    TraceConfiguration();
+    TraceAppConfiguration(m_config);
     SaveConfiguration();
     ConfigureSymbolHandler();
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");

@@ -22,6 +22,9 @@ struct AppConfiguration
     std::vector<std::string> ExclusionList;
 };
 
+// Traces every member of the settings and each exclusion entry.
+void TraceAppConfiguration(const AppConfiguration& config);
+
 // The debug-event handler that Init registers with the hook library: on the
 // debugger's thread, each create-process and load-DLL event with a file
 // handle becomes one symbol request, finished before the debugger goes on.
@@ -63,7 +66,6 @@ private:
     bool ReadConfiguration();
     bool SaveConfiguration();
     void ConfigureSymbolHandler();
-    void TraceConfiguration() const;
 
     CCriticalSection m_lock;
     bool m_initialized;

@@ -24,11 +24,6 @@ const wchar_t kCommandName[] = L"QuillmarSettings";
 // The IDE's button type of a button that shows a glyph of the add-in's bitmaps.
 const long kGlyphButton = 1;
 
-const char* YesNo(bool value)
-{
-    return value ? "true" : "false";
-}
-
 // The system's text for an error code, without the line break it ends with.
 std::string SystemMessage(DWORD code)
 {
@@ -52,17 +47,6 @@ std::wstring ToWide(const std::string& text)
     std::wstring wide(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &wide[0], size);
     return wide;
-}
-
-void TraceSettings(const AppConfiguration& config)
-{
-    TraceMessage(TRACE_INFO, 0, "Enabled: %s\n", YesNo(config.Enabled));
-    TraceMessage(TRACE_INFO, 0, "ReportProgress: %s\n", YesNo(config.ReportProgress));
-    TraceMessage(TRACE_INFO, 0, "UseNtSymPath: %s\n", YesNo(config.UseNtSymPath));
-    TraceMessage(TRACE_INFO, 0, "SymPath: %s\n", config.SymPath.c_str());
-    TraceMessage(TRACE_INFO, 0, "DestDir: %s\n", config.DestDir.c_str());
-    for (const std::string& entry : config.ExclusionList)
-        TraceMessage(TRACE_INFO, 0, "Exclusion: %s\n", entry.c_str());
 }
 
 } // namespace
@@ -396,7 +380,7 @@ STDMETHODIMP CIdeAddIn::SettingsCommand()
     {
         TraceMessage(TRACE_INFO, 0, "%s", "Dialog closed.\n");
         const AppConfiguration chosen = dialog.GetSettings();
-        TraceSettings(chosen);
+        TraceAppConfiguration(chosen);
         CErrorReport::ClearErrorInfo();
         CAppEngine::GetInstance().SetConfiguration(chosen);
         std::string message;
