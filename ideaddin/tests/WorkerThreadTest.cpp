@@ -30,8 +30,9 @@ struct Activity
     DWORD startThread = 0;
     DWORD commandThread = 0;
     DWORD stopThread = 0;
-    // When set, OnStart waits for it.
+    // When set, OnStart signals startEntered and waits for holdStart.
     HANDLE holdStart = nullptr;
+    HANDLE startEntered = nullptr;
     bool endInStart = false;
     // A duplicate of the last worker thread's handle, to see it end.
     HANDLE thread = nullptr;
@@ -68,7 +69,10 @@ protected:
         m_activity.thread = self;
         ++m_activity.starts;
         if (m_activity.holdStart != nullptr)
+        {
+            SetEvent(m_activity.startEntered);
             WaitForSingleObject(m_activity.holdStart, INFINITE);
+        }
         if (m_activity.endInStart)
             _endthreadex(0);
         return true;
@@ -205,10 +209,14 @@ TEST(WorkerThreadTest, ThreadOfATimedOutStartIsEndedBeforeANewOne)
 {
     Activity activity;
     CScopedHandle hold(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    CScopedHandle entered(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     activity.holdStart = hold.Get();
+    activity.startEntered = entered.Get();
     CTestWorker worker(activity);
     worker.SetStartTimeout(1);
     EXPECT_FALSE(worker.Start());
+    // The 1 ms start may time out before the thread has even begun.
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered.Get(), 30000));
     // The first thread still runs: no second one beside it.
     EXPECT_FALSE(worker.Start());
     EXPECT_EQ(1, activity.starts);
