@@ -187,6 +187,15 @@ void GetFileNameFromHandleHelper(std::string& FileName)
         return;
     }
 
+    // A name that already carries its drive letter needs no device lookup.
+    // Wine names every mapped file this way, and there the lookup of each
+    // drive's device costs more than the rest of a request.
+    if (StripDosDevicePrefix(FileName))
+    {
+        TraceMessage(TRACE_INFO, 0, "New file name: %s\n", FileName.c_str());
+        return;
+    }
+
     TraceMessage(TRACE_INFO, 0, "%s", "Getting the list of logical drives...\n");
     char drives[513] = {};
     const DWORD listLength = GetLogicalDriveStringsA(512, drives);
@@ -225,10 +234,5 @@ void GetFileNameFromHandleHelper(std::string& FileName)
         return;
     }
 
-    if (StripDosDevicePrefix(FileName))
-    {
-        TraceMessage(TRACE_INFO, 0, "New file name: %s\n", FileName.c_str());
-        return;
-    }
     TraceMessage(TRACE_INFO, 0, "%s", "File not found.\n");
 }

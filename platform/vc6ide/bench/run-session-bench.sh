@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The IDE session benchmark of make bench: the stand-in IDE debugs a program
 # that loads 100 DLLs, each with a PDB 2.00 of its own, three ways:
-#   without Quillmar                       the debugger alone;
+#   without Quillmar                       the debugger alone, every PDB in
+#                                          place;
 #   with Quillmar, symbols already in place every PDB already in the
 #                                          destination: one request per image;
 #   with Quillmar, fetching from HTTP      empty destination and cache: every
@@ -64,11 +65,13 @@ sessions() {
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 echo "   (sessions of session.exe loading $count DLLs; median of 3 each)"
+# The debugger finds every PDB in both sessions compared, so that the
+# difference is the add-in's work alone.
+cp "$work"/dlls/symbols/*.pdb "$work/dest/dll/"
 plain=$(sessions "$debug_line" "$debug_line" "$debug_line" | median)
 
 # Quillmar connects when the IDE starts, long before a session: the idle time
 # lets its worker start qx3fetch first.
-cp "$work"/dlls/symbols/*.pdb "$work/dest/dll/"
 in_place=$(sessions "enable Quillmar.IdeAddIn" "connect" "idle 3000" "$debug_line" "$debug_line" "$debug_line" \
            "disconnect" | median)
 
