@@ -38,6 +38,33 @@ const DWORD kDefaultOptions = SYMOPT_UNDNAME;
 // answer is skipped, and how long a store's "not found" is believed.
 const DWORD kDefaultMissSeconds = 600;
 
+// What tells one version of symsrv.ini from another: whether it exists, when
+// it was last written and its size.
+struct FileStamp
+{
+    bool exists = false;
+    FILETIME written = {};
+    ULONGLONG size = 0;
+
+    static FileStamp Of(const std::string& path)
+    {
+        FileStamp stamp;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        {
+            stamp.exists = true;
+            stamp.written = data.ftLastWriteTime;
+            stamp.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        }
+        return stamp;
+    }
+    bool operator==(const FileStamp& other) const
+    {
+        return exists == other.exists && size == other.size &&
+               CompareFileTime(&written, &other.written) == 0;
+    }
+};
+
 std::string EnvironmentValue(const char* name)
 {
     char buffer[4096];
@@ -58,6 +85,7 @@ struct CSymbolLibrary::Session
     CHttpClient http;
     uint64_t maxFileBytes = CModuleLoader::kMaxSymbolFileBytes;
     DWORD missSeconds = kDefaultMissSeconds;
+    FileStamp settingsRead;
 };
 
 CSymbolLibrary& CSymbolLibrary::Instance()
@@ -130,25 +158,37 @@ BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
         m_sessions[process] = std::move(created);
     }
     session->searchPath = searchPath != nullptr ? searchPath : DefaultSearchPath();
+    ReadSettings(*session);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
 
-    // symsrv.ini is read once here: exclusions and the download settings.
+void CSymbolLibrary::ReadSettings(Session& session)
+{
+    // Exclusions and the download settings. The stamp is taken first: a
+    // change made while the file is read is then seen at the next load.
     const std::string ini = BesideLibrary("symsrv.ini");
-    session->exclusions.Load(ini);
+    session.settingsRead = FileStamp::Of(ini);
+    session.exclusions.Load(ini);
     CIniFile settings(ini.c_str());
     HttpOptions http = CHttpSettings::Read(ini);
     const int misses = settings.GetInt("Http", "MissSeconds", static_cast<int>(kDefaultMissSeconds));
     // The bound of every file taken from a store; no larger one could be opened anyway.
     const int maxFileBytes =
         settings.GetInt("Store", "MaxFileBytes", static_cast<int>(CModuleLoader::kMaxSymbolFileBytes));
-    session->missSeconds = misses >= 0 ? static_cast<DWORD>(misses) : kDefaultMissSeconds;
-    session->maxFileBytes = maxFileBytes > 0 && static_cast<uint64_t>(maxFileBytes) < CModuleLoader::kMaxSymbolFileBytes
-                                ? static_cast<uint64_t>(maxFileBytes)
-                                : CModuleLoader::kMaxSymbolFileBytes;
-    http.maxBytes = session->maxFileBytes;
-    session->http.SetOptions(http);
-    session->http.ResetOffline();
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
+    session.missSeconds = misses >= 0 ? static_cast<DWORD>(misses) : kDefaultMissSeconds;
+    session.maxFileBytes = maxFileBytes > 0 && static_cast<uint64_t>(maxFileBytes) < CModuleLoader::kMaxSymbolFileBytes
+                               ? static_cast<uint64_t>(maxFileBytes)
+                               : CModuleLoader::kMaxSymbolFileBytes;
+    http.maxBytes = session.maxFileBytes;
+    session.http.SetOptions(http);
+    session.http.ResetOffline();
+}
+
+void CSymbolLibrary::RefreshSettings(Session& session)
+{
+    if (!(FileStamp::Of(BesideLibrary("symsrv.ini")) == session.settingsRead))
+        ReadSettings(session);
 }
 
 BOOL CSymbolLibrary::Cleanup(HANDLE process)
@@ -239,6 +279,7 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
     }
 
     Session& current = *session;
+    RefreshSettings(current);
     CSymbolPath path(current.searchPath);
     CSymbolSearch::Settings settings;
     settings.path = &path;

@@ -45,6 +45,11 @@ private:
     ~CSymbolLibrary();
 
     Session* FindSession(HANDLE process);
+    // Reads symsrv.ini's settings into the session, and again whenever the
+    // file has changed since: the add-in rewrites its exclusion list while
+    // a session runs, and the user expects the new list to count at once.
+    void ReadSettings(Session& session);
+    void RefreshSettings(Session& session);
     void Notify(Session& session, const std::string& line);
     std::string DefaultSearchPath() const;
     std::string BesideLibrary(const char* name) const;

@@ -90,7 +90,7 @@ TEST_F(SymbolDiagnosticsTest, CallsBackOnCallingThreadWithProcessAndContext)
 class ExclusionTest : public SymbolDiagnosticsTest
 {
 protected:
-    // symsrv.ini is read by SymInitialize: write it, then start a new session.
+    // A new session reads symsrv.ini afresh.
     void Restart(const std::string& ini)
     {
         WriteSymsrvIni(ini);
@@ -132,9 +132,16 @@ TEST_F(ExclusionTest, TakesKeyOfKeyValueLineAsPattern)
     EXPECT_EQ(SymNone, LoadThroughStore("rsds.exe").SymType);
 }
 
-TEST_F(ExclusionTest, LeavesFilesNotMatchingAnyPatternAlone)
+TEST_F(ExclusionTest, ListChangedDuringASessionCountsFromTheNextLoad)
 {
     Restart("[Exclusions]\r\nother*.pdb\r\n");
+    EXPECT_EQ(SymPdb, LoadThroughStore("nb10.dll").SymType);
+
+    WriteSymsrvIni("[Exclusions]\r\nnb10.pdb\r\n");
+    EXPECT_EQ(SymNone, LoadThroughStore("nb10.dll").SymType);
+    EXPECT_TRUE(HasLine("SYMSRV:  nb10.pdb - excluded by symsrv.ini\n"));
+
+    ASSERT_TRUE(DeleteFileA((Lib().Directory() + "\\symsrv.ini").c_str()));
     EXPECT_EQ(SymPdb, LoadThroughStore("nb10.dll").SymType);
 }
 
