@@ -31,16 +31,16 @@ quiet() { "$@" </dev/null >/dev/null 2>&1; }
 # The images a debugger of the build's width sees, with the kind each shows.
 if [ "$QX3_ARCH" = x64 ]; then
   build_name="64-bit"
-  images=(rsds64.exe exports64.dll bare64.exe)
-  excluded=()
+  images=(nb1064.dll rsds64.exe dbgcv64.dll exports64.dll dbgpdb64.dll)
+  excluded=(dbgpdb64.dll)
 else
   build_name="32-bit"
   images=(nb10.dll rsds.exe dbgcv.dll exports.dll dbgpdb.dll)
   excluded=(dbgpdb.dll)
 fi
 declare -A kind=([nb10.dll]="PDB 2.00" [rsds.exe]="PDB 7.00" [dbgcv.dll]="DBG" [exports.dll]="export-only"
-                 [dbgpdb.dll]="DBG and PDB 2.00, excluded" [rsds64.exe]="PDB 7.00" [exports64.dll]="export-only"
-                 [bare64.exe]="no debug information")
+                 [dbgpdb.dll]="DBG and PDB 2.00, excluded" [nb1064.dll]="PDB 2.00" [rsds64.exe]="PDB 7.00"
+                 [dbgcv64.dll]="DBG" [exports64.dll]="export-only" [dbgpdb64.dll]="DBG and PDB 2.00, excluded")
 
 rm -rf "$work"
 mkdir -p "$work/Quillmar" "$work/msdev" "$work/program" "$work/cache" "$work/dest"
@@ -88,9 +88,8 @@ disconnect
 EOF
 
 # Runs the stand-in IDE on a script, then waits (at most 30 s) until the
-# qx3fetch that it started has ended by itself: the symbol library reads
-# symsrv.ini when qx3fetch starts, so each run gets a server that has read
-# the settings saved before it.
+# qx3fetch that it started has ended by itself, as after closing the IDE: each
+# run starts a server of its own.
 status=0
 server_running() { # a qx3fetch.exe of this prefix
   local pid

@@ -7,7 +7,8 @@ tests, `make demo` and `make bench`.
 Writes, under DIR:
   images/     PE images, one per symbol kind (no symbol files beside them):
               32-bit (PE32, i386) of every kind, and 64-bit (PE32+, x64, names
-              ending in 64) of the kinds x64 images have: RSDS with a PDB 7.00,
+              ending in 64) of the kinds a 64-bit debuggee shows: RSDS with a
+              PDB 7.00, NB10 with a PDB 2.00, DBG, DBG with a PDB 2.00,
               exports only, nothing
   symbols/    every matching symbol file, flat
   store/      the same files in symbol store layout (name\\KEY\\name)
@@ -873,6 +874,87 @@ def add_rsds(w, clang, name):
     w.mismatch("guid", pdb_name, exe, key, patch_pdb70(pdb, guid=other_guid), "guid")
 
 
+def export_name(name, machine):
+    """An exported function's public symbol: stdcall-decorated for i386."""
+    return name if machine == MACHINE_AMD64 else "_%s@0" % name
+
+
+def add_nb10(w, name, sig, age, timestamp, base, machine=MACHINE_I386, mismatches=False):
+    """NAME.dll with an NB10 record in .rdata and its PDB 2.00 (and, with
+    `mismatches`, PDBs of another signature and another age)."""
+    dll, pdb = name + ".dll", name + ".pdb"
+    export = name.capitalize() + "Sample"
+    path = BUILD_DIR + pdb
+    image, _ = build_image(dll, True, timestamp, base, exports=[export], machine=machine,
+                           debug=[Debug(DEBUG_TYPE_CODEVIEW, nb10_record(sig, age, path), True)])
+    info = read_pe(image)
+    w.put("images/" + dll, image)
+    key = key_pdb20(sig, age)
+    store = w.symbol(pdb, key, write_pdb20(pdb20_streams(sig, age)))
+    w.images.append(image_record(
+        dll, "SymPdb", info, exports=[export], pdb_format="2.00",
+        pdb_name=pdb, pdb_path=path, pdb_sig=sig, pdb_sig_hex="%08X" % sig,
+        pdb_age=age, pdb_key=key, store_pdb=store, loaded_pdb=pdb, symbol_files=[pdb]))
+    if mismatches:
+        w.mismatch("sig", pdb, dll, key, write_pdb20(pdb20_streams(sig ^ 0x3762, age)), "signature")
+        w.mismatch("age", pdb, dll, key, write_pdb20(pdb20_streams(sig, age - 1)), "age")
+
+
+def add_dbgcv(w, name, timestamp, base, machine=MACHINE_I386, mismatches=False):
+    """NAME.dll, stripped, whose MISC entry names NAME.dbg; the DBG holds NB11
+    CodeView (and, with `mismatches`, DBGs of another timestamp and size)."""
+    dll, dbg = name + ".dll", name + ".dbg"
+    export = "DbgCvSample"
+    image, layout = build_image(
+        dll, True, timestamp, base, exports=[export], stripped=True, machine=machine,
+        debug=[Debug(DEBUG_TYPE_MISC, misc_exename(dbg), True)], size_of_image=0xA000)
+    info = read_pe(image)
+    w.put("images/" + dll, image)
+    entry = "DllMain" if machine == MACHINE_AMD64 else "_DllMain@12"
+    cv = codeview_nb11("C:\\qsamples\\build\\%s.obj" % name,
+                       [(SEG_CODE, layout["text_size"]), (SEG_DATA, layout["rdata_size"])],
+                       [(entry, 1, 0), (export_name(export, machine), 1, 16)])
+    entries = [(DEBUG_TYPE_CODEVIEW, cv), (DEBUG_TYPE_MISC, misc_exename(dll))]
+    key = key_dbg(info["timestamp"], info["size_of_image"])
+    store = w.symbol(dbg, key, build_dbg(info, entries, [export]))
+    w.images.append(image_record(
+        dll, "SymCv", info, exports=[export], dbg_name=dbg,
+        dbg_key=key, store_dbg=store, loaded_image=dbg, symbol_files=[dbg]))
+    if mismatches:
+        w.mismatch("time", dbg, dll, key,
+                   build_dbg(info, entries, [export], timestamp=info["timestamp"] + 0x100), "timestamp")
+        w.mismatch("size", dbg, dll, key,
+                   build_dbg(info, entries, [export], size_of_image=info["size_of_image"] + 0x1000),
+                   "size_of_image")
+
+
+def add_dbgpdb(w, name, sig, age, timestamp, base, machine=MACHINE_I386, mismatches=False):
+    """NAME.dll, stripped, whose MISC entry names NAME.dbg; the DBG's NB10
+    record names NAME.pdb, a PDB 2.00 (and, with `mismatches`, a PDB of
+    another age)."""
+    dll, dbg, pdb = name + ".dll", name + ".dbg", name + ".pdb"
+    export = "DbgPdbSample"
+    path = BUILD_DIR + pdb
+    image, _ = build_image(
+        dll, True, timestamp, base, exports=[export], stripped=True, machine=machine,
+        debug=[Debug(DEBUG_TYPE_MISC, misc_exename(dbg), True)], size_of_image=0xC000)
+    info = read_pe(image)
+    w.put("images/" + dll, image)
+    entries = [(DEBUG_TYPE_CODEVIEW, nb10_record(sig, age, path)), (DEBUG_TYPE_MISC, misc_exename(dll))]
+    dkey = key_dbg(info["timestamp"], info["size_of_image"])
+    pkey = key_pdb20(sig, age)
+    store_dbg = w.symbol(dbg, dkey, build_dbg(info, entries, [export]))
+    store_pdb = w.symbol(pdb, pkey, write_pdb20(pdb20_streams(sig, age)))
+    w.images.append(image_record(
+        dll, "SymPdb", info, exports=[export], pdb_format="2.00",
+        pdb_name=pdb, pdb_path=path, pdb_sig=sig, pdb_sig_hex="%08X" % sig,
+        pdb_age=age, pdb_key=pkey, store_pdb=store_pdb, dbg_name=dbg,
+        dbg_key=dkey, store_dbg=store_dbg, loaded_image=dbg, loaded_pdb=pdb,
+        symbol_files=[dbg, pdb]))
+    if mismatches:
+        w.mismatch("age", pdb, dll, pkey, write_pdb20(pdb20_streams(sig, age + 1)), "age")
+
+
 def generate(out, clang):
     w = Writer(out)
 
@@ -880,69 +962,14 @@ def generate(out, clang):
     add_rsds(w, clang, "rsds")
 
     # 2. nb10.dll: NB10 record in .rdata, PDB 2.00 written here.
-    sig, age = 0x3A5F1C1E, 2
-    path = BUILD_DIR + "nb10.pdb"
-    image, _ = build_image("nb10.dll", True, 0x3A5F1C20, 0x10000000, exports=["Nb10Sample"],
-                           debug=[Debug(DEBUG_TYPE_CODEVIEW, nb10_record(sig, age, path), True)])
-    info = read_pe(image)
-    w.put("images/nb10.dll", image)
-    key = key_pdb20(sig, age)
-    store = w.symbol("nb10.pdb", key, write_pdb20(pdb20_streams(sig, age)))
-    w.images.append(image_record(
-        "nb10.dll", "SymPdb", info, exports=["Nb10Sample"], pdb_format="2.00",
-        pdb_name="nb10.pdb", pdb_path=path, pdb_sig=sig, pdb_sig_hex="%08X" % sig,
-        pdb_age=age, pdb_key=key, store_pdb=store, loaded_pdb="nb10.pdb",
-        symbol_files=["nb10.pdb"]))
-    w.mismatch("sig", "nb10.pdb", "nb10.dll", key,
-               write_pdb20(pdb20_streams(0x3A5F2B7C, age)), "signature")
-    w.mismatch("age", "nb10.pdb", "nb10.dll", key,
-               write_pdb20(pdb20_streams(sig, age - 1)), "age")
+    add_nb10(w, "nb10", 0x3A5F1C1E, 2, 0x3A5F1C20, 0x10000000, mismatches=True)
 
     # 3. dbgcv.dll: stripped, MISC names dbgcv.dbg; the DBG holds NB11 CodeView.
-    image, layout = build_image(
-        "dbgcv.dll", True, 0x39B4E2AF, 0x10100000, exports=["DbgCvSample"], stripped=True,
-        debug=[Debug(DEBUG_TYPE_MISC, misc_exename("dbgcv.dbg"), True)], size_of_image=0xA000)
-    info = read_pe(image)
-    w.put("images/dbgcv.dll", image)
-    cv = codeview_nb11("C:\\qsamples\\build\\dbgcv.obj",
-                       [(SEG_CODE, layout["text_size"]), (SEG_DATA, layout["rdata_size"])],
-                       [("_DllMain@12", 1, 0), ("_DbgCvSample@0", 1, 16)])
-    entries = [(DEBUG_TYPE_CODEVIEW, cv), (DEBUG_TYPE_MISC, misc_exename("dbgcv.dll"))]
-    key = key_dbg(info["timestamp"], info["size_of_image"])
-    store = w.symbol("dbgcv.dbg", key, build_dbg(info, entries, ["DbgCvSample"]))
-    w.images.append(image_record(
-        "dbgcv.dll", "SymCv", info, exports=["DbgCvSample"], dbg_name="dbgcv.dbg",
-        dbg_key=key, store_dbg=store, loaded_image="dbgcv.dbg", symbol_files=["dbgcv.dbg"]))
-    w.mismatch("time", "dbgcv.dbg", "dbgcv.dll", key,
-               build_dbg(info, entries, ["DbgCvSample"], timestamp=info["timestamp"] + 0x100),
-               "timestamp")
-    w.mismatch("size", "dbgcv.dbg", "dbgcv.dll", key,
-               build_dbg(info, entries, ["DbgCvSample"], size_of_image=info["size_of_image"] + 0x1000),
-               "size_of_image")
+    add_dbgcv(w, "dbgcv", 0x39B4E2AF, 0x10100000, mismatches=True)
 
     # 4. dbgpdb.dll: stripped, MISC names dbgpdb.dbg; the DBG's NB10 record
     #    names dbgpdb.pdb. Age 0xB puts a hex letter into the store key.
-    sig, age = 0x3B0C7D1A, 0xB
-    path = BUILD_DIR + "dbgpdb.pdb"
-    image, _ = build_image(
-        "dbgpdb.dll", True, 0x3B0C7D1E, 0x10200000, exports=["DbgPdbSample"], stripped=True,
-        debug=[Debug(DEBUG_TYPE_MISC, misc_exename("dbgpdb.dbg"), True)], size_of_image=0xC000)
-    info = read_pe(image)
-    w.put("images/dbgpdb.dll", image)
-    entries = [(DEBUG_TYPE_CODEVIEW, nb10_record(sig, age, path)),
-               (DEBUG_TYPE_MISC, misc_exename("dbgpdb.dll"))]
-    dkey = key_dbg(info["timestamp"], info["size_of_image"])
-    pkey = key_pdb20(sig, age)
-    store_dbg = w.symbol("dbgpdb.dbg", dkey, build_dbg(info, entries, ["DbgPdbSample"]))
-    store_pdb = w.symbol("dbgpdb.pdb", pkey, write_pdb20(pdb20_streams(sig, age)))
-    w.images.append(image_record(
-        "dbgpdb.dll", "SymPdb", info, exports=["DbgPdbSample"], pdb_format="2.00",
-        pdb_name="dbgpdb.pdb", pdb_path=path, pdb_sig=sig, pdb_sig_hex="%08X" % sig,
-        pdb_age=age, pdb_key=pkey, store_pdb=store_pdb, dbg_name="dbgpdb.dbg",
-        dbg_key=dkey, store_dbg=store_dbg, loaded_image="dbgpdb.dbg", loaded_pdb="dbgpdb.pdb",
-        symbol_files=["dbgpdb.dbg", "dbgpdb.pdb"]))
-    w.mismatch("age", "dbgpdb.pdb", "dbgpdb.dll", pkey,
-               write_pdb20(pdb20_streams(sig, age + 1)), "age")
+    add_dbgpdb(w, "dbgpdb", 0x3B0C7D1A, 0xB, 0x3B0C7D1E, 0x10200000, mismatches=True)
 
     # 5. embcv.exe: NB11 CodeView after the last section, unmapped.
     def embedded_cv(layout):
@@ -998,7 +1025,14 @@ def generate(out, clang):
     w.images.append(image_record("exports64.dll", "SymExport", info, exports=names,
                                  loaded_image="exports64.dll"))
 
-    # 11. bare64.exe: nothing at all.
+    # 11.-13. nb1064.dll, dbgcv64.dll, dbgpdb64.dll: the PDB 2.00 and DBG
+    #    kinds in PE32+ images, so that a 64-bit debugger sees every kind. A
+    #    DBG file records a 32-bit image base: these bases fit.
+    add_nb10(w, "nb1064", 0x4C1D2E3F, 3, 0x4C1D2E40, 0x10400000, machine=MACHINE_AMD64)
+    add_dbgcv(w, "dbgcv64", 0x4D2E3F40, 0x10500000, machine=MACHINE_AMD64)
+    add_dbgpdb(w, "dbgpdb64", 0x4E3F4051, 0xC, 0x4E3F4052, 0x10600000, machine=MACHINE_AMD64)
+
+    # 14. bare64.exe: nothing at all.
     image, _ = build_image("bare64.exe", False, 0x4B4C4D4E, 0x140000000, machine=MACHINE_AMD64)
     info = read_pe(image)
     w.put("images/bare64.exe", image)

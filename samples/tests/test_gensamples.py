@@ -37,9 +37,10 @@ EXPECTED_KIND = {
     "rsds.exe": "SymPdb", "nb10.dll": "SymPdb", "dbgcv.dll": "SymCv", "dbgpdb.dll": "SymPdb",
     "embcv.exe": "SymCv", "coff.exe": "SymCoff", "exports.dll": "SymExport", "bare.exe": "SymNone",
     "rsds64.exe": "SymPdb", "exports64.dll": "SymExport", "bare64.exe": "SymNone",
+    "nb1064.dll": "SymPdb", "dbgcv64.dll": "SymCv", "dbgpdb64.dll": "SymPdb",
 }
 # The x64 (PE32+) images; every other one is i386 (PE32).
-IMAGES_64 = {"rsds64.exe", "exports64.dll", "bare64.exe"}
+IMAGES_64 = {"rsds64.exe", "exports64.dll", "bare64.exe", "nb1064.dll", "dbgcv64.dll", "dbgpdb64.dll"}
 IMAGES_32 = set(EXPECTED_KIND) - IMAGES_64
 # Made by lld, not by the generator's own writer.
 LLD_IMAGES = {"rsds.exe", "rsds64.exe"}
@@ -48,9 +49,14 @@ EXPECTED_DEBUG_TYPES = {
     "rsds.exe": [2, 16], "nb10.dll": [2], "dbgcv.dll": [4], "dbgpdb.dll": [4],
     "embcv.exe": [2], "coff.exe": [1], "exports.dll": [], "bare.exe": [],
     "rsds64.exe": [2, 16], "exports64.dll": [], "bare64.exe": [],
+    "nb1064.dll": [2], "dbgcv64.dll": [4], "dbgpdb64.dll": [4],
 }
-SYMBOL_FILES = {"rsds.pdb", "nb10.pdb", "dbgcv.dbg", "dbgpdb.dbg", "dbgpdb.pdb", "rsds64.pdb"}
+SYMBOL_FILES = {"rsds.pdb", "nb10.pdb", "dbgcv.dbg", "dbgpdb.dbg", "dbgpdb.pdb", "rsds64.pdb",
+                "nb1064.pdb", "dbgcv64.dbg", "dbgpdb64.dbg", "dbgpdb64.pdb"}
 PDB70_FILES = {"rsds.pdb", "rsds64.pdb"}
+# The stripped images and the DBG file each names.
+DBG_OF = {"dbgcv.dll": "dbgcv.dbg", "dbgpdb.dll": "dbgpdb.dbg",
+          "dbgcv64.dll": "dbgcv64.dbg", "dbgpdb64.dll": "dbgpdb64.dbg"}
 PDB20_MAGIC = b"Microsoft C/C++ program database 2.00\r\n\x1aJG\0\0"
 
 OUT = None        # first generator run
@@ -352,10 +358,10 @@ class ImageTests(unittest.TestCase):
         for name in EXPECTED_KIND:
             with self.subTest(image=name):
                 header = readobj_file_header(os.path.join(OUT, "images", name))
-                self.assertEqual(header["stripped"], name in ("dbgcv.dll", "dbgpdb.dll"))
+                self.assertEqual(header["stripped"], name in DBG_OF)
 
     def test_misc_entry_of_a_stripped_image_names_its_dbg_file(self):
-        for name, dbg in (("dbgcv.dll", "dbgcv.dbg"), ("dbgpdb.dll", "dbgpdb.dbg")):
+        for name, dbg in DBG_OF.items():
             with self.subTest(image=name):
                 data = read("images", name)
                 entry, = readobj_debug_entries(os.path.join(OUT, "images", name))
@@ -438,25 +444,29 @@ class Pdb20Tests(unittest.TestCase):
                 self.assertEqual(u32(dbi, 8), msf.info()[2])
 
     def test_nb10_image_record_matches_its_pdb(self):
-        entry, = readobj_debug_entries(os.path.join(OUT, "images", "nb10.dll"))
-        self.assertNotEqual(entry["address"], 0)
-        data = read("images", "nb10.dll")
-        sig, age, path = nb10_fields(data[entry["pointer"]:entry["pointer"] + entry["size"]])
-        self.assertEqual(path.rsplit("\\", 1)[-1], "nb10.pdb")
-        self.assertEqual(Msf20(read("symbols", "nb10.pdb")).info()[1:], (sig, age))
+        for name in ("nb10", "nb1064"):
+            with self.subTest(image=name):
+                entry, = readobj_debug_entries(os.path.join(OUT, "images", name + ".dll"))
+                self.assertNotEqual(entry["address"], 0)
+                data = read("images", name + ".dll")
+                sig, age, path = nb10_fields(data[entry["pointer"]:entry["pointer"] + entry["size"]])
+                self.assertEqual(path.rsplit("\\", 1)[-1], name + ".pdb")
+                self.assertEqual(Msf20(read("symbols", name + ".pdb")).info()[1:], (sig, age))
 
     def test_dbg_nb10_record_matches_dbgpdb_pdb(self):
-        dbg = dbg_file(read("symbols", "dbgpdb.dbg"))
-        cv = [e for e in dbg["debug"] if e["type"] == 2]
-        self.assertEqual(len(cv), 1)
-        sig, age, path = nb10_fields(cv[0]["data"])
-        self.assertEqual(path.rsplit("\\", 1)[-1], "dbgpdb.pdb")
-        self.assertEqual(Msf20(read("symbols", "dbgpdb.pdb")).info()[1:], (sig, age))
+        for name in ("dbgpdb", "dbgpdb64"):
+            with self.subTest(dbg=name):
+                dbg = dbg_file(read("symbols", name + ".dbg"))
+                cv = [e for e in dbg["debug"] if e["type"] == 2]
+                self.assertEqual(len(cv), 1)
+                sig, age, path = nb10_fields(cv[0]["data"])
+                self.assertEqual(path.rsplit("\\", 1)[-1], name + ".pdb")
+                self.assertEqual(Msf20(read("symbols", name + ".pdb")).info()[1:], (sig, age))
 
 
 class DbgTests(unittest.TestCase):
     def test_dbg_headers_match_their_images(self):
-        for image, dbg_name in (("dbgcv.dll", "dbgcv.dbg"), ("dbgpdb.dll", "dbgpdb.dbg")):
+        for image, dbg_name in DBG_OF.items():
             with self.subTest(dbg=dbg_name):
                 dbg = dbg_file(read("symbols", dbg_name))
                 header = readobj_file_header(os.path.join(OUT, "images", image))
@@ -482,7 +492,7 @@ class DbgTests(unittest.TestCase):
         self.assertEqual(dbg["exported_names"], ["DbgCvSample"])
 
     def test_dbg_misc_entries_name_the_image(self):
-        for image, dbg_name in (("dbgcv.dll", "dbgcv.dbg"), ("dbgpdb.dll", "dbgpdb.dbg")):
+        for image, dbg_name in DBG_OF.items():
             with self.subTest(dbg=dbg_name):
                 misc = [e for e in dbg_file(read("symbols", dbg_name))["debug"] if e["type"] == 4]
                 self.assertEqual([misc_name(e["data"]) for e in misc], [image])
