@@ -124,6 +124,10 @@ bool WritePicture(HWND window, const std::string& path)
     if (memory != nullptr && bitmap != nullptr)
     {
         const HGDIOBJ old = SelectObject(memory, bitmap);
+        // As the user sees it: the active window, its caption drawn active.
+        // Without a window manager the display may not hand the activation
+        // over, so the frame is told to draw itself active.
+        SendMessageTimeoutA(window, WM_NCACTIVATE, TRUE, 0, SMTO_NORMAL, kSendTimeoutMs, nullptr);
         // Painted now, then copied from the screen where it is shown.
         RedrawWindow(window, nullptr, nullptr,
                      RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
