@@ -166,20 +166,16 @@ private:
             }
             lines.push_back(line);
         }
-        std::vector<std::string> subKeys;
         for (DWORD index = 0;; ++index)
         {
             char name[256];
             DWORD nameLength = sizeof(name);
             if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
-            subKeys.emplace_back(name, nameLength);
-        }
-        for (const std::string& subKey : subKeys)
-        {
+            const std::string subKey(name, nameLength);
             CScopedRegKey child;
-            if (child.Open(key, subKey.c_str(), KEY_READ) == ERROR_SUCCESS)
-                ListKey(child.Get(), path.empty() ? subKey : path + "\\" + subKey, lines);
+            EXPECT_EQ(ERROR_SUCCESS, child.Open(key, subKey.c_str(), KEY_READ)) << subKey;
+            ListKey(child.Get(), path.empty() ? subKey : path + "\\" + subKey, lines);
         }
         if (lines.size() == before && !path.empty())
             lines.push_back(path);
