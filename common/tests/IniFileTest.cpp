@@ -47,12 +47,17 @@ protected:
     CTempDir m_dir;
 };
 
-TEST_F(IniFileTest, ReadsValuesOrTheirDefaults)
+TEST_F(IniFileTest, ReadsWrittenValuesOrTheirDefaults)
 {
-    ASSERT_TRUE(WriteFileBytes(Path(), "[Settings]\r\nCount=17\r\nNegative=-5\r\nWord=abc\r\nPath=C:\\Sym\\Cache\r\n"));
+    ASSERT_TRUE(WriteFileBytes(Path(), "[Settings]\r\nCount=17\r\nPath=C:\\Sym\\Cache\r\n"));
     CIniFile ini(Path().c_str());
-    EXPECT_EQ(17, ini.GetInt("Settings", "Count", 3));
+    ASSERT_TRUE(ini.WriteString("Settings", "Name", "value"));
+    ASSERT_TRUE(ini.WriteInt("Settings", "Negative", -5));
+    EXPECT_EQ(0u, ini.GetError());
+    EXPECT_EQ("-5", ini.GetString("Settings", "Negative", "", 64)) << "signed decimal";
     EXPECT_EQ(-5, ini.GetInt("Settings", "Negative", 3));
+    EXPECT_EQ("value", ini.GetString("Settings", "Name", "", 64));
+    EXPECT_EQ(17, ini.GetInt("Settings", "Count", 3));
     EXPECT_EQ(3, ini.GetInt("Settings", "Missing", 3));
     EXPECT_EQ(3, ini.GetInt("Other", "Count", 3));
     EXPECT_EQ("C:\\Sym\\Cache", ini.GetString("Settings", "Path", "", 260));
@@ -70,23 +75,24 @@ TEST_F(IniFileTest, ReadsValuesOrTheirDefaults)
     EXPECT_EQ("", unnamed.GetString("Settings", "Count", nullptr, 64));
 }
 
-TEST_F(IniFileTest, WriteIntWritesSignedDecimal)
+TEST_F(IniFileTest, SectionKeysFollowFileOrderAndLineFormsAndAreReadWhole)
 {
-    CIniFile ini(Path().c_str());
-    ASSERT_TRUE(ini.WriteString("Settings", "Name", "value"));
-    ASSERT_TRUE(ini.WriteInt("Settings", "Number", -5));
-    EXPECT_EQ(0u, ini.GetError());
-    EXPECT_EQ("value", ini.GetString("Settings", "Name", "", 64));
-    EXPECT_EQ("-5", ini.GetString("Settings", "Number", "", 64));
-}
-
-TEST_F(IniFileTest, SectionKeysFollowFileOrderAndLineForms)
-{
-    ASSERT_TRUE(WriteFileBytes(Path(), "[Exclusions]\r\nb.pdb=1\r\nbare.dll\r\n=skipped\r\na.pdb=\r\n[Empty]\r\n"));
+    // The big section, about 100,000 characters, has the 32768-character
+    // buffer doubled twice.
+    std::string text = "[Exclusions]\r\nb.pdb=1\r\nbare.dll\r\n=skipped\r\na.pdb=\r\n[Empty]\r\n[Big]\r\n";
+    std::vector<std::string> big;
+    for (int i = 0; i < 3000; ++i)
+    {
+        big.push_back("key" + std::to_string(10000 + i));
+        text += big.back() + "=" + std::string(24, 'v') + "\r\n";
+    }
+    ASSERT_TRUE(WriteFileBytes(Path(), text + "[After]\r\nz=1\r\n"));
     CIniFile ini(Path().c_str());
     std::vector<std::string> keys{"stale"};
     ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
     EXPECT_EQ((std::vector<std::string>{"b.pdb", "bare.dll", "a.pdb"}), keys);
+    ASSERT_TRUE(ini.GetSectionKeys("Big", keys));
+    EXPECT_EQ(big, keys);
 
     // An empty section, a missing section and a missing file: no keys.
     CIniFile missing(m_dir.File("nowhere.ini").c_str());
@@ -99,33 +105,13 @@ TEST_F(IniFileTest, SectionKeysFollowFileOrderAndLineForms)
     }
 }
 
-TEST_F(IniFileTest, ReadsASectionLargerThanTheFirstBufferCompletely)
-{
-    // About 100,000 characters: the 32768-character buffer is doubled twice.
-    std::string text = "[Big]\r\n";
-    std::vector<std::string> expected;
-    for (int i = 0; i < 3000; ++i)
-    {
-        char key[32];
-        snprintf(key, sizeof(key), "key%05d", i);
-        expected.push_back(key);
-        text += std::string(key) + "=" + std::string(24, 'v') + "\r\n";
-    }
-    text += "[After]\r\nz=1\r\n";
-    ASSERT_TRUE(WriteFileBytes(Path(), text));
-
-    CIniFile ini(Path().c_str());
-    std::vector<std::string> keys;
-    ASSERT_TRUE(ini.GetSectionKeys("Big", keys));
-    EXPECT_EQ(expected, keys);
-}
-
 TEST_F(IniFileTest, WriteSectionReplacesTheSectionAndKeepsTheRest)
 {
     // Lines with values (which the platform writes itself), bare entries
     // (which Wine's profile write drops, so the section is rewritten in the
-    // file text), and a section the file does not have yet. Empty lines are
-    // left out; the section name matches in any letter case.
+    // file text), a section the file does not have yet, and nothing to write
+    // (the section goes). Empty lines are left out; the section name matches
+    // in any letter case.
     struct Case
     {
         const char* file;
@@ -143,6 +129,8 @@ TEST_F(IniFileTest, WriteSectionReplacesTheSectionAndKeepsTheRest)
          {"first.pdb", "third.dll"},
          "first.pdb\r\nthird.dll\r\n"},
         {"[Keep]\r\nk=v\r\n", {"only.pdb"}, {"only.pdb"}, "only.pdb"},
+        {"[Exclusions]\r\nold.pdb\r\n[Keep]\r\nk=v\r\n", {}, {}, "[Keep]"},
+        {"[Keep]\r\nk=v\r\n[Exclusions]\r\nold.pdb\r\n", {"", ""}, {}, "[Keep]"},
     };
     for (const Case& c : cases)
     {
@@ -204,22 +192,6 @@ TEST_F(IniFileTest, SectionRewriteNeverGoesOnFromAPartOfTheFile)
     }
 }
 
-TEST_F(IniFileTest, WriteSectionWithNothingToWriteRemovesTheSection)
-{
-    ASSERT_TRUE(WriteFileBytes(Path(), "[Exclusions]\r\nold.pdb\r\n[Keep]\r\nk=v\r\n"));
-    CIniFile ini(Path().c_str());
-    ASSERT_TRUE(ini.WriteSection("Exclusions", {}));
-    EXPECT_EQ("", ini.GetString("Exclusions", "old.pdb", "", 16));
-    std::vector<std::string> keys{"stale"};
-    ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
-    EXPECT_TRUE(keys.empty());
-
-    ASSERT_TRUE(WriteFileBytes(Path(), "[Exclusions]\r\nold.pdb\r\n"));
-    ASSERT_TRUE(ini.WriteSection("Exclusions", {"", ""}));
-    ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
-    EXPECT_TRUE(keys.empty());
-}
-
 TEST_F(IniFileTest, FailedSectionWriteKeepsTheOldLines)
 {
     ASSERT_TRUE(WriteFileBytes(Path(), "[Exclusions]\r\nold.pdb\r\n"));
@@ -239,26 +211,18 @@ TEST_F(IniFileTest, FailedSectionWriteKeepsTheOldLines)
 
 TEST_F(IniFileTest, RefusalsSetInvalidParameterAndTouchNoFile)
 {
+    const auto refused = [](CIniFile& file, bool result) { return !result && file.GetError() == 87u; };
     CIniFile unnamed("");
-    EXPECT_FALSE(unnamed.WriteString("S", "k", "v"));
-    EXPECT_EQ(87u, unnamed.GetError());
-    EXPECT_FALSE(unnamed.WriteInt("S", "k", 1));
-    EXPECT_EQ(87u, unnamed.GetError());
-    EXPECT_FALSE(unnamed.WriteSection("S", {"a"}));
-    EXPECT_EQ(87u, unnamed.GetError());
-
+    EXPECT_TRUE(refused(unnamed, unnamed.WriteString("S", "k", "v")));
+    EXPECT_TRUE(refused(unnamed, unnamed.WriteInt("S", "k", 1)));
+    EXPECT_TRUE(refused(unnamed, unnamed.WriteSection("S", {"a"})));
     CIniFile ini(Path().c_str());
     std::vector<std::string> keys;
-    EXPECT_FALSE(ini.GetSectionKeys(nullptr, keys));
-    EXPECT_EQ(87u, ini.GetError());
-    EXPECT_FALSE(ini.WriteString(nullptr, "k", "v"));
-    EXPECT_EQ(87u, ini.GetError());
-    EXPECT_FALSE(ini.WriteString("S", nullptr, "v"));
-    EXPECT_EQ(87u, ini.GetError());
-    EXPECT_FALSE(ini.WriteInt("S", nullptr, 1));
-    EXPECT_EQ(87u, ini.GetError());
-    EXPECT_FALSE(ini.WriteSection(nullptr, {"a"}));
-    EXPECT_EQ(87u, ini.GetError());
+    EXPECT_TRUE(refused(ini, ini.GetSectionKeys(nullptr, keys)));
+    EXPECT_TRUE(refused(ini, ini.WriteString(nullptr, "k", "v")));
+    EXPECT_TRUE(refused(ini, ini.WriteString("S", nullptr, "v")));
+    EXPECT_TRUE(refused(ini, ini.WriteInt("S", nullptr, 1)));
+    EXPECT_TRUE(refused(ini, ini.WriteSection(nullptr, {"a"})));
     EXPECT_FALSE(FileExists(Path()));
 
     EXPECT_EQ(5, ini.GetInt("S", "k", 5));

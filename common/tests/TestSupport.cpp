@@ -6,36 +6,46 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
 namespace
 {
 
-void RemoveTree(const std::string& dir)
+// Calls visit(name, isDirectory) for each entry of dir, "." and ".." left out.
+template <typename Visit>
+void ForEachEntry(const std::string& dir, Visit visit)
 {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE)
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do
     {
-        do
-        {
-            const std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            const std::string path = dir + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            {
-                RemoveTree(path);
-            }
-            else
-            {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
-    }
+        const std::string name = data.cFileName;
+        if (name != "." && name != "..")
+            visit(name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+}
+
+void RemoveTree(const std::string& dir)
+{
+    ForEachEntry(dir,
+                 [&](const std::string& name, bool isDirectory)
+                 {
+                     const std::string path = dir + "\\" + name;
+                     if (isDirectory)
+                     {
+                         RemoveTree(path);
+                     }
+                     else
+                     {
+                         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                         DeleteFileA(path.c_str());
+                     }
+                 });
     SetFileAttributesA(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryA(dir.c_str());
 }
@@ -145,15 +155,9 @@ std::vector<std::string> SampleSymbolFiles(const std::string& image)
     GetPrivateProfileStringA(image.c_str(), "symbol_files", "", list, sizeof(list),
                              (SamplesDir() + "\\manifest.ini").c_str());
     std::vector<std::string> files;
-    const std::string text = list;
-    for (size_t start = 0; start < text.size();)
-    {
-        size_t comma = text.find(',', start);
-        if (comma == std::string::npos)
-            comma = text.size();
-        files.push_back(text.substr(start, comma - start));
-        start = comma + 1;
-    }
+    std::istringstream text(list);
+    for (std::string file; std::getline(text, file, ',');)
+        files.push_back(file);
     return files;
 }
 
@@ -167,26 +171,17 @@ unsigned HttpServerPort(const char* name)
 std::vector<std::string> ListFiles(const std::string& dir)
 {
     std::vector<std::string> files;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return files;
-    do
-    {
-        const std::string name = data.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        {
-            for (const std::string& inner : ListFiles(dir + "\\" + name))
-                files.push_back(name + "\\" + inner);
-        }
-        else
-        {
-            files.push_back(name);
-        }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
+    ForEachEntry(dir,
+                 [&](const std::string& name, bool isDirectory)
+                 {
+                     if (!isDirectory)
+                     {
+                         files.push_back(name);
+                         return;
+                     }
+                     for (const std::string& inner : ListFiles(dir + "\\" + name))
+                         files.push_back(name + "\\" + inner);
+                 });
     return files;
 }
 
@@ -214,10 +209,12 @@ bool ContainsLine(const std::vector<std::string>& lines, const std::string& line
 
 size_t IndexOfLine(const std::vector<std::string>& lines, const std::string& line, size_t start)
 {
-    if (start >= lines.size())
-        return lines.size();
-    return static_cast<size_t>(std::find(lines.begin() + static_cast<std::ptrdiff_t>(start), lines.end(), line) -
-                               lines.begin());
+    for (; start < lines.size(); ++start)
+    {
+        if (lines[start] == line)
+            return start;
+    }
+    return lines.size();
 }
 
 std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix)

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -55,13 +56,17 @@ protected:
     std::string m_log;
 };
 
-TEST_F(TraceTest, WritesCategoryColumnForEachCategory)
+TEST_F(TraceTest, WritesTheCategoryColumnAndTheThreadIdInUpperCaseHex)
 {
     TraceMessage(TRACE_ERROR, 0, "%s", "e\n");
     TraceMessage(TRACE_WARNING, 0, "%s", "w\n");
     TraceMessage(TRACE_INFO, 0, "%s", "i\n");
     TraceMessage(8, 0, "%s", "other\n");
-    EXPECT_EQ("3\te\r\n2\tw\r\n1\ti\r\n0\tother\r\n", Log());
+    TraceSetOptions(0xFFFFFFFFu, 255, 0, 1);
+    TraceMessage(TRACE_INFO, 0, "Value: %d\n", 42);
+    char threadLine[64];
+    snprintf(threadLine, sizeof(threadLine), "1\t%lX\tValue: 42\r\n", GetCurrentThreadId());
+    EXPECT_EQ(std::string("3\te\r\n2\tw\r\n1\ti\r\n0\tother\r\n") + threadLine, Log());
 }
 
 TEST_F(TraceTest, FiltersBySwitchCategoryMaskAndLevel)
@@ -77,15 +82,6 @@ TEST_F(TraceTest, FiltersBySwitchCategoryMaskAndLevel)
     TraceEnable(0);
     TraceMessage(TRACE_ERROR, 0, "%s", "disabled\n");
     EXPECT_EQ("2\tkept\r\n1\tzero\r\n", Log());
-}
-
-TEST_F(TraceTest, ThreadIdColumnIsUpperCaseHexWithoutLeadingZeros)
-{
-    TraceSetOptions(0xFFFFFFFFu, 255, 0, 1);
-    TraceMessage(TRACE_INFO, 0, "Value: %d\n", 42);
-    char expected[64];
-    snprintf(expected, sizeof(expected), "1\t%lX\tValue: 42\r\n", GetCurrentThreadId());
-    EXPECT_EQ(expected, Log());
 }
 
 TEST_F(TraceTest, DateTimeColumnPadsTheTwoDigitYearWithABlank)
@@ -113,15 +109,18 @@ TEST_F(TraceTest, DateTimeColumnPadsTheTwoDigitYearWithABlank)
     EXPECT_EQ("dated\r\n", line.substr(20));
 }
 
-TEST_F(TraceTest, IndentsNestedScopesAndAlignsClosingLines)
+TEST_F(TraceTest, ScopesIndentAlignTheirClosingLinesAndRestoreTheSwitch)
 {
     {
         CTraceScope outer("Outer()\n", 0);
         {
             CTraceScope inner("CInner::Run()\n", 0);
             TraceMessage(TRACE_INFO, 0, "%s", "inside\n");
+            TraceEnable(0);
+            TraceMessage(TRACE_INFO, 0, "%s", "hidden\n");
         }
     }
+    EXPECT_EQ(1, TraceIsEnabled());
     EXPECT_EQ("1\t{ Outer()\r\n"
               "1\t   { CInner::Run()\r\n"
               "1\t      inside\r\n"
@@ -130,27 +129,9 @@ TEST_F(TraceTest, IndentsNestedScopesAndAlignsClosingLines)
               Log());
 }
 
-TEST_F(TraceTest, ScopeRestoresTheEnableSwitchBeforeClosing)
+TEST_F(TraceTest, LongMessagesAndDeepNestingKeepWithinTheLineBuffer)
 {
-    {
-        CTraceScope scope("Op()\n", 0);
-        TraceEnable(0);
-        TraceMessage(TRACE_INFO, 0, "%s", "hidden\n");
-    }
-    EXPECT_EQ(1, TraceIsEnabled());
-    EXPECT_EQ("1\t{ Op()\r\n1\t} Op()\r\n", Log());
-}
-
-TEST_F(TraceTest, CutsMessagesAt1023Characters)
-{
-    const std::string longText(3000, 'm');
-    TraceMessage(TRACE_INFO, 0, "%s\n", longText.c_str());
-    TraceMessage(TRACE_INFO, 0, "%s", "next\n");
-    EXPECT_EQ("1\t" + std::string(TRACE_MAX_MESSAGE, 'm') + "1\tnext\r\n", Log());
-}
-
-TEST_F(TraceTest, NestingDeeperThanTheLineBufferKeepsWithinIt)
-{
+    TraceMessage(TRACE_INFO, 0, "%s\n", std::string(3000, 'm').c_str());
     std::vector<std::unique_ptr<CTraceScope>> scopes;
     TraceEnable(0);
     for (int i = 0; i < 400; ++i)
@@ -163,48 +144,43 @@ TEST_F(TraceTest, NestingDeeperThanTheLineBufferKeepsWithinIt)
     TraceEnable(1);
     TraceMessage(TRACE_INFO, 0, "%s", "top\n");
 
-    EXPECT_EQ("1\t" + std::string(TRACE_MAX_MESSAGE, ' ') + "bottom\r\n1\ttop\r\n", Log());
+    // The cut message loses its line end as well.
+    EXPECT_EQ("1\t" + std::string(TRACE_MAX_MESSAGE, 'm') + "1\t" + std::string(TRACE_MAX_MESSAGE, ' ') +
+                  "bottom\r\n1\ttop\r\n",
+              Log());
 }
 
-TEST_F(TraceTest, ConcurrentScopesLeaveTheDepthBalanced)
+void RunOnThreads(int count, const std::function<void(int)>& body)
 {
-    TraceEnable(0);
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-    {
-        threads.emplace_back(
-            []
-            {
-                for (int i = 0; i < 200000; ++i)
-                {
-                    CTraceScope scope("Spin()\n", 0);
-                }
-            });
-    }
+    for (int t = 0; t < count; ++t)
+        threads.emplace_back(body, t);
     for (std::thread& thread : threads)
         thread.join();
-    TraceEnable(1);
-    EXPECT_EQ(0, TraceNestingDepth());
 }
 
-TEST_F(TraceTest, LinesOfConcurrentThreadsNeverMix)
+TEST_F(TraceTest, ConcurrentThreadsKeepTheDepthBalancedAndTheirLinesWhole)
 {
+    // Many scopes, untraced, so that lost updates of the shared depth show.
+    TraceEnable(0);
+    RunOnThreads(4,
+                 [](int)
+                 {
+                     for (int i = 0; i < 200000; ++i)
+                         CTraceScope scope("Spin()\n", 0);
+                 });
+    TraceEnable(1);
+    EXPECT_EQ(0, TraceNestingDepth());
+
     TraceSetOptions(0xFFFFFFFFu, 255, 0, 1);
     constexpr int kThreads = 4;
     constexpr int kLines = 300;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-    {
-        threads.emplace_back(
-            [t]
-            {
-                for (int i = 0; i < kLines; ++i)
-                    TraceMessage(TRACE_WARNING, 0, "thread %d line %d\n", t, i);
-            });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-
+    RunOnThreads(kThreads,
+                 [](int t)
+                 {
+                     for (int i = 0; i < kLines; ++i)
+                         TraceMessage(TRACE_WARNING, 0, "thread %d line %d\n", t, i);
+                 });
     const std::vector<std::string> lines = SplitLines(Log());
     ASSERT_EQ(static_cast<size_t>(kThreads * kLines), lines.size());
     std::vector<int> next(kThreads, 0);
@@ -221,13 +197,25 @@ TEST_F(TraceTest, LinesOfConcurrentThreadsNeverMix)
     }
 }
 
-TEST_F(TraceTest, OpeningTheOpenNameAgainKeepsTheStream)
+TEST_F(TraceTest, ReopeningTheOpenNameKeepsTheStreamAndOverlongNamesOpenNoFile)
 {
     TraceMessage(TRACE_INFO, 0, "%s", "before\n");
     // Reopened with "w" the file would be truncated; the open stream is kept.
     TraceOpenLogFile(m_log.c_str(), "w");
     TraceMessage(TRACE_INFO, 0, "%s", "after\n");
-    EXPECT_EQ("1\tbefore\r\n1\tafter\r\n", Log());
+
+    // Too long to keep, and short enough to keep but too long once placed
+    // beside the executable: neither may overrun a buffer or open a file.
+    const std::string tooLong = m_dir.Path() + "\\" + std::string(400, 'n') + ".log";
+    const std::string bare(MAX_PATH - 2, 'b');
+    for (const std::string& name : {tooLong, bare})
+    {
+        TraceOpenLogFile(name.c_str(), "a");
+        TraceMessage(TRACE_INFO, 0, "%s", "to the debugger\n");
+        TraceOpenLogFile(m_log.c_str(), "a");
+        TraceMessage(TRACE_INFO, 0, "%s", "back\n");
+    }
+    EXPECT_EQ("1\tbefore\r\n1\tafter\r\n1\tback\r\n1\tback\r\n", Log());
 }
 
 TEST_F(TraceTest, NameWithoutDirectoryLandsBesideTheExecutable)
@@ -247,22 +235,6 @@ TEST_F(TraceTest, NameWithoutDirectoryLandsBesideTheExecutable)
     EXPECT_EQ("1\tbeside\r\n", ReadFileBytes(besideExe));
     EXPECT_FALSE(FileExists(m_dir.File(name)));
     DeleteFileA(besideExe.c_str());
-}
-
-TEST_F(TraceTest, OverlongNamesOpenNoFile)
-{
-    // Too long to keep, and short enough to keep but too long once placed
-    // beside the executable: neither may overrun a buffer or open a file.
-    const std::string tooLong = m_dir.Path() + "\\" + std::string(400, 'n') + ".log";
-    const std::string bare(MAX_PATH - 2, 'b');
-    for (const std::string& name : {tooLong, bare})
-    {
-        TraceOpenLogFile(name.c_str(), "a");
-        TraceMessage(TRACE_INFO, 0, "%s", "to the debugger\n");
-        TraceOpenLogFile(m_log.c_str(), "a");
-        TraceMessage(TRACE_INFO, 0, "%s", "back\n");
-    }
-    EXPECT_EQ("1\tback\r\n1\tback\r\n", Log());
 }
 
 } // namespace

@@ -26,27 +26,28 @@ public:
     }
 
     size_t ThunkSize() const { return m_pe32Plus ? 8 : 4; }
+    // Where the optional header's import directory entry (RVA, then size) lies.
+    uint32_t ImportEntryOffset() const { return kNtHeaders + 24 + (m_pe32Plus ? 112 : 96) + 8; }
     // The value the "loader" put in a slot, distinct for every slot.
     static uint64_t BoundAddress(size_t dll, size_t function) { return 0x10000000u + dll * 0x1000 + function * 0x10; }
 
     std::vector<uint8_t> Build()
     {
         std::vector<uint8_t> image(kSizeOfImage, 0);
-        Put16(image, 0, 0x5A4D);
+        Put(image, 0, 0x5A4D, 2);
         Put32(image, 0x3C, kNtHeaders);
         Put32(image, kNtHeaders, 0x00004550);
         const uint32_t fileHeader = kNtHeaders + 4;
-        Put16(image, fileHeader, m_pe32Plus ? 0x8664 : 0x014C);
-        Put16(image, fileHeader + 16, m_pe32Plus ? 240 : 224);
-        Put16(image, fileHeader + 18, 0x2102);
+        Put(image, fileHeader, m_pe32Plus ? 0x8664 : 0x014C, 2);
+        Put(image, fileHeader + 16, m_pe32Plus ? 240 : 224, 2);
+        Put(image, fileHeader + 18, 0x2102, 2);
         const uint32_t optional = kNtHeaders + 24;
-        Put16(image, optional, m_pe32Plus ? 0x20B : 0x10B);
+        Put(image, optional, m_pe32Plus ? 0x20B : 0x10B, 2);
         Put32(image, optional + 56, kSizeOfImage);
         Put32(image, optional + 60, 0x200);
-        const uint32_t directories = optional + (m_pe32Plus ? 112 : 96);
-        Put32(image, directories - 4, 16);
-        Put32(image, directories + 8, kImportPage);
-        Put32(image, directories + 12, static_cast<uint32_t>((m_imports.size() + 1) * 20));
+        Put32(image, ImportEntryOffset() - 12, 16);
+        Put32(image, ImportEntryOffset(), kImportPage);
+        Put32(image, ImportEntryOffset() + 4, static_cast<uint32_t>((m_imports.size() + 1) * 20));
 
         uint32_t next = kImportPage + static_cast<uint32_t>((m_imports.size() + 1) * 20);
         uint32_t nextSlot = kAddressPage;
@@ -71,8 +72,8 @@ public:
                     next += 2;
                     next = PutString(image, next, functions[f]);
                 }
-                PutThunk(image, nameTable + static_cast<uint32_t>(f * ThunkSize()), entry);
-                PutThunk(image, nextSlot + static_cast<uint32_t>(f * ThunkSize()), BoundAddress(d, f));
+                Put(image, nameTable + static_cast<uint32_t>(f * ThunkSize()), entry, ThunkSize());
+                Put(image, nextSlot + static_cast<uint32_t>(f * ThunkSize()), BoundAddress(d, f), ThunkSize());
             }
             const uint32_t descriptor = kImportPage + static_cast<uint32_t>(d * 20);
             Put32(image, descriptor, nameTable);
@@ -93,16 +94,13 @@ public:
         return m_addressTables.at(dll) + static_cast<uint32_t>(function * ThunkSize());
     }
 
-    static void Put16(std::vector<uint8_t>& image, uint32_t offset, uint16_t value)
+    // Writes the low size bytes of value at offset, little-endian.
+    static void Put(std::vector<uint8_t>& image, uint32_t offset, uint64_t value, size_t size)
     {
-        for (int i = 0; i < 2; ++i)
+        for (size_t i = 0; i < size; ++i)
             image.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
     }
-    static void Put32(std::vector<uint8_t>& image, uint32_t offset, uint32_t value)
-    {
-        for (int i = 0; i < 4; ++i)
-            image.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
-    }
+    static void Put32(std::vector<uint8_t>& image, uint32_t offset, uint32_t value) { Put(image, offset, value, 4); }
 
 private:
     struct Dll
@@ -111,11 +109,6 @@ private:
         std::vector<std::string> functions;
     };
 
-    void PutThunk(std::vector<uint8_t>& image, uint32_t offset, uint64_t value) const
-    {
-        for (size_t i = 0; i < ThunkSize(); ++i)
-            image.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
-    }
     static uint32_t PutString(std::vector<uint8_t>& image, uint32_t offset, const std::string& text)
     {
         for (size_t i = 0; i < text.size(); ++i)
