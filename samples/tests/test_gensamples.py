@@ -8,6 +8,7 @@ checks run only with QX3_SAMPLES_WINE=1.
 """
 
 import configparser
+import contextlib
 import http.client
 import json
 import os
@@ -24,72 +25,54 @@ import time
 import unittest
 import urllib.error
 import urllib.request
+import uuid
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SAMPLES = os.path.dirname(HERE)
-GENERATOR = os.path.join(SAMPLES, "gensamples.py")
+from sampleout import SAMPLES, files_below, output, path, read
+
 SERVER = os.path.join(SAMPLES, "serve_store.py")
 MAKE_CERTS = os.path.join(os.path.dirname(SAMPLES), "dbghelp", "tests", "make-test-certs.sh")
-CLANG = os.environ.get("QX3_CLANG", "clang")
 
-# What each image is meant to be, stated independently of the generator.
-EXPECTED_KIND = {
-    "rsds.exe": "SymPdb", "nb10.dll": "SymPdb", "dbgcv.dll": "SymCv", "dbgpdb.dll": "SymPdb",
-    "embcv.exe": "SymCv", "coff.exe": "SymCoff", "exports.dll": "SymExport", "bare.exe": "SymNone",
-    "rsds64.exe": "SymPdb", "exports64.dll": "SymExport", "bare64.exe": "SymNone",
-    "nb1064.dll": "SymPdb", "dbgcv64.dll": "SymCv", "dbgpdb64.dll": "SymPdb",
+# What each image is meant to be, stated independently of the generator: its
+# symbol kind, its debug directory entry types (1 COFF, 2 CodeView, 4 MISC, 16
+# REPRO from lld's /Brepro) and its named exports.
+IMAGES = {
+    "rsds.exe": ("SymPdb", [2, 16], []), "rsds64.exe": ("SymPdb", [2, 16], []),
+    "nb10.dll": ("SymPdb", [2], ["Nb10Sample"]), "nb1064.dll": ("SymPdb", [2], ["Nb1064Sample"]),
+    "dbgcv.dll": ("SymCv", [4], ["DbgCvSample"]), "dbgcv64.dll": ("SymCv", [4], ["DbgCvSample"]),
+    "dbgpdb.dll": ("SymPdb", [4], ["DbgPdbSample"]), "dbgpdb64.dll": ("SymPdb", [4], ["DbgPdbSample"]),
+    "exports.dll": ("SymExport", [], ["ExportAlpha", "ExportBeta", "ExportGamma"]),
+    "exports64.dll": ("SymExport", [], ["Export64Alpha", "Export64Beta"]),
+    "embcv.exe": ("SymCv", [2], []), "coff.exe": ("SymCoff", [1], []),
+    "bare.exe": ("SymNone", [], []), "bare64.exe": ("SymNone", [], []),
 }
+EXPECTED_KIND = {name: kind for name, (kind, _, _) in IMAGES.items()}
 # The x64 (PE32+) images; every other one is i386 (PE32).
 IMAGES_64 = {"rsds64.exe", "exports64.dll", "bare64.exe", "nb1064.dll", "dbgcv64.dll", "dbgpdb64.dll"}
-IMAGES_32 = set(EXPECTED_KIND) - IMAGES_64
+IMAGES_32 = set(IMAGES) - IMAGES_64
 # Made by lld, not by the generator's own writer.
 LLD_IMAGES = {"rsds.exe", "rsds64.exe"}
-# Debug directory entry types: 1 COFF, 2 CodeView, 4 MISC, 16 REPRO (lld's /Brepro).
-EXPECTED_DEBUG_TYPES = {
-    "rsds.exe": [2, 16], "nb10.dll": [2], "dbgcv.dll": [4], "dbgpdb.dll": [4],
-    "embcv.exe": [2], "coff.exe": [1], "exports.dll": [], "bare.exe": [],
-    "rsds64.exe": [2, 16], "exports64.dll": [], "bare64.exe": [],
-    "nb1064.dll": [2], "dbgcv64.dll": [4], "dbgpdb64.dll": [4],
-}
 SYMBOL_FILES = {"rsds.pdb", "nb10.pdb", "dbgcv.dbg", "dbgpdb.dbg", "dbgpdb.pdb", "rsds64.pdb",
                 "nb1064.pdb", "dbgcv64.dbg", "dbgpdb64.dbg", "dbgpdb64.pdb"}
 PDB70_FILES = {"rsds.pdb", "rsds64.pdb"}
+PDB20_FILES = {name for name in SYMBOL_FILES if name.endswith(".pdb")} - PDB70_FILES
 # The stripped images and the DBG file each names.
 DBG_OF = {"dbgcv.dll": "dbgcv.dbg", "dbgpdb.dll": "dbgpdb.dbg",
           "dbgcv64.dll": "dbgcv64.dbg", "dbgpdb64.dll": "dbgpdb64.dbg"}
+# The files that fail to match their image, by reason.
+MISMATCHES = {"sig": ["nb10.pdb"], "age": ["nb10.pdb", "dbgpdb.pdb", "rsds.pdb", "rsds64.pdb"],
+              "guid": ["rsds.pdb", "rsds64.pdb"], "time": ["dbgcv.dbg"], "size": ["dbgcv.dbg"]}
 PDB20_MAGIC = b"Microsoft C/C++ program database 2.00\r\n\x1aJG\0\0"
 
-OUT = None        # first generator run
-OUT_AGAIN = None  # second run, for the determinism check
-TEMP = None
-
-
-def run_generator(out):
-    subprocess.run([sys.executable, GENERATOR, "--out", out, "--clang", CLANG],
-                   check=True, timeout=60)
+OUT = None  # the Wine tests run the images where they were written
 
 
 def setUpModule():
-    global OUT, OUT_AGAIN, TEMP
-    TEMP = tempfile.mkdtemp(prefix="qx3samples-")
-    OUT = os.path.join(TEMP, "a")
-    OUT_AGAIN = os.path.join(TEMP, "b")
-    run_generator(OUT)
-    run_generator(OUT_AGAIN)
-
-
-def tearDownModule():
-    shutil.rmtree(TEMP, ignore_errors=True)
-
-
-def read(*parts):
-    with open(os.path.join(OUT, *parts), "rb") as f:
-        return f.read()
+    global OUT
+    OUT = output()
 
 
 def tool(*args):
-    return subprocess.run(list(args), check=True, capture_output=True, text=True,
-                          timeout=30).stdout
+    return subprocess.run(list(args), check=True, capture_output=True, text=True, timeout=30).stdout
 
 
 # ---------------------------------------------------------------------------
@@ -105,16 +88,12 @@ def u32(data, off):
 
 def pe_headers(data):
     pe = u32(data, 0x3C)
-    opt = pe + 24
-    nsec = u16(data, pe + 6)
-    opt_size = u16(data, pe + 20)
+    opt, nsec, opt_size = pe + 24, u16(data, pe + 6), u16(data, pe + 20)
     sections = []
     for i in range(nsec):
         off = opt + opt_size + 40 * i
-        name = data[off:off + 8].rstrip(b"\0").decode()
         vsize, rva, rsize, rptr = struct.unpack_from("<4I", data, off + 8)
-        sections.append({"name": name, "vsize": vsize, "rva": rva, "rsize": rsize, "rptr": rptr,
-                         "flags": u32(data, off + 36)})
+        sections.append({"vsize": vsize, "rva": rva, "rsize": rsize, "rptr": rptr, "flags": u32(data, off + 36)})
     return {"pe": pe, "opt": opt, "sections": sections,
             "section_table": data[opt + opt_size:opt + opt_size + 40 * nsec]}
 
@@ -122,63 +101,49 @@ def pe_headers(data):
 def image_checksum(data, field):
     """Sum of 16-bit words with end-around carry, skipping the CheckSum field,
     plus the file length."""
-    total = 0
-    padded = data + (b"\0" if len(data) % 2 else b"")
-    for off in range(0, len(padded), 2):
-        if off in (field, field + 2):
-            continue
-        total += u16(padded, off)
-        total = (total & 0xFFFF) + (total >> 16)
+    total, padded = 0, data + b"\0"
+    for off in range(0, len(data), 2):
+        if off not in (field, field + 2):
+            total += u16(padded, off)
+            total = (total & 0xFFFF) + (total >> 16)
     return total + len(data)
 
 
-def readobj_debug_entries(path):
-    text = tool("llvm-readobj", "--coff-debug-directory", path)
-    entries = []
-    for block in re.findall(r"DebugEntry \{(.*?)\n  \}", text, re.S):
-        fields = dict(re.findall(r"^\s+(\w+): (.*)$", block, re.M))
-        entries.append({
-            "type": int(re.search(r"\((0x[0-9A-F]+)\)", fields["Type"]).group(1), 16),
-            "size": int(fields["SizeOfData"], 16),
-            "address": int(fields["AddressOfRawData"], 16),
-            "pointer": int(fields["PointerToRawData"], 16),
-            "timestamp": int(re.search(r"\((0x[0-9A-F]+)\)", fields["TimeDateStamp"]).group(1), 16),
-            "text": block,
-        })
-    return entries
+def readobj_fields(text):
+    """The value of each `Name: value` line of llvm-readobj's output (the first
+    line of a name wins), as a number where it ends in one."""
+    fields = {}
+    for name, value in re.findall(r"^\s*(\w+): (.*)$", text, re.M):
+        number = re.search(r"(?:^|\()(0x[0-9A-F]+|\d+)\)?$", value)
+        if number:
+            value = int(number.group(1), 16 if "x" in number.group(1) else 10)
+        fields.setdefault(name, value)
+    return fields
 
 
-def readobj_file_header(path):
-    text = tool("llvm-readobj", "--file-headers", path)
-    return {
-        "timestamp": int(re.search(r"TimeDateStamp: .*\((0x[0-9A-F]+)\)", text).group(1), 16),
-        "size_of_image": int(re.search(r"SizeOfImage: (\d+)", text).group(1)),
-        "image_base": int(re.search(r"ImageBase: (0x[0-9A-F]+)", text).group(1), 16),
-        "checksum": int(re.search(r"  CheckSum: (0x[0-9A-F]+|\d+)", text, re.I).group(1), 0),
-        "stripped": "IMAGE_FILE_DEBUG_STRIPPED" in text,
-        "symbol_table": int(re.search(r"PointerToSymbolTable: (0x[0-9A-F]+)", text).group(1), 16),
-        "symbol_count": int(re.search(r"SymbolCount: (\d+)", text).group(1)),
-        "machine": int(re.search(r"Machine: .*\((0x[0-9A-F]+)\)", text).group(1), 16),
-    }
+def readobj_header(rel):
+    return readobj_fields(tool("llvm-readobj", "--file-headers", path(rel)))
 
 
-def pdbutil_summary(path):
-    text = tool("llvm-pdbutil", "dump", "-summary", path)
-    guid = re.search(r"GUID: \{([0-9A-F-]+)\}", text).group(1)
-    age = int(re.search(r"Age: (\d+)", text).group(1))
-    return guid, age
+def debug_entries(rel):
+    """The debug directory entries of an image, as llvm-readobj reads them, or
+    of a DBG file, each with its data."""
+    data = read(rel)
+    if rel.endswith(".dbg"):
+        return dbg_file(data)["debug"]
+    text = tool("llvm-readobj", "--coff-debug-directory", path(rel))
+    entries = [readobj_fields(block) for block in re.findall(r"DebugEntry \{(.*?)\n  \}", text, re.S)]
+    return [dict(e, data=data[e["PointerToRawData"]:][:e["SizeOfData"]]) for e in entries]
 
 
-def pdbutil_dbi_age(path):
-    text = tool("llvm-pdbutil", "bytes", "--stream-data=3:8@4", path)
-    word = re.search(r"[0-9A-F]+: ([0-9A-F]{8})", text).group(1)
-    return struct.unpack("<I", bytes.fromhex(word))[0]
+def pdbutil_summary(rel):
+    text = tool("llvm-pdbutil", "dump", "-summary", path(rel))
+    return re.search(r"GUID: \{([0-9A-F-]+)\}", text).group(1), int(re.search(r"Age: (\d+)", text).group(1))
 
 
-def guid_from_readobj(entry_text):
-    raw = bytes(int(b, 16) for b in re.search(r"PDBGUID: \(([0-9A-F ]+)\)", entry_text).group(1).split())
-    d1, d2, d3 = struct.unpack_from("<IHH", raw)
-    return "%08X-%04X-%04X-%s-%s" % (d1, d2, d3, raw[8:10].hex().upper(), raw[10:].hex().upper())
+def pdbutil_dbi_age(rel):
+    text = tool("llvm-pdbutil", "bytes", "--stream-data=3:8@4", path(rel))
+    return struct.unpack("<I", bytes.fromhex(re.search(r"[0-9A-F]+: ([0-9A-F]{8})", text).group(1)))[0]
 
 
 class Msf20:
@@ -189,98 +154,72 @@ class Msf20:
         if not data.startswith(PDB20_MAGIC):
             raise ValueError("not a PDB 2.00 file")
         self.data = data
-        self.page_size, self.fpm_page, self.page_count, self.table_size, _ = \
-            struct.unpack_from("<I2H2I", data, 44)
-        ps = self.page_size
-        count = -(-self.table_size // ps)
-        self.table_pages = list(struct.unpack_from("<%dH" % count, data, 60))
-        table = b"".join(data[p * ps:(p + 1) * ps] for p in self.table_pages)[:self.table_size]
-        nstreams, reserved = struct.unpack_from("<2H", table, 0)
+        self.page_size, self.fpm_page, self.page_count, size, _ = struct.unpack_from("<I2H2I", data, 44)
+        self.table_pages = list(struct.unpack_from("<%dH" % -(-size // self.page_size), data, 60))
+        table = self.pages(self.table_pages)[:size]
+        count, reserved = struct.unpack_from("<2H", table, 0)
         if reserved:
             raise ValueError("reserved word not zero")
-        self.sizes = [u32(table, 4 + 8 * i) for i in range(nstreams)]
-        cursor = 4 + 8 * nstreams
+        self.sizes = [u32(table, 4 + 8 * i) for i in range(count)]
+        cursor = 4 + 8 * count
         self.stream_pages = []
-        for size in self.sizes:
-            n = -(-size // ps)
+        for stream_size in self.sizes:
+            n = -(-stream_size // self.page_size)
             self.stream_pages.append(list(struct.unpack_from("<%dH" % n, table, cursor)))
             cursor += 2 * n
-        if cursor != self.table_size:
+        if cursor != size:
             raise ValueError("stream table size disagrees with its contents")
 
+    def pages(self, numbers):
+        return b"".join(self.data[p * self.page_size:(p + 1) * self.page_size] for p in numbers)
+
     def stream(self, index):
-        ps = self.page_size
-        raw = b"".join(self.data[p * ps:(p + 1) * ps] for p in self.stream_pages[index])
-        return raw[:self.sizes[index]]
+        return self.pages(self.stream_pages[index])[:self.sizes[index]]
 
     def info(self):
-        version, signature, age = struct.unpack_from("<3I", self.stream(1))
-        return version, signature, age
+        """(version, signature, age)"""
+        return struct.unpack_from("<3I", self.stream(1))
 
 
-def codeview_block_problems(block):
-    """Checks a packed NB09/NB11 block; returns a list of problems (empty when
-    valid) and the subsections found."""
-    problems = []
-    if block[:4] not in (b"NB09", b"NB11"):
-        return ["signature %r" % block[:4]], []
+def nb11_publics(block):
+    """Checks a packed NB11 CodeView block (raising ValueError) and returns the
+    names of the S_PUB32 records in its sstGlobalPub."""
     lfo_dir = u32(block, 4)
-    if lfo_dir + 16 > len(block):
-        return ["directory outside block"], []
     cb_header, cb_entry, count, next_dir, flags = struct.unpack_from("<2H3I", block, lfo_dir)
-    if (cb_header, cb_entry, next_dir, flags) != (16, 12, 0, 0):
-        problems.append("directory header %r" % ((cb_header, cb_entry, next_dir, flags),))
-    subsections = []
+    if block[:4] != b"NB11" or (cb_header, cb_entry, next_dir, flags) != (16, 12, 0, 0):
+        raise ValueError("signature or directory header")
+    end = lfo_dir + 16 + 12 * count
+    if block[end:] != b"NB11" + struct.pack("<I", len(block)):
+        raise ValueError("trailer does not lead back to the block start")
+    publics = []
     for i in range(count):
         kind, module, lfo, cb = struct.unpack_from("<2H2I", block, lfo_dir + 16 + 12 * i)
-        if lfo + cb > lfo_dir or lfo < 8:
-            problems.append("subsection %#x outside the data area" % kind)
-        subsections.append((kind, module, block[lfo:lfo + cb]))
-    end = lfo_dir + 16 + 12 * count
-    if block[end:end + 4] != block[:4] or u32(block, end + 4) != len(block) or end + 8 != len(block):
-        problems.append("trailer does not lead back to the block start")
-    if not subsections or subsections[0][:2] != (0x120, 1):
-        problems.append("first subsection is not sstModule of module 1")
-    return problems, subsections
-
-
-def public_names(subsections):
-    names = []
-    for kind, _, body in subsections:
-        if kind != 0x12A:
-            continue
-        cb_symbols = u32(body, 4)
-        pos, end = 16, 16 + cb_symbols
-        while pos < end:
-            reclen, rectyp = struct.unpack_from("<2H", body, pos)
+        if lfo < 8 or lfo + cb > lfo_dir or (i == 0 and (kind, module) != (0x120, 1)):
+            raise ValueError("subsection %#x outside the data area, or not sstModule of module 1 first" % kind)
+        pos = lfo + 16
+        while kind == 0x12A and pos < lfo + 16 + u32(block, lfo + 4):
+            reclen, rectyp = struct.unpack_from("<2H", block, pos)
             if rectyp == 0x1009:
-                name_len = body[pos + 14]
-                names.append(body[pos + 15:pos + 15 + name_len].decode())
+                publics.append(block[pos + 15:pos + 15 + block[pos + 14]].decode())
             pos += 2 + reclen
-    return names
+    return publics
 
 
 def dbg_file(data):
-    fields = struct.unpack_from("<4H8I", data, 0)
-    sig, flags, machine, chars, ts, checksum, base, size, nsec, names_size, dir_size, salign = fields
-    table_end = 48 + 40 * nsec
+    """A DBG file's header fields (named as llvm-readobj names an image's),
+    section table, exported names and debug entries."""
+    sig, _, machine, _, ts, checksum, base, size, nsec, names_size, dir_size, _ = \
+        struct.unpack_from("<4H8I", data, 0)
+    names_at = 48 + 40 * nsec
     entries = []
-    dir_at = table_end + names_size
     for i in range(dir_size // 28):
-        _, ets, _, _, kind, esize, address, pointer = struct.unpack_from("<2I2H4I", data, dir_at + 28 * i)
-        entries.append({"type": kind, "timestamp": ets, "address": address,
+        _, ets, _, _, kind, esize, address, pointer = \
+            struct.unpack_from("<2I2H4I", data, names_at + names_size + 28 * i)
+        entries.append({"Type": kind, "TimeDateStamp": ets, "AddressOfRawData": address,
                         "data": data[pointer:pointer + esize]})
-    names = [n.decode() for n in data[table_end:table_end + names_size].split(b"\0") if n]
-    return {"signature": sig, "machine": machine, "timestamp": ts, "checksum": checksum,
-            "image_base": base, "size_of_image": size, "section_table": data[48:table_end],
-            "exported_names": names, "debug": entries}
-
-
-def nb10_fields(raw):
-    if raw[:4] != b"NB10" or u32(raw, 4) != 0:
-        raise ValueError("not an NB10 record")
-    signature, age = struct.unpack_from("<2I", raw, 8)
-    return signature, age, raw[16:raw.index(b"\0", 16)].decode()
+    return {"signature": sig, "Machine": machine, "TimeDateStamp": ts, "CheckSum": checksum, "ImageBase": base,
+            "SizeOfImage": size, "section_table": data[48:names_at], "debug": entries,
+            "exported_names": [n.decode() for n in data[names_at:names_at + names_size].split(b"\0") if n]}
 
 
 def misc_name(raw):
@@ -290,23 +229,39 @@ def misc_name(raw):
     return raw[12:raw.index(b"\0", 12)].decode()
 
 
+def identity(rel):
+    """What a symbol file's store key is made of, read from the file: a DBG
+    file's (timestamp, size of image), a PDB 2.00's (signature, age), a PDB
+    7.00's (GUID, age)."""
+    data = read(rel)
+    if rel.endswith(".dbg"):
+        return dbg_file(data)["TimeDateStamp"], dbg_file(data)["SizeOfImage"]
+    return Msf20(data).info()[1:] if rel.split("/")[-1] in PDB20_FILES else pdbutil_summary(rel)
+
+
+def store_key(rel):
+    first, second = identity(rel)
+    return (first.replace("-", "") if isinstance(first, str) else "%08X" % first) + "%x" % second
+
+
 # ---------------------------------------------------------------------------
 
 class ImageTests(unittest.TestCase):
-    def test_images_directory_holds_exactly_the_expected_images(self):
-        self.assertEqual(set(os.listdir(os.path.join(OUT, "images"))), set(EXPECTED_KIND))
-
-    def test_every_image_is_an_i386_pe32_or_x64_pe32plus_with_a_consistent_layout(self):
-        for name in EXPECTED_KIND:
+    def test_each_image_is_a_consistent_pe_of_its_machine_with_the_intended_headers(self):
+        self.assertEqual(set(os.listdir(path("images"))), set(IMAGES))
+        for name, (_, debug_types, exports) in IMAGES.items():
             with self.subTest(image=name):
-                data = read("images", name)
-                self.assertEqual(data[:2], b"MZ")
+                rel, data, wide = "images/" + name, read("images/" + name), name in IMAGES_64
                 h = pe_headers(data)
-                wide = name in IMAGES_64
-                self.assertEqual(data[h["pe"]:h["pe"] + 4], b"PE\0\0")
-                self.assertEqual(u16(data, h["pe"] + 4), 0x8664 if wide else 0x14C)
-                self.assertEqual(u16(data, h["opt"]), 0x20B if wide else 0x10B)
-                self.assertEqual(u16(data, h["pe"] + 20), 240 if wide else 224)
+                machine, opt_size, flags = (u16(data, h["pe"] + off) for off in (4, 20, 22))
+                self.assertEqual((data[:2], data[h["pe"]:h["pe"] + 4], machine, u16(data, h["opt"]), opt_size),
+                                 (b"MZ", b"PE\0\0") + ((0x8664, 0x20B, 240) if wide else (0x14C, 0x10B, 224)))
+                # IMAGE_FILE_DLL, IMAGE_FILE_DEBUG_STRIPPED
+                self.assertEqual((bool(flags & 0x2000), bool(flags & 0x200)),
+                                 (name.endswith(".dll"), name in DBG_OF))
+                self.assertEqual([e["Type"] for e in debug_entries(rel)], debug_types)
+                self.assertEqual(re.findall(r"Name: (\w+)", tool("llvm-readobj", "--coff-exports", path(rel))),
+                                 exports)
                 entry, = struct.unpack_from("<I", data, h["opt"] + 16)
                 salign, falign = struct.unpack_from("<2I", data, h["opt"] + 32)
                 size_of_image, size_of_headers = struct.unpack_from("<2I", data, h["opt"] + 56)
@@ -321,570 +276,311 @@ class ImageTests(unittest.TestCase):
                         end = s["rptr"] + s["rsize"]
                 last = h["sections"][-1]
                 self.assertEqual(size_of_image, last["rva"] + -(-last["vsize"] // salign) * salign)
-                text = [s for s in h["sections"] if s["flags"] & 0x20000000]
-                self.assertEqual(len(text), 1)
-                t = text[0]
+                t, = [s for s in h["sections"] if s["flags"] & 0x20000000]
                 self.assertTrue(t["rva"] <= entry < t["rva"] + t["vsize"])
+                if name in LLD_IMAGES:
+                    continue  # lld's code need only be inside .text; lld leaves the checksum 0
+                # Our stubs: xor eax,eax; ret  or  mov eax,1; ret 12 (x64: ret).
                 code = data[t["rptr"] + entry - t["rva"]:][:8]
-                # Our stubs: xor eax,eax; ret  or  mov eax,1; ret 12 (x64:
-                # ret). lld's code is only required to be inside .text.
-                if name not in LLD_IMAGES:
-                    stubs = [b"\x31\xC0\xC3", b"\xB8\x01\0\0\0" + (b"\xC3" if wide else b"\xC2\x0C\0")]
-                    self.assertTrue(any(code.startswith(stub) for stub in stubs), code.hex())
-
-    def test_generated_images_carry_a_correct_checksum(self):
-        for name in EXPECTED_KIND:
-            if name in LLD_IMAGES:
-                continue  # lld leaves it 0
-            with self.subTest(image=name):
-                data = read("images", name)
-                field = pe_headers(data)["opt"] + 64
-                self.assertEqual(u32(data, field), image_checksum(data, field))
-
-    def test_dlls_are_dlls_and_exes_are_not(self):
-        for name in EXPECTED_KIND:
-            with self.subTest(image=name):
-                data = read("images", name)
-                is_dll = bool(u16(data, pe_headers(data)["pe"] + 22) & 0x2000)
-                self.assertEqual(is_dll, name.endswith(".dll"))
-
-    def test_debug_directories_hold_the_expected_entry_types(self):
-        for name, types in EXPECTED_DEBUG_TYPES.items():
-            with self.subTest(image=name):
-                entries = readobj_debug_entries(os.path.join(OUT, "images", name))
-                self.assertEqual([e["type"] for e in entries], types)
-
-    def test_only_the_dbg_images_are_debug_stripped(self):
-        for name in EXPECTED_KIND:
-            with self.subTest(image=name):
-                header = readobj_file_header(os.path.join(OUT, "images", name))
-                self.assertEqual(header["stripped"], name in DBG_OF)
-
-    def test_misc_entry_of_a_stripped_image_names_its_dbg_file(self):
-        for name, dbg in DBG_OF.items():
-            with self.subTest(image=name):
-                data = read("images", name)
-                entry, = readobj_debug_entries(os.path.join(OUT, "images", name))
-                self.assertNotEqual(entry["address"], 0)
-                self.assertEqual(misc_name(data[entry["pointer"]:entry["pointer"] + entry["size"]]), dbg)
-
-    def test_exports_dlls_list_their_named_exports(self):
-        for name, exports in (("exports.dll", ["ExportAlpha", "ExportBeta", "ExportGamma"]),
-                              ("exports64.dll", ["Export64Alpha", "Export64Beta"])):
-            with self.subTest(image=name):
-                text = tool("llvm-readobj", "--coff-exports", os.path.join(OUT, "images", name))
-                self.assertEqual(re.findall(r"Name: (\w+)", text), exports)
-
-    def test_bare_images_have_no_exports_and_no_debug_data(self):
-        for name in ("bare.exe", "bare64.exe"):
-            with self.subTest(image=name):
-                text = tool("llvm-readobj", "--coff-exports", "--coff-debug-directory",
-                            os.path.join(OUT, "images", name))
-                self.assertNotIn("Export {", text)
-                self.assertNotIn("DebugEntry", text)
+                stubs = [b"\x31\xC0\xC3", b"\xB8\x01\0\0\0" + (b"\xC3" if wide else b"\xC2\x0C\0")]
+                self.assertTrue(any(code.startswith(stub) for stub in stubs), code.hex())
+                self.assertEqual(u32(data, h["opt"] + 64), image_checksum(data, h["opt"] + 64))
 
     def test_coff_exe_symbol_table_is_reachable_from_header_and_debug_entry(self):
-        path = os.path.join(OUT, "images", "coff.exe")
-        names = re.findall(r"Name: (\S+)", tool("llvm-readobj", "--symbols", path))
+        names = re.findall(r"Name: (\S+)", tool("llvm-readobj", "--symbols", path("images/coff.exe")))
         self.assertEqual(names, [".text", "_mainCRTStartup", "_QuillmarCoffSampleFunction", "_coff_local"])
-        header = readobj_file_header(path)
-        entry, = readobj_debug_entries(path)
-        data = read("images", "coff.exe")
-        count, lva_first = struct.unpack_from("<2I", data, entry["pointer"])
-        self.assertEqual(count, header["symbol_count"])
-        self.assertEqual(entry["pointer"] + lva_first, header["symbol_table"])
-        self.assertEqual(entry["address"], 0)
-        self.assertLessEqual(entry["pointer"] + entry["size"], len(data))
+        header = readobj_header("images/coff.exe")
+        entry, = debug_entries("images/coff.exe")
+        count, lva_first = struct.unpack_from("<2I", entry["data"])
+        self.assertEqual((count, entry["PointerToRawData"] + lva_first),
+                         (header["SymbolCount"], header["PointerToSymbolTable"]))
+        self.assertEqual((entry["AddressOfRawData"], len(entry["data"])), (0, entry["SizeOfData"]))
 
-    def test_embedded_codeview_is_a_valid_nb11_block(self):
-        entry, = readobj_debug_entries(os.path.join(OUT, "images", "embcv.exe"))
-        data = read("images", "embcv.exe")
-        block = data[entry["pointer"]:entry["pointer"] + entry["size"]]
-        self.assertEqual(block[:4], b"NB11")
-        problems, subsections = codeview_block_problems(block)
-        self.assertEqual(problems, [])
-        self.assertEqual(public_names(subsections), ["_mainCRTStartup"])
-
-    def test_rsds_records_match_the_pdbs_that_lld_wrote(self):
-        for image, pdb in (("rsds.exe", "rsds.pdb"), ("rsds64.exe", "rsds64.pdb")):
-            with self.subTest(image=image):
-                entry = readobj_debug_entries(os.path.join(OUT, "images", image))[0]
-                guid, age = pdbutil_summary(os.path.join(OUT, "symbols", pdb))
-                self.assertEqual(guid_from_readobj(entry["text"]), guid)
-                self.assertEqual(int(re.search(r"PDBAge: (\d+)", entry["text"]).group(1)), age)
-                self.assertEqual(re.search(r"PDBFileName: (\S+)", entry["text"]).group(1).rsplit("\\", 1)[-1], pdb)
-                self.assertEqual(pdbutil_dbi_age(os.path.join(OUT, "symbols", pdb)), age)
-
-
-class Pdb20Tests(unittest.TestCase):
-    FILES = ["symbols/nb10.pdb", "symbols/dbgpdb.pdb", "mismatch/sig/nb10.pdb",
-             "mismatch/age/nb10.pdb", "mismatch/age/dbgpdb.pdb"]
-
-    def test_pdb20_files_are_well_formed(self):
-        for rel in self.FILES:
+    def test_codeview_blocks_are_valid_nb11_with_the_expected_publics(self):
+        for rel, publics in (("images/embcv.exe", ["_mainCRTStartup"]),
+                             ("symbols/dbgcv.dbg", ["_DllMain@12", "_DbgCvSample@0"]),
+                             ("symbols/dbgcv64.dbg", ["DllMain", "DbgCvSample"])):
             with self.subTest(file=rel):
-                data = read(*rel.split("/"))
+                block, = [e["data"] for e in debug_entries(rel) if e["Type"] == 2]
+                self.assertEqual(nb11_publics(block), publics)
+
+    def test_nb10_and_rsds_records_carry_the_identity_of_the_pdb_they_name(self):
+        for rel in ("images/nb10.dll", "images/nb1064.dll", "symbols/dbgpdb.dbg", "symbols/dbgpdb64.dbg",
+                    "images/rsds.exe", "images/rsds64.exe"):
+            with self.subTest(file=rel):
+                entry = [e for e in debug_entries(rel) if e["Type"] == 2]
+                self.assertEqual(len(entry), 1)
+                pdb = rel.split("/")[1].split(".")[0] + ".pdb"
+                if pdb in PDB70_FILES:
+                    guid = str(uuid.UUID(bytes_le=bytes.fromhex(entry[0]["PDBGUID"].strip("()")))).upper()
+                    name, record = entry[0]["PDBFileName"], (guid, entry[0]["PDBAge"])
+                    self.assertEqual(pdbutil_dbi_age("symbols/" + pdb), record[1])
+                else:  # NB10, a zero offset, signature, age, PDB path
+                    raw = entry[0]["data"]
+                    self.assertEqual(raw[:8], b"NB10\0\0\0\0")
+                    record, name = struct.unpack_from("<2I", raw, 8), raw[16:raw.index(b"\0", 16)].decode()
+                # An image's record is mapped; a DBG file has no addresses.
+                self.assertEqual(entry[0]["AddressOfRawData"] != 0, rel.startswith("images/"))
+                self.assertEqual(name.rsplit("\\", 1)[-1], pdb)
+                self.assertEqual(tuple(record), identity("symbols/" + pdb))
+
+    def test_each_stripped_image_and_its_dbg_file_name_each_other_and_agree_on_the_headers(self):
+        for image, dbg_name in DBG_OF.items():
+            with self.subTest(dbg=dbg_name):
+                entry, = debug_entries("images/" + image)
+                self.assertNotEqual(entry["AddressOfRawData"], 0)
+                self.assertEqual(misc_name(entry["data"]), dbg_name)
+                dbg, header = dbg_file(read("symbols/" + dbg_name)), readobj_header("images/" + image)
+                self.assertEqual(dbg["signature"], 0x4944)
+                for field in ("Machine", "TimeDateStamp", "SizeOfImage", "ImageBase"):
+                    self.assertEqual(dbg[field], header[field], field)
+                data = read("images/" + image)
+                self.assertEqual(dbg["CheckSum"], u32(data, pe_headers(data)["opt"] + 64))
+                self.assertEqual(dbg["section_table"], pe_headers(data)["section_table"])
+                self.assertEqual(dbg["exported_names"], IMAGES[image][2])
+                for e in dbg["debug"]:
+                    self.assertEqual((e["AddressOfRawData"], e["TimeDateStamp"]), (0, header["TimeDateStamp"]))
+                self.assertEqual([misc_name(e["data"]) for e in dbg["debug"] if e["Type"] == 4], [image])
+
+
+class SymbolFileTests(unittest.TestCase):
+    def test_every_pdb20_file_is_a_well_formed_msf_whose_dbi_repeats_the_age(self):
+        files = ["symbols/" + n for n in PDB20_FILES]
+        files += ["mismatch/%s/%s" % (r, n) for r, names in MISMATCHES.items() for n in names if n in PDB20_FILES]
+        for rel in files:
+            with self.subTest(file=rel):
+                data = read(rel)
                 msf = Msf20(data)
-                self.assertEqual(msf.page_size, 0x400)
-                self.assertEqual(len(data), msf.page_count * msf.page_size)
+                self.assertEqual((msf.page_size, len(data)), (0x400, msf.page_count * msf.page_size))
                 self.assertGreaterEqual(len(msf.sizes), 4)
                 owners = [0, msf.fpm_page] + msf.table_pages + [p for s in msf.stream_pages for p in s]
                 self.assertEqual(sorted(owners), list(range(msf.page_count)), "each page used once")
-                fpm = data[msf.fpm_page * msf.page_size:][:msf.page_size]
+                fpm = msf.pages([msf.fpm_page])
                 for page in range(msf.page_count):
                     self.assertFalse(fpm[page // 8] >> (page % 8) & 1, "page %d marked free" % page)
                 self.assertEqual(msf.info()[0], 19970604)
+                self.assertEqual(struct.unpack_from("<iII", msf.stream(3)), (-1, 19970606, msf.info()[2]))
 
-    def test_dbi_stream_repeats_the_info_age(self):
-        for rel in self.FILES:
-            with self.subTest(file=rel):
-                msf = Msf20(read(*rel.split("/")))
-                dbi = msf.stream(3)
-                self.assertEqual(struct.unpack_from("<iI", dbi), (-1, 19970606))
-                self.assertEqual(u32(dbi, 8), msf.info()[2])
-
-    def test_nb10_image_record_matches_its_pdb(self):
-        for name in ("nb10", "nb1064"):
-            with self.subTest(image=name):
-                entry, = readobj_debug_entries(os.path.join(OUT, "images", name + ".dll"))
-                self.assertNotEqual(entry["address"], 0)
-                data = read("images", name + ".dll")
-                sig, age, path = nb10_fields(data[entry["pointer"]:entry["pointer"] + entry["size"]])
-                self.assertEqual(path.rsplit("\\", 1)[-1], name + ".pdb")
-                self.assertEqual(Msf20(read("symbols", name + ".pdb")).info()[1:], (sig, age))
-
-    def test_dbg_nb10_record_matches_dbgpdb_pdb(self):
-        for name in ("dbgpdb", "dbgpdb64"):
-            with self.subTest(dbg=name):
-                dbg = dbg_file(read("symbols", name + ".dbg"))
-                cv = [e for e in dbg["debug"] if e["type"] == 2]
-                self.assertEqual(len(cv), 1)
-                sig, age, path = nb10_fields(cv[0]["data"])
-                self.assertEqual(path.rsplit("\\", 1)[-1], name + ".pdb")
-                self.assertEqual(Msf20(read("symbols", name + ".pdb")).info()[1:], (sig, age))
-
-
-class DbgTests(unittest.TestCase):
-    def test_dbg_headers_match_their_images(self):
-        for image, dbg_name in DBG_OF.items():
-            with self.subTest(dbg=dbg_name):
-                dbg = dbg_file(read("symbols", dbg_name))
-                header = readobj_file_header(os.path.join(OUT, "images", image))
-                data = read("images", image)
-                self.assertEqual(dbg["signature"], 0x4944)
-                self.assertEqual(dbg["machine"], header["machine"])
-                self.assertEqual(dbg["timestamp"], header["timestamp"])
-                self.assertEqual(dbg["size_of_image"], header["size_of_image"])
-                self.assertEqual(dbg["image_base"], header["image_base"])
-                self.assertEqual(dbg["checksum"], u32(data, pe_headers(data)["opt"] + 64))
-                self.assertEqual(dbg["section_table"], pe_headers(data)["section_table"])
-                for entry in dbg["debug"]:
-                    self.assertEqual(entry["address"], 0)
-                    self.assertEqual(entry["timestamp"], header["timestamp"])
-
-    def test_dbgcv_dbg_holds_nb11_codeview_with_publics(self):
-        dbg = dbg_file(read("symbols", "dbgcv.dbg"))
-        cv = [e for e in dbg["debug"] if e["type"] == 2]
-        self.assertEqual(len(cv), 1)
-        problems, subsections = codeview_block_problems(cv[0]["data"])
-        self.assertEqual(problems, [])
-        self.assertEqual(public_names(subsections), ["_DllMain@12", "_DbgCvSample@0"])
-        self.assertEqual(dbg["exported_names"], ["DbgCvSample"])
-
-    def test_dbg_misc_entries_name_the_image(self):
-        for image, dbg_name in DBG_OF.items():
-            with self.subTest(dbg=dbg_name):
-                misc = [e for e in dbg_file(read("symbols", dbg_name))["debug"] if e["type"] == 4]
-                self.assertEqual([misc_name(e["data"]) for e in misc], [image])
-
-
-def expected_store_key(name, data):
-    """The store directory key, from the file's own contents."""
-    if name.endswith(".dbg"):
-        d = dbg_file(data)
-        return "%08X%x" % (d["timestamp"], d["size_of_image"])
-    if data.startswith(PDB20_MAGIC):
-        _, sig, age = Msf20(data).info()
-        return "%08X%x" % (sig, age)
-    with tempfile.NamedTemporaryFile(suffix=".pdb") as f:
-        f.write(data)
-        f.flush()
-        guid, age = pdbutil_summary(f.name)
-    return guid.replace("-", "") + "%x" % age
-
-
-class StoreTests(unittest.TestCase):
-    def test_symbols_directory_is_flat_and_complete(self):
-        self.assertEqual(set(os.listdir(os.path.join(OUT, "symbols"))), SYMBOL_FILES)
-
-    def test_store_holds_every_symbol_file_under_its_key(self):
-        found = set()
-        root = os.path.join(OUT, "store")
-        for dirpath, _, files in os.walk(root):
-            for f in files:
-                found.add(os.path.relpath(os.path.join(dirpath, f), root).replace(os.sep, "/"))
+    def test_symbols_and_store_hold_every_symbol_file_under_its_key(self):
+        self.assertEqual(set(os.listdir(path("symbols"))), SYMBOL_FILES)
         expected = set()
         for name in SYMBOL_FILES:
-            data = read("symbols", name)
-            rel = "%s/%s/%s" % (name, expected_store_key(name, data), name)
-            expected.add(rel)
-            if rel in found:
-                self.assertEqual(read("store", *rel.split("/")), data, rel)
-        self.assertEqual(found, expected)
+            key = store_key("symbols/" + name)
+            # Upper-case GUID, signature or timestamp; lower-case age or size.
+            self.assertRegex(key, r"^[0-9A-F]{%d}[1-9a-f][0-9a-f]*$" % (32 if name in PDB70_FILES else 8))
+            expected.add("%s/%s/%s" % (name, key, name))
+            self.assertEqual(read("store/%s/%s/%s" % (name, key, name)), read("symbols/" + name), name)
+        self.assertEqual(files_below("store"), expected)
+        # Two keys spelled out, in case the readers here got a field wrong too.
+        self.assertTrue({"dbgcv.dbg/39B4E2AFa000/dbgcv.dbg", "dbgpdb.pdb/3B0C7D1Ab/dbgpdb.pdb"} <= expected)
 
-    def test_store_keys_follow_the_symbol_store_spelling(self):
-        # Upper-case GUID/signature/timestamp, lower-case age and size.
-        for name in SYMBOL_FILES:
-            key, = os.listdir(os.path.join(OUT, "store", name))
-            with self.subTest(key=key):
-                if name in PDB70_FILES:
-                    self.assertRegex(key, r"^[0-9A-F]{32}[1-9a-f][0-9a-f]*$")
-                else:
-                    self.assertRegex(key, r"^[0-9A-F]{8}[1-9a-f][0-9a-f]*$")
-        self.assertTrue(os.path.isdir(os.path.join(OUT, "store", "dbgcv.dbg", "39B4E2AFa000")))
-        self.assertTrue(os.path.isdir(os.path.join(OUT, "store", "dbgpdb.pdb", "3B0C7D1Ab")))
-
-
-class MismatchTests(unittest.TestCase):
-    def pdb20(self, *parts):
-        return Msf20(read(*parts)).info()
-
-    def test_nb10_signature_variant_differs_only_in_signature(self):
-        good, bad = self.pdb20("symbols", "nb10.pdb"), self.pdb20("mismatch", "sig", "nb10.pdb")
-        self.assertNotEqual(good[1], bad[1])
-        self.assertEqual(good[2], bad[2])
-
-    def test_age_variants_differ_only_in_age(self):
-        for name in ("nb10.pdb", "dbgpdb.pdb"):
-            with self.subTest(file=name):
-                good, bad = self.pdb20("symbols", name), self.pdb20("mismatch", "age", name)
-                self.assertEqual(good[1], bad[1])
-                self.assertNotEqual(good[2], bad[2])
-        for name in PDB70_FILES:
-            with self.subTest(file=name):
-                good = pdbutil_summary(os.path.join(OUT, "symbols", name))
-                bad_path = os.path.join(OUT, "mismatch", "age", name)
-                bad = pdbutil_summary(bad_path)
-                self.assertEqual(good[0], bad[0])
-                self.assertNotEqual(good[1], bad[1])
-                self.assertEqual(pdbutil_dbi_age(bad_path), bad[1])
-
-    def test_rsds_guid_variants_differ_only_in_guid(self):
-        for name in PDB70_FILES:
-            with self.subTest(file=name):
-                good = pdbutil_summary(os.path.join(OUT, "symbols", name))
-                bad = pdbutil_summary(os.path.join(OUT, "mismatch", "guid", name))
-                self.assertNotEqual(good[0], bad[0])
-                self.assertEqual(good[1], bad[1])
-
-    def test_dbg_variants_differ_in_timestamp_or_size(self):
-        good = dbg_file(read("symbols", "dbgcv.dbg"))
-        time_ = dbg_file(read("mismatch", "time", "dbgcv.dbg"))
-        size = dbg_file(read("mismatch", "size", "dbgcv.dbg"))
-        self.assertNotEqual(time_["timestamp"], good["timestamp"])
-        self.assertEqual(time_["size_of_image"], good["size_of_image"])
-        self.assertEqual(size["timestamp"], good["timestamp"])
-        self.assertNotEqual(size["size_of_image"], good["size_of_image"])
-
-    def test_mismatch_stores_put_each_variant_under_the_matching_key(self):
-        for reason in ("sig", "age", "guid", "time", "size"):
-            for name in os.listdir(os.path.join(OUT, "mismatch", reason)):
-                if name == "store":
-                    continue
-                with self.subTest(variant="%s/%s" % (reason, name)):
-                    key = expected_store_key(name, read("symbols", name))
-                    self.assertEqual(read("mismatch", reason, "store", name, key, name),
-                                     read("mismatch", reason, name))
+    def test_each_mismatch_differs_only_as_named_and_is_stored_under_the_key_it_fails(self):
+        for reason, names in MISMATCHES.items():
+            self.assertEqual(set(os.listdir(path("mismatch/" + reason))), set(names) | {"store"})
+            stored = set()
+            for name in names:
+                with self.subTest(file="%s/%s" % (reason, name)):
+                    good, bad = identity("symbols/" + name), identity("mismatch/%s/%s" % (reason, name))
+                    differs = 1 if reason in ("age", "size") else 0  # the key's second part or first
+                    self.assertNotEqual(good[differs], bad[differs])
+                    self.assertEqual(good[1 - differs], bad[1 - differs])
+                    if name in PDB70_FILES:  # the DBI stream carries the age too
+                        self.assertEqual(pdbutil_dbi_age("mismatch/%s/%s" % (reason, name)), bad[1])
+                    rel = "%s/%s/%s" % (name, store_key("symbols/" + name), name)
+                    stored.add(rel)
+                    self.assertEqual(read("mismatch/%s/store/%s" % (reason, rel)),
+                                     read("mismatch/%s/%s" % (reason, name)))
+            self.assertEqual(files_below("mismatch/%s/store" % reason), stored)
 
 
 class ManifestTests(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        with open(os.path.join(OUT, "manifest.json")) as f:
+        with open(path("manifest.json")) as f:
             cls.manifest = json.load(f)
-        cls.images = {r["name"]: r for r in cls.manifest["images"]}
-        cls.ini = configparser.ConfigParser(interpolation=None)
-        cls.ini.optionxform = str
-        cls.ini.read(os.path.join(OUT, "manifest.ini"))
 
-    def test_manifest_lists_every_image_with_its_intended_kind(self):
-        self.assertEqual({n: r["kind"] for n, r in self.images.items()}, EXPECTED_KIND)
-
-    def test_manifest_numbers_agree_with_the_images(self):
-        for name, record in self.images.items():
+    def test_manifest_describes_each_image_and_mismatch_as_found_on_disk(self):
+        images = {r["name"]: r for r in self.manifest["images"]}
+        self.assertEqual({n: r["kind"] for n, r in images.items()}, EXPECTED_KIND)
+        for name, r in images.items():
             with self.subTest(image=name):
-                header = readobj_file_header(os.path.join(OUT, "images", name))
-                self.assertEqual(record["timestamp"], header["timestamp"])
-                self.assertEqual(record["size_of_image"], header["size_of_image"])
-                self.assertEqual(record["timestamp_hex"], "%08X" % header["timestamp"])
-                self.assertEqual(record["image_base"], header["image_base"])
-                self.assertEqual(record["machine"], header["machine"])
-                self.assertEqual(record["bits"], 64 if name in IMAGES_64 else 32)
-
-    def test_manifest_pdb_identity_agrees_with_the_pdbs(self):
-        for image, pdb in (("rsds.exe", "rsds.pdb"), ("rsds64.exe", "rsds64.pdb")):
-            guid, age = pdbutil_summary(os.path.join(OUT, "symbols", pdb))
-            self.assertEqual((self.images[image]["pdb_guid"], self.images[image]["pdb_age"]), (guid, age))
-        for image, pdb in (("nb10.dll", "nb10.pdb"), ("dbgpdb.dll", "dbgpdb.pdb")):
-            _, sig, age = Msf20(read("symbols", pdb)).info()
-            self.assertEqual((self.images[image]["pdb_sig"], self.images[image]["pdb_age"]), (sig, age))
-
-    def test_manifest_store_paths_exist(self):
-        for name, record in self.images.items():
-            for key in ("store_pdb", "store_dbg"):
-                if record[key]:
-                    with self.subTest(image=name, key=key):
-                        self.assertTrue(os.path.isfile(os.path.join(OUT, "store", *record[key].split("/"))))
+                h = readobj_header("images/" + name)
+                fields = ("timestamp", "timestamp_hex", "size_of_image", "image_base", "machine", "bits")
+                self.assertEqual([r[k] for k in fields], [h["TimeDateStamp"], "%08X" % h["TimeDateStamp"],
+                                 h["SizeOfImage"], h["ImageBase"], h["Machine"], 64 if name in IMAGES_64 else 32])
+                pdb = name.split(".")[0] + ".pdb" if r["kind"] == "SymPdb" else ""
+                for field, file in (("store_pdb", pdb), ("store_dbg", DBG_OF.get(name, ""))):
+                    self.assertEqual(r[field], file and "%s/%s/%s" % (file, store_key("symbols/" + file), file))
+                if pdb:
+                    self.assertEqual((r["pdb_guid"] if pdb in PDB70_FILES else r["pdb_sig"], r["pdb_age"]),
+                                     tuple(identity("symbols/" + pdb)))
+                    self.assertEqual(r["pdb_key"], store_key("symbols/" + pdb))
+        self.assertEqual(sorted((m["reason"], m["name"]) for m in self.manifest["mismatches"]),
+                         sorted((reason, n) for reason, names in MISMATCHES.items() for n in names))
         for m in self.manifest["mismatches"]:
             with self.subTest(mismatch=m["id"]):
-                self.assertTrue(os.path.isfile(os.path.join(OUT, *m["file"].split("/"))))
-                self.assertTrue(os.path.isfile(os.path.join(OUT, *m["store"].split("/"),
-                                                            *m["store_path"].split("/"))))
+                self.assertTrue(os.path.isfile(path(m["file"])))
+                self.assertTrue(os.path.isfile(path(m["store"] + "/" + m["store_path"])))
 
-    def test_ini_agrees_with_json(self):
-        self.assertEqual(self.ini["samples"]["images"].split(","), [r["name"] for r in self.manifest["images"]])
-        for name, record in self.images.items():
-            section = self.ini[name]
-            with self.subTest(image=name):
-                self.assertEqual(section["kind"], record["kind"])
-                self.assertEqual(int(section["symtype"]), record["symtype"])
-                self.assertEqual(int(section["timestamp"]), record["timestamp"])
-                self.assertEqual(section["pdb_key"], record["pdb_key"])
-                self.assertEqual(section["store_pdb"], record["store_pdb"].replace("/", "\\"))
-                self.assertEqual(section["store_dbg"], record["store_dbg"].replace("/", "\\"))
-                self.assertEqual(section["loaded_image"], record["loaded_image"])
-                self.assertEqual(int(section["image_base"]), record["image_base"])
-                self.assertEqual(int(section["bits"]), record["bits"])
-        ids = self.ini["samples"]["mismatches"].split(",")
-        self.assertEqual(ids, [m["id"] for m in self.manifest["mismatches"]])
+    def test_manifest_ini_repeats_the_json_with_backslashed_paths(self):
+        ini = configparser.ConfigParser(interpolation=None)
+        ini.optionxform = str
+        ini.read(path("manifest.ini"))
+        self.assertEqual(ini["samples"]["images"].split(","), [r["name"] for r in self.manifest["images"]])
+        self.assertEqual(ini["samples"]["mismatches"].split(","), [m["id"] for m in self.manifest["mismatches"]])
+        for r in self.manifest["images"]:
+            for key in ("kind", "symtype", "timestamp", "pdb_key", "store_pdb", "store_dbg", "loaded_image",
+                        "image_base", "bits"):
+                with self.subTest(image=r["name"], key=key):
+                    self.assertEqual(ini[r["name"]][key], str(r[key]).replace("/", "\\"))
         for m in self.manifest["mismatches"]:
-            self.assertEqual(self.ini["mismatch." + m["id"]]["file"], m["file"].replace("/", "\\"))
+            self.assertEqual(ini["mismatch." + m["id"]]["file"], m["file"].replace("/", "\\"))
 
 
 class DeterminismTests(unittest.TestCase):
     def test_two_runs_write_identical_files(self):
-        def tree(root):
-            out = {}
-            for dirpath, _, files in os.walk(root):
-                for f in files:
-                    path = os.path.join(dirpath, f)
-                    with open(path, "rb") as fh:
-                        out[os.path.relpath(path, root)] = fh.read()
-            return out
-        first, second = tree(OUT), tree(OUT_AGAIN)
-        self.assertEqual(sorted(first), sorted(second))
-        differing = [p for p in first if first[p] != second[p]]
-        self.assertEqual(differing, [])
+        names = files_below("")
+        self.assertEqual(names, files_below("", run=1))
+        self.assertEqual([n for n in sorted(names) if read(n) != read(n, run=1)], [])
 
 
 # ---------------------------------------------------------------------------
 # serve_store.py
 
-class Server:
-    def __init__(self, root, *args, lifetime=30):
-        self.proc = subprocess.Popen(
-            [sys.executable, SERVER, root, "--lifetime", str(lifetime)] + list(args),
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        ready, _, _ = select.select([self.proc.stdout], [], [], 10)
-        if not ready:
-            self.stop()
-            raise RuntimeError("server printed no port")
-        line = self.proc.stdout.readline().decode()
-        match = re.match(r"PORT (\d+)\n$", line)
+@contextlib.contextmanager
+def server(*args, lifetime=30):
+    """Runs serve_store.py on the store; yields its process, with the port it
+    printed as .port."""
+    proc = subprocess.Popen([sys.executable, SERVER, path("store"), "--lifetime", str(lifetime)] + list(args),
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        ready, _, _ = select.select([proc.stdout], [], [], 10)
+        match = ready and re.match(r"PORT (\d+)\n$", proc.stdout.readline().decode())
         if not match:
-            self.stop()
-            raise RuntimeError("unexpected first line %r" % line)
-        self.port = int(match.group(1))
-
-    def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-        self.proc.wait(timeout=10)
-        self.proc.stdout.close()
-        self.proc.stderr.close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
+            raise RuntimeError("server printed no port")
+        proc.port = int(match.group(1))
+        yield proc
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        proc.wait(timeout=10)
+        proc.stdout.close()
 
 
-def raw_get(port, path, timeout=5):
+def raw_get(port, url_path, timeout=5):
     """Sends a GET and reads until the server closes; returns (status line,
-    headers dict, body)."""
+    headers dict, body, the chunks as received)."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
-        s.sendall(("GET %s HTTP/1.0\r\nHost: x\r\n\r\n" % path).encode())
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                break
-            data += chunk
-    head, _, body = data.partition(b"\r\n\r\n")
+        s.sendall(("GET %s HTTP/1.0\r\nHost: x\r\n\r\n" % url_path).encode())
+        chunks = list(iter(lambda: s.recv(65536), b""))
+    head, _, body = b"".join(chunks).partition(b"\r\n\r\n")
     lines = head.decode().split("\r\n")
-    headers = {k.lower(): v.strip() for k, _, v in (l.partition(":") for l in lines[1:])}
-    return lines[0], headers, body
+    return lines[0], {k.lower(): v.strip() for k, _, v in (l.partition(":") for l in lines[1:])}, body, chunks
 
 
 class ServerTests(unittest.TestCase):
-    NB10 = "/nb10.pdb/%s/nb10.pdb"
-
     @classmethod
     def setUpClass(cls):
-        cls.store = os.path.join(OUT, "store")
-        cls.key = os.listdir(os.path.join(cls.store, "nb10.pdb"))[0]
-        cls.path = cls.NB10 % cls.key
-        cls.body = read("store", "nb10.pdb", cls.key, "nb10.pdb")
+        cls.url_of = {rel.split("/")[0]: "/" + rel for rel in files_below("store")}
+        cls.body_of = {name: read("store" + url) for name, url in cls.url_of.items()}
+        cls.path, cls.body = cls.url_of["nb10.pdb"], cls.body_of["nb10.pdb"]
 
-    def test_serves_store_files_and_404_for_others(self):
-        with Server(self.store) as srv:
-            with urllib.request.urlopen(srv.url(self.path), timeout=5) as r:
-                self.assertEqual(r.read(), self.body)
-            for missing in ("/nb10.pdb/00000000/nb10.pdb", "/nb10.pdb/", "/../gensamples.py",
-                            "/%2e%2e/manifest.json"):
+    def fetch(self, srv, url_path):
+        """(status code, body) of a GET."""
+        status, _, body, _ = raw_get(srv.port, url_path)
+        return int(status.split()[1]), body
+
+    def assert_muted(self, port, url_path):
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+            s.sendall(("GET %s HTTP/1.0\r\n\r\n" % url_path).encode())
+            s.settimeout(0.5)
+            start = time.monotonic()
+            with self.assertRaises(socket.timeout):
+                s.recv(1)
+            self.assertGreaterEqual(time.monotonic() - start, 0.45)
+
+    def test_serves_on_loopback_applying_each_rule_under_its_prefix_only_and_logs_each_request(self):
+        log = os.path.join(tempfile.mkdtemp(prefix="qx3log-"), "requests.log")
+        self.addCleanup(shutil.rmtree, os.path.dirname(log))
+        rsds, rsds_body, cut = self.url_of["rsds.pdb"], self.body_of["rsds.pdb"], self.url_of["dbgpdb.pdb"]
+        with server("--log", log, "--status", "503=/nb10.pdb/", "--redirect-prefix", "/old/=/",
+                    "--mute=/dbgcv.dbg/", "--cut", "100=/dbgpdb.pdb/") as srv:
+            self.assertEqual(self.fetch(srv, rsds), (200, rsds_body))
+            # Other keys, directories, paths out of the store and other case are not found.
+            for missing in ("/rsds.pdb/00000000/rsds.pdb", "/rsds.pdb/", "/../gensamples.py",
+                            "/%2e%2e/manifest.json", rsds.upper()):
                 with self.subTest(path=missing):
-                    with self.assertRaises(urllib.error.HTTPError) as cm:
-                        urllib.request.urlopen(srv.url(missing), timeout=5)
-                    self.assertEqual(cm.exception.code, 404)
-
-    def test_paths_are_case_sensitive_unless_asked(self):
-        upper = self.path.upper()
-        with Server(self.store) as srv:
-            with self.assertRaises(urllib.error.HTTPError):
-                urllib.request.urlopen(srv.url(upper), timeout=5)
-        with Server(self.store, "--ignore-case") as srv:
-            with urllib.request.urlopen(srv.url(upper), timeout=5) as r:
-                self.assertEqual(r.read(), self.body)
-
-    def test_listens_on_loopback_only(self):
-        if not os.path.exists("/proc/net/tcp"):
-            self.skipTest("no /proc/net/tcp")
-        with Server(self.store) as srv:
-            with open("/proc/net/tcp") as f:
-                table = f.read().splitlines()[1:]
-            listening = [l.split()[1] for l in table if l.split()[3] == "0A"]
-            mine = [a for a in listening if int(a.split(":")[1], 16) == srv.port]
-            self.assertEqual(mine, ["0100007F:%04X" % srv.port])
-
-    def test_mute_accepts_and_never_answers(self):
-        with Server(self.store, "--mute") as srv:
-            with socket.create_connection(("127.0.0.1", srv.port), timeout=5) as s:
-                s.sendall(("GET %s HTTP/1.0\r\n\r\n" % self.path).encode())
-                s.settimeout(0.5)
-                start = time.monotonic()
-                with self.assertRaises(socket.timeout):
-                    s.recv(1)
-                self.assertGreaterEqual(time.monotonic() - start, 0.45)
-
-    def test_mute_prefix_leaves_other_paths_answered(self):
-        with Server(self.store, "--mute=/rsds.pdb/") as srv:
-            with urllib.request.urlopen(srv.url(self.path), timeout=5) as r:
-                self.assertEqual(r.read(), self.body)
-
-    def test_cut_sends_full_length_then_fewer_bytes(self):
-        with Server(self.store, "--cut", "100") as srv:
-            status, headers, body = raw_get(srv.port, self.path)
-        self.assertIn(" 200 ", status)
-        self.assertEqual(int(headers["content-length"]), len(self.body))
-        self.assertEqual(body, self.body[:100])
-
-    def test_cut_makes_urllib_report_an_incomplete_read(self):
-        with Server(self.store, "--cut", "10") as srv:
-            with urllib.request.urlopen(srv.url(self.path), timeout=5) as r:
+                    self.assertEqual(self.fetch(srv, missing)[0], 404)
+            if os.path.exists("/proc/net/tcp"):
+                with open("/proc/net/tcp") as f:
+                    listening = [l.split()[1] for l in f.read().splitlines()[1:] if l.split()[3] == "0A"]
+                self.assertEqual([a for a in listening if int(a.split(":")[1], 16) == srv.port],
+                                 ["0100007F:%04X" % srv.port])
+            self.assertEqual(self.fetch(srv, self.path)[0], 503)
+            status, headers, _, _ = raw_get(srv.port, "/old" + rsds)
+            self.assertEqual((status.split()[1], headers["location"]), ("302", rsds))
+            with urllib.request.urlopen("http://127.0.0.1:%d/old%s" % (srv.port, rsds), timeout=5) as r:
+                self.assertEqual(r.read(), rsds_body)
+            # A cut reply announces the whole file and sends its first bytes only.
+            status, headers, body, _ = raw_get(srv.port, cut)
+            self.assertIn(" 200 ", status)
+            self.assertEqual(int(headers["content-length"]), len(self.body_of["dbgpdb.pdb"]))
+            self.assertEqual(body, self.body_of["dbgpdb.pdb"][:100])
+            with urllib.request.urlopen("http://127.0.0.1:%d%s" % (srv.port, cut), timeout=5) as r:
                 with self.assertRaises(http.client.IncompleteRead):
                     r.read()
-
-    def test_redirect_answers_302_with_the_rewritten_location(self):
-        with Server(self.store, "--redirect-prefix", "/old/=/") as srv:
-            status, headers, _ = raw_get(srv.port, "/old" + self.path)
-            self.assertIn(" 302 ", status)
-            self.assertEqual(headers["location"], self.path)
-            with urllib.request.urlopen(srv.url("/old" + self.path), timeout=5) as r:
-                self.assertEqual(r.read(), self.body)
-
-    def test_status_applies_under_its_prefix_only(self):
-        with Server(self.store, "--status", "503=/nb10.pdb/", "--status", "403=/secret/") as srv:
-            with self.assertRaises(urllib.error.HTTPError) as cm:
-                urllib.request.urlopen(srv.url(self.path), timeout=5)
-            self.assertEqual(cm.exception.code, 503)
-            rsds_key = os.listdir(os.path.join(self.store, "rsds.pdb"))[0]
-            with urllib.request.urlopen(srv.url("/rsds.pdb/%s/rsds.pdb" % rsds_key), timeout=5) as r:
-                self.assertEqual(r.status, 200)
-
-    def test_status_without_prefix_applies_everywhere(self):
-        with Server(self.store, "--status", "500") as srv:
-            with self.assertRaises(urllib.error.HTTPError) as cm:
-                urllib.request.urlopen(srv.url("/anything"), timeout=5)
-            self.assertEqual(cm.exception.code, 500)
-
-    def test_log_records_each_request(self):
-        log = os.path.join(TEMP, "requests.log")
-        with Server(self.store, "--log", log) as srv:
-            urllib.request.urlopen(srv.url(self.path), timeout=5).close()
-            with self.assertRaises(urllib.error.HTTPError):
-                urllib.request.urlopen(srv.url("/nope"), timeout=5)
+            self.assert_muted(srv.port, self.url_of["dbgcv.dbg"])
         with open(log) as f:
-            self.assertEqual(f.read().splitlines(),
-                             ["GET %s 200 %d" % (self.path, len(self.body)), "GET /nope 404"])
+            lines = f.read().splitlines()
+        self.assertEqual(len(lines), 13)  # one per request, the redirected one counting twice
+        self.assertEqual(lines[:2], ["GET %s 200 %d" % (rsds, len(rsds_body)), "GET /rsds.pdb/00000000/rsds.pdb 404"])
+
+    def test_ignore_case_finds_a_path_in_other_case(self):
+        with server("--ignore-case") as srv:
+            self.assertEqual(self.fetch(srv, self.path.upper()), (200, self.body))
+
+    def test_rules_without_prefix_apply_everywhere_and_a_muted_client_does_not_outlive_the_server(self):
+        with server("--status", "500") as srv:
+            self.assertEqual(self.fetch(srv, "/anything")[0], 500)
+        with server("--mute", lifetime=1.5) as srv:
+            self.assert_muted(srv.port, self.path)
+            srv.wait(timeout=5)
 
     def test_serves_https_with_the_given_certificate(self):
-        certs = os.path.join(TEMP, "certs")
-        subprocess.run(["bash", MAKE_CERTS, certs], check=True)
-        with Server(self.store, "--cert", os.path.join(certs, "localhost.pem"),
-                    "--key", os.path.join(certs, "server.key")) as srv:
-            context = ssl.create_default_context(cafile=os.path.join(certs, "ca.pem"))
-            url = "https://localhost:%d%s" % (srv.port, self.path)
-            with urllib.request.urlopen(url, timeout=5, context=context) as r:
-                self.assertEqual(r.read(), self.body)
-            # The test CA is trusted by this client only; the system's are not enough.
-            with self.assertRaises(urllib.error.URLError):
-                urllib.request.urlopen(url, timeout=5, context=ssl.create_default_context())
-            # The server still answers after a client refused it.
-            with urllib.request.urlopen(url, timeout=5, context=context) as r:
-                self.assertEqual(r.status, 200)
+        with tempfile.TemporaryDirectory() as certs:
+            subprocess.run(["bash", MAKE_CERTS, certs], check=True)
+            with server("--cert", os.path.join(certs, "localhost.pem"),
+                        "--key", os.path.join(certs, "server.key")) as srv:
+                context = ssl.create_default_context(cafile=os.path.join(certs, "ca.pem"))
+                url = "https://localhost:%d%s" % (srv.port, self.path)
+                with urllib.request.urlopen(url, timeout=5, context=context) as r:
+                    self.assertEqual(r.read(), self.body)
+                # The test CA is trusted by this client only; the system's are not enough.
+                with self.assertRaises(urllib.error.URLError):
+                    urllib.request.urlopen(url, timeout=5, context=ssl.create_default_context())
+                # The server still answers after a client refused it.
+                with urllib.request.urlopen(url, timeout=5, context=context) as r:
+                    self.assertEqual(r.status, 200)
 
-    def test_trickle_sends_the_reply_a_byte_at_a_time(self):
-        with Server(self.store, "--trickle", "5") as srv:
-            with socket.create_connection(("127.0.0.1", srv.port), timeout=5) as s:
-                s.sendall(b"GET /nothing HTTP/1.0\r\n\r\n")
-                chunks = []
-                while True:
-                    chunk = s.recv(65536)
-                    if not chunk:
-                        break
-                    chunks.append(chunk)
-        reply = b"".join(chunks)
-        self.assertTrue(reply.startswith(b"HTTP/1.0 404 "), reply[:20])
-        # Loopback may now and then join two bytes; it cannot join many.
-        self.assertGreater(len(chunks), len(reply) // 4)
-
-    def test_trickle_body_sends_the_head_at_once(self):
-        with Server(self.store, "--trickle-body", "5") as srv:
+    def test_trickle_sends_the_reply_a_byte_at_a_time_and_trickle_body_the_head_at_once(self):
+        with server("--trickle", "5=/nothing", "--trickle-body", "5=/nb10.pdb/") as srv:
+            status, _, _, chunks = raw_get(srv.port, "/nothing")
+            self.assertTrue(status.startswith("HTTP/1.0 404 "), status)
+            # Loopback may now and then join two bytes; it cannot join many.
+            self.assertGreater(len(chunks), len(b"".join(chunks)) // 4)
             with socket.create_connection(("127.0.0.1", srv.port), timeout=5) as s:
                 s.sendall(("GET %s HTTP/1.0\r\n\r\n" % self.path).encode())
-                head = b""
-                while b"\r\n\r\n" not in head:
-                    head += s.recv(65536)
+                parts = [s.recv(65536)]
+                while b"\r\n\r\n" not in b"".join(parts):
+                    parts.append(s.recv(65536))
+                head = b"".join(parts)
                 self.assertTrue(head.startswith(b"HTTP/1.0 200 "))
+                self.assertLessEqual(len(parts), 2, "the head came a byte at a time")
                 body = head.partition(b"\r\n\r\n")[2]
                 self.assertLessEqual(len(body), 2)
                 body += b"".join(s.recv(65536) for _ in range(10))
         self.assertEqual(body, self.body[:len(body)])
         self.assertLess(len(body), 40)
-
-    def test_server_exits_after_its_lifetime_even_with_a_muted_client(self):
-        srv = Server(self.store, "--mute", lifetime=0.5)
-        try:
-            s = socket.create_connection(("127.0.0.1", srv.port), timeout=5)
-            s.sendall(b"GET / HTTP/1.0\r\n\r\n")
-            srv.proc.wait(timeout=5)
-            s.close()
-        finally:
-            srv.stop()
 
 
 # ---------------------------------------------------------------------------
