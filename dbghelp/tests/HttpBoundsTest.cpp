@@ -18,28 +18,18 @@ namespace
 // tests/http-servers.sh send one byte every 100 ms: "trickle" the whole
 // reply, "tricklebody" the body after a prompt head. The low-speed limit is
 // set low here (1000 bytes per 2 s) so that each case takes about 2 s.
-class HttpBoundsTest : public ::testing::Test
+class HttpBoundsTest : public HttpDownloadFixture
 {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(0u, HttpServerPort("trickle"))
-            << "no server ports in QX3_TESTDIR\\http-servers.ini: run this test through ctest";
+        ASSERT_TRUE(ServersStarted("trickle"));
         m_options.lowSpeedBytes = 1000;
         m_options.lowSpeedSeconds = 2;
         m_client.SetOptions(m_options);
     }
 
-    std::string Target() const { return m_dir.File("file.bin"); }
-    HttpResult Fetch(const std::string& url, unsigned long long* bytes = nullptr)
-    {
-        return m_client.Download(url, Target(), m_diag.Sink(), bytes);
-    }
-
     HttpOptions m_options;
-    CTempDir m_dir;
-    CHttpClient m_client;
-    CDiagLines m_diag;
 };
 
 TEST_F(HttpBoundsTest, TricklingReplyHeadIsAbandonedAndTheServerSkipped)
@@ -53,7 +43,7 @@ TEST_F(HttpBoundsTest, TricklingReplyHeadIsAbandonedAndTheServerSkipped)
         1u, m_diag.CountHolding(" bytes in 2 s, below the low-speed limit of 1000 bytes per 2 s; skipped for 300 s\n"))
         << m_diag.All();
     EXPECT_EQ(0u, m_diag.CountStartingWith("SYMSRV:  HTTP 200")) << "the head was complete: " << m_diag.All();
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+    EXPECT_TRUE(LeftNothing());
     EXPECT_EQ(HttpResult::Offline, Fetch(url));
 }
 
@@ -65,7 +55,7 @@ TEST_F(HttpBoundsTest, TricklingBodyIsAbandonedLeavingNoFile)
     EXPECT_EQ(1u, m_diag.CountHolding(" below the low-speed limit of 1000 bytes per 2 s")) << m_diag.All();
     EXPECT_GT(bytes, 0u);
     EXPECT_LT(bytes, 1000u);
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+    EXPECT_TRUE(LeftNothing());
 }
 
 TEST_F(HttpBoundsTest, LimitLetsAFullSpeedDownloadThrough)

@@ -14,13 +14,12 @@ namespace
 
 // Downloads through loopback_proxy.py, which CTest's http fixture started;
 // it logs "GET URL forwarded" and "CONNECT HOST:PORT 200" for what it relays.
-class HttpProxyTest : public ::testing::Test
+class HttpProxyTest : public HttpDownloadFixture
 {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(0u, HttpServerPort("proxy"))
-            << "no proxy port in QX3_TESTDIR\\http-servers.ini: run this test through ctest";
+        ASSERT_TRUE(ServersStarted("proxy"));
         UseProxy("127.0.0.1:" + std::to_string(HttpServerPort("proxy")));
     }
 
@@ -32,13 +31,7 @@ protected:
         m_client.SetOptions(options);
     }
 
-    std::string Target() const { return m_dir.File("file.bin"); }
-    HttpResult Fetch(const std::string& url) { return m_client.Download(url, Target(), m_diag.Sink()); }
     std::string Through() const { return " through proxy 127.0.0.1:" + std::to_string(HttpServerPort("proxy")) + "\n"; }
-
-    CTempDir m_dir;
-    CHttpClient m_client;
-    CDiagLines m_diag;
 };
 
 TEST_F(HttpProxyTest, PlainRequestGoesToTheProxyInAbsoluteForm)
@@ -72,7 +65,7 @@ TEST_F(HttpProxyTest, TunnelTheProxyRefusesIsFailed)
     EXPECT_TRUE(m_diag.Has("SYMSRV:  Proxy 127.0.0.1:" + std::to_string(HttpServerPort("proxy")) +
                            " refused a tunnel to symbols.invalid:443: HTTP 403 Forbidden\n"))
         << m_diag.All();
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+    EXPECT_TRUE(LeftNothing());
 }
 
 TEST_F(HttpProxyTest, ServerTheProxyCannotReachIsUnreachableAndSkipped)

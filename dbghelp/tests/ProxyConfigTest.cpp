@@ -33,7 +33,7 @@ TEST(ProxyConfigTest, SingleProxyCarriesBothSchemes)
     EXPECT_EQ("10.0.0.1:8080", Route(config, true, "h"));
 }
 
-TEST(ProxyConfigTest, RefusesWhatIsNotHostAndPort)
+TEST(ProxyConfigTest, RefusesWhatIsNotHostAndPortAloneOrInAWinInetList)
 {
     for (const char* text : {"proxy", "proxy:", ":3128", "proxy:0", "proxy:65536", "proxy:31a8", "pro xy:3128",
                              "user@proxy:3128", "proxy:99999999999999999999"})
@@ -44,6 +44,10 @@ TEST(ProxyConfigTest, RefusesWhatIsNotHostAndPort)
         EXPECT_NE(std::string::npos, why.find('"')) << text << ": the reason quotes the value";
         EXPECT_FALSE(config.IsSet()) << text;
     }
+    CProxyConfig config;
+    std::string why;
+    EXPECT_FALSE(config.ParseWinInet("http=web.corp:80;https=secure.corp", "", why));
+    EXPECT_FALSE(why.empty());
 }
 
 TEST(ProxyConfigTest, WinInetListGivesEachSchemeItsOwnProxyAndTheRestGoDirect)
@@ -65,14 +69,6 @@ TEST(ProxyConfigTest, BypassListSendsMatchingHostsDirect)
     EXPECT_EQ("direct", Route(config, true, "symbols.example.com"));
     EXPECT_EQ("proxy:3128", Route(config, true, "msdl.example.com"));
     EXPECT_EQ("proxy:3128", Route(config, true, "corp.example"));
-}
-
-TEST(ProxyConfigTest, RefusesBadEntryInWinInetList)
-{
-    CProxyConfig config;
-    std::string why;
-    EXPECT_FALSE(config.ParseWinInet("http=web.corp:80;https=secure.corp", "", why));
-    EXPECT_FALSE(why.empty());
 }
 
 } // namespace
