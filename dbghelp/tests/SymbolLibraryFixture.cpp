@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdlib>
 
 CTempDir* SymbolLibraryFixture::s_libraryDir = nullptr;
 CDbgHelpLibrary* SymbolLibraryFixture::s_library = nullptr;
@@ -116,14 +115,20 @@ void SymbolLibraryFixture::WriteSymsrvIni(const std::string& text)
     ASSERT_TRUE(WriteFileBytes(s_library->Directory() + "\\symsrv.ini", text));
 }
 
-bool SymbolLibraryFixture::HasLine(const std::string& fragment) const
+size_t SymbolLibraryFixture::CountLines(const std::string& fragment) const
 {
+    size_t count = 0;
     for (const std::string& line : m_lines)
-    {
-        if (line.find(fragment) != std::string::npos)
-            return true;
-    }
-    return false;
+        count += line.find(fragment) != std::string::npos ? 1 : 0;
+    return count;
+}
+
+std::string SymbolLibraryFixture::AllLines() const
+{
+    std::string all;
+    for (const std::string& line : m_lines)
+        all += line;
+    return all;
 }
 
 const std::vector<std::string>& SymbolLibraryFixture::SeparateSymbolImages()

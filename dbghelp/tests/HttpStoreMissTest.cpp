@@ -1,11 +1,7 @@
-#include "SymbolLibraryFixture.h"
-
-#include "HttpServers.h"
+#include "HttpStoreFixture.h"
 
 namespace
 {
-const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
-
 size_t CountOf(const std::string& text, const std::string& fragment)
 {
     size_t count = 0;
@@ -15,107 +11,25 @@ size_t CountOf(const std::string& text, const std::string& fragment)
 }
 } // namespace
 
-// Compressed entries, file.ptr, damaged files and remembered misses of HTTP
-// stores: the "samples" server of tests/http-servers.sh serves the generated
-// samples directory, whose store forms storecases.py writes.
-class HttpStoreFormsTest : public SymbolLibraryFixture
+// Remembered misses of HTTP stores: a file the samples server does not have
+// is not asked for again until MissSeconds have passed, in any process.
+class HttpStoreMissTest : public HttpStoreFixture
 {
 protected:
-    void SetUp() override
-    {
-        SymbolLibraryFixture::SetUp();
-        ASSERT_NE(0u, HttpServerPort("samples")) << "no server ports: run this test through ctest";
-    }
-
-    std::string Chain(const std::string& path) const
-    {
-        return "srv*" + Downstream() + "*" + HttpServerUrl("samples", path);
-    }
+    std::string SamplesChain(const std::string& path) const { return Chain(Url("samples", path)); }
 
     // Requests the samples server logged so far under a path prefix.
-    static size_t Requests(const std::string& prefix) { return CountOf(HttpServerLog("samples"), "GET " + prefix); }
+    static size_t Requests(const std::string& prefix) { return CountOf(ServerLog("samples"), "GET " + prefix); }
 
     // A store that has nothing: every file is a miss there.
     static std::string MissingEntry() { return "/nostore/"; }
     IMAGEHLP_MODULE64 LoadMissing(const std::string& image = "rsds.exe")
     {
-        return Load(Image(image), Chain("/nostore"), kExact);
+        return Load(Image(image), SamplesChain("/nostore"), kExact);
     }
 };
 
-TEST_F(HttpStoreFormsTest, ExpandsCompressedEntryOfEachSymbolKind)
-{
-    for (const std::string& image : SeparateSymbolImages())
-    {
-        SCOPED_TRACE(image);
-        const IMAGEHLP_MODULE64 module = Load(Image(image), Chain("/compressed/store"), kExact);
-        EXPECT_EQ(SymTypeOf(image), module.SymType);
-        EXPECT_TRUE(HasLine(" expanded to "));
-        ExpectDownstreamHoldsExactly(image, true);
-        m_lines.clear();
-    }
-}
-
-TEST_F(HttpStoreFormsTest, FollowsPointerOfEachSymbolKind)
-{
-    for (const std::string& image : SeparateSymbolImages())
-    {
-        SCOPED_TRACE(image);
-        const IMAGEHLP_MODULE64 module = Load(Image(image), Chain("/pointer/path/store"), kExact);
-        EXPECT_EQ(SymTypeOf(image), module.SymType);
-        ExpectDownstreamHoldsExactly(image, true);
-    }
-}
-
-TEST_F(HttpStoreFormsTest, PointerMessageEndsTheSearchInThatStoreOnly)
-{
-    const IMAGEHLP_MODULE64 module =
-        Load(Image("dbgcv.dll"), Chain("/pointer/message/store") + "*" + HttpServerUrl("samples", "/store"), kExact);
-    EXPECT_TRUE(HasLine("/file.ptr - the store says: This file was withdrawn from the sample store.\n"));
-    EXPECT_EQ(SymCv, module.SymType) << "the next store was not asked";
-    ExpectDownstreamHoldsExactly("dbgcv.dll");
-}
-
-TEST_F(HttpStoreFormsTest, PointerToMissingFileIsAMissThatKeepsNothing)
-{
-    DWORD64 base = 0;
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), Chain("/pointer/missing/store"), kExact, &base);
-    EXPECT_NE(0u, base);
-    EXPECT_EQ(SymNone, module.SymType);
-    EXPECT_TRUE(HasLine(" - file not found (named by http://"));
-    EXPECT_TRUE(ListFiles(Downstream()).empty());
-}
-
-TEST_F(HttpStoreFormsTest, RefusesDamagedCabinetsAndKeepsNothing)
-{
-    for (const char* name : {"corrupt", "truncated", "othername", "undecodable", "wrongsize"})
-    {
-        SCOPED_TRACE(name);
-        const IMAGEHLP_MODULE64 module =
-            Load(Image("nb10.dll"), Chain(std::string("/cabinet/") + name + "/store"), kExact);
-        EXPECT_EQ(SymNone, module.SymType);
-        EXPECT_TRUE(HasLine("/nb10.pd_ - refused: "));
-        EXPECT_TRUE(ListFiles(Downstream()).empty()) << "a download or expansion was left behind";
-        m_lines.clear();
-    }
-}
-
-TEST_F(HttpStoreFormsTest, RefusesDamagedPdbsAndKeepsNothing)
-{
-    for (const DamagedPdb& c : DamagedPdbs())
-    {
-        SCOPED_TRACE(c.name);
-        const IMAGEHLP_MODULE64 module =
-            Load(Image(c.image), Chain(std::string("/damaged/") + c.name + "/store"), kExact);
-        EXPECT_EQ(SymNone, module.SymType);
-        EXPECT_STREQ("", module.LoadedPdbName);
-        EXPECT_TRUE(HasLine(std::string(" - unreadable or corrupt: ") + c.reason));
-        EXPECT_TRUE(ListFiles(Downstream()).empty()) << "the damaged file was kept downstream";
-        m_lines.clear();
-    }
-}
-
-TEST_F(HttpStoreFormsTest, RemembersNotFoundOfEachSymbolKindAcrossSessions)
+TEST_F(HttpStoreMissTest, RemembersNotFoundOfEachSymbolKindAcrossSessions)
 {
     const size_t before = Requests(MissingEntry());
     for (const std::string& image : SeparateSymbolImages())
@@ -136,7 +50,7 @@ TEST_F(HttpStoreFormsTest, RemembersNotFoundOfEachSymbolKindAcrossSessions)
 
 // Run only as a child of the test below: loads a missing file again and
 // again through the downstream store QX3_SHARED_DOWNSTREAM names.
-TEST_F(HttpStoreFormsTest, DISABLED_ChildLoadsMissingFileRepeatedly)
+TEST_F(HttpStoreMissTest, DISABLED_ChildLoadsMissingFileRepeatedly)
 {
     char shared[MAX_PATH] = {};
     ASSERT_NE(0u, GetEnvironmentVariableA("QX3_SHARED_DOWNSTREAM", shared, sizeof(shared)));
@@ -144,13 +58,13 @@ TEST_F(HttpStoreFormsTest, DISABLED_ChildLoadsMissingFileRepeatedly)
     {
         m_lines.clear();
         const IMAGEHLP_MODULE64 module =
-            Load(Image("rsds.exe"), "srv*" + std::string(shared) + "*" + HttpServerUrl("samples", "/nostore"), kExact);
+            Load(Image("rsds.exe"), "srv*" + std::string(shared) + "*" + Url("samples", "/nostore"), kExact);
         ASSERT_EQ(SymNone, module.SymType);
         ASSERT_TRUE(HasLine(" - file not found")) << load;
     }
 }
 
-TEST_F(HttpStoreFormsTest, TwoProcessesShareTheirMisses)
+TEST_F(HttpStoreMissTest, TwoProcessesShareTheirMisses)
 {
     const std::string shared = m_work->File("shared");
     ASSERT_TRUE(SetEnvironmentVariableA("QX3_SHARED_DOWNSTREAM", shared.c_str()));
@@ -160,7 +74,7 @@ TEST_F(HttpStoreFormsTest, TwoProcessesShareTheirMisses)
     {
         std::string command = "\"" + ExeDirectory() +
                               "qx3dbghelp_test.exe\" --gtest_also_run_disabled_tests "
-                              "--gtest_filter=HttpStoreFormsTest.DISABLED_ChildLoadsMissingFileRepeatedly";
+                              "--gtest_filter=HttpStoreMissTest.DISABLED_ChildLoadsMissingFileRepeatedly";
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info = {};
@@ -187,7 +101,7 @@ TEST_F(HttpStoreFormsTest, TwoProcessesShareTheirMisses)
     EXPECT_NE(std::string::npos, records[0].find(".miss"));
 }
 
-TEST_F(HttpStoreFormsTest, MissSecondsZeroAsksEveryTime)
+TEST_F(HttpStoreMissTest, MissSecondsZeroAsksEveryTime)
 {
     WriteSymsrvIni("[Http]\r\nMissSeconds=0\r\n");
     NewSession();
@@ -198,7 +112,7 @@ TEST_F(HttpStoreFormsTest, MissSecondsZeroAsksEveryTime)
     EXPECT_TRUE(ListFiles(Downstream()).empty()) << "a miss was recorded";
 }
 
-TEST_F(HttpStoreFormsTest, AsksAgainOnceMissSecondsHavePassed)
+TEST_F(HttpStoreMissTest, AsksAgainOnceMissSecondsHavePassed)
 {
     WriteSymsrvIni("[Http]\r\nMissSeconds=60\r\n");
     NewSession();
@@ -225,22 +139,13 @@ TEST_F(HttpStoreFormsTest, AsksAgainOnceMissSecondsHavePassed)
     EXPECT_EQ(before + 3, Requests(MissingEntry()));
 }
 
-TEST_F(HttpStoreFormsTest, MissInOneStoreLeavesOtherStoresAsked)
+TEST_F(HttpStoreMissTest, MissInOneStoreLeavesOtherStoresAsked)
 {
     LoadMissing();
     m_lines.clear();
     const IMAGEHLP_MODULE64 module =
-        Load(Image("rsds.exe"), Chain("/nostore") + "*" + HttpServerUrl("samples", "/store"), kExact);
+        Load(Image("rsds.exe"), SamplesChain("/nostore") + "*" + Url("samples", "/store"), kExact);
     EXPECT_EQ(SymPdb, module.SymType);
     EXPECT_TRUE(HasLine("not asked again yet"));
     EXPECT_STREQ((Downstream() + "\\" + Manifest("rsds.exe", "store_pdb")).c_str(), module.LoadedPdbName);
-}
-
-TEST_F(HttpStoreFormsTest, FailedServerIsNotRememberedAsMiss)
-{
-    WriteSymsrvIni("[Http]\r\nTimeout=300\r\nOfflineSeconds=0\r\n");
-    NewSession();
-    Load(Image("nb10.dll"), "srv*" + Downstream() + "*" + HttpServerUrl("mute"), kExact);
-    EXPECT_TRUE(HasLine(" - timed out"));
-    EXPECT_TRUE(ListFiles(Downstream()).empty());
 }
