@@ -3,12 +3,14 @@
 #include "HttpClient.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "HttpTestSupport.h"
+#include "ScopedHandle.h"
 #include "TestSupport.h"
 
 namespace
@@ -327,6 +329,8 @@ TEST_F(HttpReplyTest, SavesWellFramedBodiesAndRefusesHostileReplies)
             ASSERT_TRUE(DeleteFileA(Target().c_str()));
         }
         EXPECT_TRUE(LeftNothing());
+        // A file wrongly kept must not fail the cases after this one.
+        DeleteFileA(Target().c_str());
     }
 }
 
@@ -399,6 +403,188 @@ TEST_F(HttpReplyTest, StalledDownloadDoesNotHoldUpAnotherThread)
     EXPECT_EQ(HttpResult::Ok, first) << firstDiag.All();
     EXPECT_EQ("first", ReadFileBytes(m_dir.File("first.bin")));
     EXPECT_EQ("second", ReadFileBytes(m_dir.File("second.bin")));
+}
+
+// ---------------------------------------------------------------------------
+// The bounds on slow servers and slow name lookups. The trickling servers of
+// tests/http-servers.sh send one byte every 100 ms: "trickle" the whole
+// reply, "tricklebody" the body after a prompt head. The low-speed limit is
+// set low here (1000 bytes per 2 s) so that each case takes about 2 s.
+class HttpBoundsTest : public HttpDownloadFixture
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(ServersStarted("trickle"));
+        m_options.lowSpeedBytes = 1000;
+        m_options.lowSpeedSeconds = 2;
+        m_client.SetOptions(m_options);
+    }
+
+    HttpOptions m_options;
+};
+
+TEST_F(HttpBoundsTest, TricklingReplyHeadIsAbandonedAndTheServerSkipped)
+{
+    const std::string url = LoopbackUrl(HttpServerPort("trickle"), "/small.bin");
+    EXPECT_EQ(HttpResult::TimedOut, Fetch(url));
+    EXPECT_EQ(1u,
+              m_diag.CountStartingWith("SYMSRV:  127.0.0.1:" + std::to_string(HttpServerPort("trickle")) + " sent "))
+        << m_diag.All();
+    EXPECT_EQ(
+        1u, m_diag.CountHolding(" bytes in 2 s, below the low-speed limit of 1000 bytes per 2 s; skipped for 300 s\n"))
+        << m_diag.All();
+    EXPECT_EQ(0u, m_diag.CountStartingWith("SYMSRV:  HTTP 200")) << "the head was complete: " << m_diag.All();
+    EXPECT_TRUE(LeftNothing());
+    EXPECT_EQ(HttpResult::Offline, Fetch(url));
+}
+
+TEST_F(HttpBoundsTest, TricklingBodyIsAbandonedLeavingNoFile)
+{
+    unsigned long long bytes = 0;
+    EXPECT_EQ(HttpResult::TimedOut, Fetch(LoopbackUrl(HttpServerPort("tricklebody"), "/small.bin"), &bytes));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP 200 OK\n")) << m_diag.All();
+    EXPECT_EQ(1u, m_diag.CountHolding(" below the low-speed limit of 1000 bytes per 2 s")) << m_diag.All();
+    EXPECT_GT(bytes, 0u);
+    EXPECT_LT(bytes, 1000u);
+    EXPECT_TRUE(LeftNothing());
+}
+
+TEST_F(HttpBoundsTest, LimitLetsAFullSpeedDownloadThrough)
+{
+    ASSERT_EQ(HttpResult::Ok, Fetch(LoopbackUrl(HttpServerPort("store"), "/big.bin"))) << m_diag.All();
+    EXPECT_TRUE(ReadFileBytes(StoreFile("big.bin")) == ReadFileBytes(Target()));
+}
+
+TEST_F(HttpBoundsTest, NameThatDoesNotResolveIsUnreachable)
+{
+    m_options.lookup = [](const std::string&, unsigned long&) { return static_cast<int>(WSAHOST_NOT_FOUND); };
+    m_client.SetOptions(m_options);
+    EXPECT_EQ(HttpResult::Unreachable, Fetch("http://symbols.invalid/a.pdb"));
+    EXPECT_TRUE(
+        m_diag.Has("SYMSRV:  symbols.invalid:80 could not be reached (host name not found); skipped for 300 s\n"))
+        << m_diag.All();
+    EXPECT_EQ(HttpResult::Offline, Fetch("http://symbols.invalid/a.pdb"));
+}
+
+TEST_F(HttpBoundsTest, SlowNameLookupIsBoundedByTheTimeOutAndCountsAsUnreachable)
+{
+    // The lookup blocks until the test ends; it owns its copy of the event.
+    CScopedHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    HANDLE lookupsCopy = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), release.Get(), GetCurrentProcess(), &lookupsCopy, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    m_options.timeoutMs = 300;
+    m_options.lookup = [lookupsCopy](const std::string&, unsigned long&)
+    {
+        WaitForSingleObject(lookupsCopy, 30000);
+        CloseHandle(lookupsCopy);
+        return static_cast<int>(WSATRY_AGAIN);
+    };
+    m_client.SetOptions(m_options);
+    EXPECT_EQ(HttpResult::Unreachable, Fetch("https://slow.example/a.pdb"));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  slow.example:443 could not be reached (host name lookup took longer than 300 ms); "
+                           "skipped for 300 s\n"))
+        << m_diag.All();
+    SetEvent(release.Get());
+}
+
+// ---------------------------------------------------------------------------
+// Downloads through loopback_proxy.py, which CTest's http fixture started;
+// it logs "GET URL forwarded" and "CONNECT HOST:PORT 200" for what it relays.
+class HttpProxyTest : public HttpDownloadFixture
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(ServersStarted("proxy"));
+        UseProxy("127.0.0.1:" + std::to_string(HttpServerPort("proxy")));
+    }
+
+    void UseProxy(const std::string& proxy, const std::string& bypass = "")
+    {
+        HttpOptions options;
+        std::string why;
+        ASSERT_TRUE(options.proxy.ParseWinInet(proxy, bypass, why)) << why;
+        m_client.SetOptions(options);
+    }
+
+    std::string Through() const { return " through proxy 127.0.0.1:" + std::to_string(HttpServerPort("proxy")) + "\n"; }
+};
+
+TEST_F(HttpProxyTest, PlainRequestGoesToTheProxyInAbsoluteForm)
+{
+    // The query makes the request this test's own in the shared proxy's log.
+    const std::string url = LoopbackUrl(HttpServerPort("store"), "/small.bin?proxy-test");
+    ASSERT_EQ(HttpResult::Ok, Fetch(url)) << m_diag.All();
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + url + Through())) << m_diag.All();
+    EXPECT_EQ(1u, CountLogLines("proxy", "GET " + url + " forwarded"));
+    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
+}
+
+TEST_F(HttpProxyTest, HttpsGoesThroughATunnelWithTheCertificateChecked)
+{
+    ASSERT_EQ(HttpResult::Ok, Fetch(TlsUrl(HttpServerPort("tls"), "/small.bin"))) << m_diag.All();
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + TlsUrl(HttpServerPort("tls"), "/small.bin") + Through()))
+        << m_diag.All();
+    EXPECT_LE(1u, CountLogLines("proxy", "CONNECT localhost:" + std::to_string(HttpServerPort("tls")) + " 200"));
+    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
+
+    EXPECT_EQ(HttpResult::Failed, Fetch(TlsUrl(HttpServerPort("tlswronghost"), "/small.bin")));
+    EXPECT_EQ(1u,
+              m_diag.CountHolding(" refused: certificate refused: it was issued for another host name than localhost"))
+        << m_diag.All();
+}
+
+TEST_F(HttpProxyTest, TunnelTheProxyRefusesIsFailed)
+{
+    // The test proxy refuses every host but the loopback one, without a lookup.
+    EXPECT_EQ(HttpResult::Failed, Fetch("https://symbols.invalid/a.pdb"));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  Proxy 127.0.0.1:" + std::to_string(HttpServerPort("proxy")) +
+                           " refused a tunnel to symbols.invalid:443: HTTP 403 Forbidden\n"))
+        << m_diag.All();
+    EXPECT_TRUE(LeftNothing());
+}
+
+TEST_F(HttpProxyTest, ServerTheProxyCannotReachIsUnreachableAndSkipped)
+{
+    const std::string url = LoopbackUrl(FreeLoopbackPort(), "/small.bin");
+    EXPECT_EQ(HttpResult::Unreachable, Fetch(url));
+    EXPECT_EQ(1u, m_diag.CountHolding(" could not be reached (proxy 127.0.0.1:" +
+                                      std::to_string(HttpServerPort("proxy")) + " could not reach it)"))
+        << m_diag.All();
+    EXPECT_EQ(HttpResult::Offline, Fetch(url));
+}
+
+TEST_F(HttpProxyTest, ProxyThatCannotBeReachedIsSkippedForEveryServer)
+{
+    const unsigned dead = FreeLoopbackPort();
+    UseProxy("127.0.0.1:" + std::to_string(dead));
+    EXPECT_EQ(HttpResult::Unreachable, Fetch(LoopbackUrl(HttpServerPort("store"), "/small.bin")));
+    EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  proxy 127.0.0.1:" + std::to_string(dead) +
+                                           " could not be reached (connection refused)"))
+        << m_diag.All();
+    EXPECT_EQ(HttpResult::Offline, Fetch(TlsUrl(HttpServerPort("tls"), "/small.bin")));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  proxy 127.0.0.1:" + std::to_string(dead) + " is offline; skipped\n"));
+}
+
+TEST_F(HttpProxyTest, BypassedHostIsAskedDirectly)
+{
+    UseProxy("127.0.0.1:" + std::to_string(HttpServerPort("proxy")), "localhost;127.0.0.*");
+    ASSERT_EQ(HttpResult::Ok, Fetch(TlsUrl(HttpServerPort("tls"), "/small.bin"))) << m_diag.All();
+    ASSERT_EQ(HttpResult::Ok, Fetch(LoopbackUrl(HttpServerPort("store"), "/small.bin"))) << m_diag.All();
+    EXPECT_EQ(0u, m_diag.CountHolding(" through proxy ")) << m_diag.All();
+}
+
+TEST_F(HttpProxyTest, UnusableProxySettingRefusesEveryDownload)
+{
+    HttpOptions options;
+    options.proxyError = "[Http] Proxy in symsrv.ini: \"proxy\" is not host:port";
+    m_client.SetOptions(options);
+    EXPECT_EQ(HttpResult::Failed, Fetch(LoopbackUrl(HttpServerPort("store"), "/small.bin")));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  Cannot fetch " + LoopbackUrl(HttpServerPort("store"), "/small.bin") +
+                           ": [Http] Proxy in symsrv.ini: \"proxy\" is not host:port\n"))
+        << m_diag.All();
 }
 
 } // namespace

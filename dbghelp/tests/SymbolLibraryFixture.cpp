@@ -25,13 +25,17 @@ void SymbolLibraryFixture::SetUp()
 {
     ASSERT_TRUE(s_library->IsReady()) << "cannot load " << s_library->Path();
     m_work.reset(new CTempDir());
-    ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
-    ASSERT_TRUE(Lib().RegisterCallback64(Process(), &OnNotify, reinterpret_cast<ULONG_PTR>(this)));
+    StartSession();
 }
 
 void SymbolLibraryFixture::NewSession()
 {
     ASSERT_TRUE(Lib().Cleanup(Process()));
+    StartSession();
+}
+
+void SymbolLibraryFixture::StartSession()
+{
     ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
     ASSERT_TRUE(Lib().RegisterCallback64(Process(), &OnNotify, reinterpret_cast<ULONG_PTR>(this)));
 }

@@ -86,6 +86,7 @@ protected:
     std::vector<std::string> m_lines;
 
 private:
+    void StartSession();
     static BOOL CALLBACK OnNotify(HANDLE process, ULONG action, ULONG64 data, ULONG64 context);
 
     static CTempDir* s_libraryDir;
