@@ -53,7 +53,7 @@ TEST_F(HttpClientTest, DownloadsExactBytesReplacingTheTargetAndReportsEachStep)
         ASSERT_EQ(HttpResult::Ok, m_client.Download(url, Target(), diag.Sink(), &bytes)) << diag.All();
         EXPECT_EQ(expected, ReadFileBytes(Target()));
         EXPECT_EQ(77825u, bytes);
-        EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListDirectory(m_dir.Path()));
+        EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListFiles(m_dir.Path()));
         EXPECT_EQ((std::vector<std::string>{"SYMSRV:  HTTP GET " + url + "\n", "SYMSRV:  HTTP 200 OK\n",
                                             "SYMSRV:  Received 77825 bytes\n"}),
                   diag.Lines());
@@ -92,7 +92,7 @@ TEST_F(HttpClientTest, CutBodyIsFailedAndLeavesTheExistingTargetAsItWas)
     EXPECT_EQ(HttpResult::Failed, Fetch(Store("/cut/small.bin"), &bytes));
     EXPECT_EQ(1000u, bytes);
     EXPECT_EQ("previous", ReadFileBytes(Target()));
-    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListDirectory(m_dir.Path()));
+    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListFiles(m_dir.Path()));
 }
 
 TEST_F(HttpClientTest, FollowsRedirectsOnTheSameServerToAnotherAndFromHttpToHttps)
@@ -240,7 +240,7 @@ TEST_F(HttpClientTest, TwoThreadsDownloadingOneTargetLeaveOneWholeFile)
     EXPECT_EQ(HttpResult::Ok, first) << m_diag.All();
     EXPECT_EQ(HttpResult::Ok, second) << otherDiag.All();
     EXPECT_TRUE(ReadFileBytes(StoreFile("big.bin")) == ReadFileBytes(Target()));
-    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListDirectory(m_dir.Path()));
+    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListFiles(m_dir.Path()));
 }
 
 // ---------------------------------------------------------------------------

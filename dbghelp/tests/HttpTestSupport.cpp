@@ -30,23 +30,6 @@ std::string TlsUrl(unsigned port, const std::string& path)
     return "https://localhost:" + std::to_string(port) + path;
 }
 
-std::vector<std::string> ListDirectory(const std::string& dir)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do
-    {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    return names;
-}
-
 size_t CountLogLines(const std::string& server, const std::string& prefix)
 {
     size_t count = 0;

@@ -27,8 +27,6 @@ std::string StoreFile(const std::string& name);
 std::string LoopbackUrl(unsigned port, const std::string& path);
 // The HTTPS servers' certificates name "localhost".
 std::string TlsUrl(unsigned port, const std::string& path);
-// The names in dir (one level, without "." and "..").
-std::vector<std::string> ListDirectory(const std::string& dir);
 // How many requests for path the named server logged ("GET PATH RESULT" lines).
 size_t CountRequests(const std::string& server, const std::string& path);
 // The lines the named server or proxy logged that start with prefix.
@@ -67,7 +65,7 @@ protected:
         return m_client.Download(url, Target(), m_diag.Sink(), bytes);
     }
     // No file was left behind, partial or temporary.
-    bool LeftNothing() const { return ListDirectory(m_dir.Path()).empty(); }
+    bool LeftNothing() const { return ListFiles(m_dir.Path()).empty(); }
     // Fails with a hint when the loopback servers of the http fixture are not running.
     static ::testing::AssertionResult ServersStarted(const char* server = "store");
 

@@ -25,25 +25,41 @@ std::string Resolved(const std::string& base, const std::string& location)
     return next.Text();
 }
 
-TEST(HttpUrlTest, ParsesHostInLowerCasePortAndTargetWithoutFragment)
+// The host in lower case, the default port of the scheme left out of the
+// Host header and the text, an empty path as the root, no fragment; https
+// is kept in every form.
+TEST(HttpUrlTest, ParsesSchemeHostPortAndTarget)
 {
-    const CHttpUrl url = Parsed("HTTP://Sym.Example-1.COM:8080/a/b.pdb?x=1#part");
-    EXPECT_EQ("sym.example-1.com", url.Host());
-    EXPECT_EQ(8080u, url.Port());
-    EXPECT_EQ("/a/b.pdb?x=1", url.Target());
-    EXPECT_EQ("sym.example-1.com:8080", url.Server());
-    EXPECT_EQ("sym.example-1.com:8080", url.HostHeader());
-    EXPECT_EQ("http://sym.example-1.com:8080/a/b.pdb?x=1", url.Text());
-}
-
-TEST(HttpUrlTest, DefaultPortIsLeftOutOfHostHeaderAndEmptyPathIsRoot)
-{
-    const CHttpUrl url = Parsed("http://store");
-    EXPECT_EQ(80u, url.Port());
-    EXPECT_EQ("/", url.Target());
-    EXPECT_EQ("store:80", url.Server());
-    EXPECT_EQ("store", url.HostHeader());
-    EXPECT_EQ("/?q", Parsed("http://store?q").Target());
+    const struct
+    {
+        const char* text;
+        bool https;
+        unsigned port;
+        const char* target;
+        const char* server;
+        const char* hostHeader;
+        const char* normal;
+    } cases[] = {
+        {"HTTP://Sym.Example-1.COM:8080/a/b.pdb?x=1#part", false, 8080, "/a/b.pdb?x=1", "sym.example-1.com:8080",
+         "sym.example-1.com:8080", "http://sym.example-1.com:8080/a/b.pdb?x=1"},
+        {"http://store", false, 80, "/", "store:80", "store", "http://store/"},
+        {"http://store?q", false, 80, "/?q", "store:80", "store", "http://store/?q"},
+        {"HTTPS://Msdl.Example.com/download/symbols", true, 443, "/download/symbols", "msdl.example.com:443",
+         "msdl.example.com", "https://msdl.example.com/download/symbols"},
+        {"https://h:8443/x", true, 8443, "/x", "h:8443", "h:8443", "https://h:8443/x"},
+        {"http://h:443/x", false, 443, "/x", "h:443", "h:443", "http://h:443/x"},
+    };
+    for (const auto& c : cases)
+    {
+        const CHttpUrl url = Parsed(c.text);
+        EXPECT_EQ(c.https, url.IsHttps()) << c.text;
+        EXPECT_EQ(c.port, url.Port()) << c.text;
+        EXPECT_EQ(c.target, url.Target()) << c.text;
+        EXPECT_EQ(c.server, url.Server()) << c.text;
+        EXPECT_EQ(c.hostHeader, url.HostHeader()) << c.text;
+        EXPECT_EQ(c.normal, url.Text()) << c.text;
+    }
+    EXPECT_EQ("sym.example-1.com", Parsed("HTTP://Sym.Example-1.COM:8080/").Host());
 }
 
 TEST(HttpUrlTest, PercentEncodesWhatMayNotStandInATarget)
