@@ -1,16 +1,5 @@
 #include "HttpStoreFixture.h"
 
-namespace
-{
-size_t CountOf(const std::string& text, const std::string& fragment)
-{
-    size_t count = 0;
-    for (size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1))
-        ++count;
-    return count;
-}
-} // namespace
-
 // Remembered misses of HTTP stores: a file the samples server does not have
 // is not asked for again until MissSeconds have passed, in any process.
 class HttpStoreMissTest : public HttpStoreFixture
@@ -19,7 +8,10 @@ protected:
     std::string SamplesChain(const std::string& path) const { return Chain(Url("samples", path)); }
 
     // Requests the samples server logged so far under a path prefix.
-    static size_t Requests(const std::string& prefix) { return CountOf(ServerLog("samples"), "GET " + prefix); }
+    static size_t Requests(const std::string& prefix)
+    {
+        return LinesStartingWith(SplitLines(ServerLog("samples")), "GET " + prefix).size();
+    }
 
     // A store that has nothing: every file is a miss there.
     static std::string MissingEntry() { return "/nostore/"; }
