@@ -1,5 +1,7 @@
 #include "CabinetFile.h"
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "CabinetBuilder.h"
@@ -13,16 +15,6 @@ BuiltCabinet Sample(uint16_t compression = 1, size_t size = 2500, size_t blockSi
     spec.compression = compression;
     spec.blockSize = blockSize;
     return BuildCabinet(spec);
-}
-
-// Refused, with reason in the error and nothing left in the object.
-bool RefusedFor(const Bytes& bytes, const std::string& reason)
-{
-    CCabinetFile cabinet;
-    if (Parse(cabinet, bytes))
-        return false;
-    EXPECT_NE(std::string::npos, cabinet.GetError().find(reason)) << cabinet.GetError();
-    return cabinet.GetFileName().empty() && cabinet.GetFileSize() == 0;
 }
 
 TEST(CabinetFileTest, ReadsStoredAndMszipCabinets)
@@ -47,24 +39,20 @@ TEST(CabinetFileTest, ChecksumFollowsTheCabinetDefinition)
     EXPECT_EQ(0x04030201u ^ 0x05u ^ 0xFFu, CCabinetFile::Checksum(bytes, 5, 0xFF));
 }
 
-TEST(CabinetFileTest, AcceptsBlocksWithoutChecksums)
+TEST(CabinetFileTest, AcceptsBlocksWithoutChecksumsAndSkipsReservedAreas)
 {
-    CabinetSpec spec;
-    spec.content = PatternBytes(100);
-    spec.checksums = false;
+    CabinetSpec unchecked;
+    unchecked.content = PatternBytes(100);
+    unchecked.checksums = false;
     CCabinetFile cabinet;
-    EXPECT_TRUE(Parse(cabinet, BuildCabinet(spec).bytes));
-}
+    EXPECT_TRUE(Parse(cabinet, BuildCabinet(unchecked).bytes)) << cabinet.GetError();
 
-TEST(CabinetFileTest, SkipsReservedAreas)
-{
-    CabinetSpec spec;
-    spec.content = PatternBytes(3000);
-    spec.blockSize = 1024;
-    spec.headerReserve = 20;
-    spec.blockReserve = 8;
-    CCabinetFile cabinet;
-    ASSERT_TRUE(Parse(cabinet, BuildCabinet(spec).bytes)) << cabinet.GetError();
+    CabinetSpec reserved;
+    reserved.content = PatternBytes(3000);
+    reserved.blockSize = 1024;
+    reserved.headerReserve = 20;
+    reserved.blockReserve = 8;
+    ASSERT_TRUE(Parse(cabinet, BuildCabinet(reserved).bytes)) << cabinet.GetError();
     EXPECT_EQ(3u, cabinet.GetBlockCount());
 }
 
@@ -79,84 +67,54 @@ TEST(CabinetFileTest, RefusesEveryTruncation)
     }
 }
 
-TEST(CabinetFileTest, RefusesCabinetLongerThanItClaims)
+// Each is refused with its reason in the error and nothing left in the object.
+TEST(CabinetFileTest, RefusesDamagedOrUnsupportedCabinetsSayingWhy)
 {
-    Bytes bytes = Sample().bytes;
-    bytes.push_back(0);
-    EXPECT_TRUE(RefusedFor(bytes, "claims"));
-}
-
-TEST(CabinetFileTest, RefusesDamagedData)
-{
-    BuiltCabinet built = Sample();
-    built.bytes[built.firstBlockOffset + 8 + 100] ^= 0x40;
-    EXPECT_TRUE(RefusedFor(built.bytes, "data block 0 fails its checksum"));
-}
-
-TEST(CabinetFileTest, RefusesAnythingButOneFileInOneFolder)
-{
-    for (size_t field : {26, 28})
+    using Damage = std::function<void(BuiltCabinet&)>;
+    auto u16 = [](size_t BuiltCabinet::*base, size_t at, uint32_t value) -> Damage
+    { return [=](BuiltCabinet& c) { PatchU16(c.bytes, (base != nullptr ? c.*base : 0) + at, value); }; };
+    CabinetSpec unchecked;
+    unchecked.content = PatternBytes(100);
+    unchecked.checksums = false;
+    const BuiltCabinet sample = Sample();
+    const BuiltCabinet small = Sample(1, 100);
+    const BuiltCabinet stored = Sample(0, 100);
+    struct Case
     {
-        Bytes bytes = Sample().bytes;
-        PatchU16(bytes, field, 2);
-        EXPECT_TRUE(RefusedFor(bytes, "not one file")) << field;
-    }
-}
-
-TEST(CabinetFileTest, RefusesSetsOfCabinets)
-{
-    for (uint32_t flag : {1, 2})
-    {
-        Bytes bytes = Sample().bytes;
-        PatchU16(bytes, 30, flag);
-        EXPECT_TRUE(RefusedFor(bytes, "several cabinets")) << flag;
-    }
-    BuiltCabinet built = Sample();
-    PatchU16(built.bytes, built.fileOffset + 8, 0xFFFD);
-    EXPECT_TRUE(RefusedFor(built.bytes, "another cabinet"));
-}
-
-TEST(CabinetFileTest, RefusesSizesThatDoNotAddUp)
-{
-    BuiltCabinet built = Sample();
-    PatchU32(built.bytes, built.fileOffset, 0x7FFFFFFF);
-    EXPECT_TRUE(RefusedFor(built.bytes, "claims 2147483647 bytes"));
-}
-
-TEST(CabinetFileTest, RefusesBlockExpandingPastTheLimitOrToNothing)
-{
-    for (uint32_t size : {0u, CCabinetFile::kMaxBlockBytes + 1})
-    {
-        BuiltCabinet built = Sample(1, 100);
-        PatchU16(built.bytes, built.firstBlockOffset + 6, size);
-        EXPECT_TRUE(RefusedFor(built.bytes, "expands to")) << size;
-    }
-}
-
-TEST(CabinetFileTest, RefusesMszipBlockWithoutItsSignature)
-{
-    CabinetSpec spec;
-    spec.content = PatternBytes(100);
-    spec.checksums = false;
-    BuiltCabinet built = BuildCabinet(spec);
-    built.bytes[built.firstBlockOffset + 8] = 'X';
-    EXPECT_TRUE(RefusedFor(built.bytes, "does not start with CK"));
-}
-
-TEST(CabinetFileTest, RefusesCompressionItCannotExpand)
-{
+        std::string what;
+        BuiltCabinet cabinet;
+        Damage damage;
+        std::string reason;
+    };
+    std::vector<Case> cases = {
+        {"one byte longer", sample, [](BuiltCabinet& c) { c.bytes.push_back(0); }, "claims"},
+        {"damaged data", sample, [](BuiltCabinet& c) { c.bytes[c.firstBlockOffset + 8 + 100] ^= 0x40; },
+         "data block 0 fails its checksum"},
+        {"two folders", sample, u16(nullptr, 26, 2), "not one file"},
+        {"two files", sample, u16(nullptr, 28, 2), "not one file"},
+        {"previous cabinet flag", sample, u16(nullptr, 30, 1), "several cabinets"},
+        {"next cabinet flag", sample, u16(nullptr, 30, 2), "several cabinets"},
+        {"file continued from another cabinet", sample, u16(&BuiltCabinet::fileOffset, 8, 0xFFFD), "another cabinet"},
+        {"file size beyond its data", sample, [](BuiltCabinet& c) { PatchU32(c.bytes, c.fileOffset, 0x7FFFFFFF); },
+         "claims 2147483647 bytes"},
+        {"block expanding to nothing", small, u16(&BuiltCabinet::firstBlockOffset, 6, 0), "expands to"},
+        {"block expanding past the limit", small,
+         u16(&BuiltCabinet::firstBlockOffset, 6, CCabinetFile::kMaxBlockBytes + 1), "expands to"},
+        {"MSZIP block without its signature", BuildCabinet(unchecked),
+         [](BuiltCabinet& c) { c.bytes[c.firstBlockOffset + 8] = 'X'; }, "does not start with CK"},
+        {"stored block whose sizes differ", stored, u16(&BuiltCabinet::firstBlockOffset, 6, 99), "stored data block 0"},
+    };
     for (uint32_t type : {0x0002u, 0x0004u, 0x0E03u, 0x1603u, 0x0101u})
+        cases.push_back({"compression " + std::to_string(type), sample, u16(&BuiltCabinet::folderOffset, 6, type),
+                         "compression type"});
+    for (Case& c : cases)
     {
-        BuiltCabinet built = Sample();
-        PatchU16(built.bytes, built.folderOffset + 6, type);
-        EXPECT_TRUE(RefusedFor(built.bytes, "compression type")) << type;
+        c.damage(c.cabinet);
+        CCabinetFile cabinet;
+        EXPECT_FALSE(Parse(cabinet, c.cabinet.bytes)) << c.what;
+        EXPECT_NE(std::string::npos, cabinet.GetError().find(c.reason)) << c.what << ": " << cabinet.GetError();
+        EXPECT_TRUE(cabinet.GetFileName().empty()) << c.what;
+        EXPECT_EQ(0u, cabinet.GetFileSize()) << c.what;
     }
-}
-
-TEST(CabinetFileTest, RefusesStoredBlockWhoseSizesDiffer)
-{
-    BuiltCabinet built = Sample(0, 100);
-    PatchU16(built.bytes, built.firstBlockOffset + 6, 99);
-    EXPECT_TRUE(RefusedFor(built.bytes, "stored data block 0"));
 }
 } // namespace

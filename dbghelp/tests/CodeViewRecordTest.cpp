@@ -43,44 +43,33 @@ TEST(CodeViewRecordTest, RecognisesEmbeddedNb09AndNb11)
     EXPECT_TRUE(cv.GetPdbName().empty());
 }
 
-TEST(CodeViewRecordTest, RefusesUnknownSignature)
+TEST(CodeViewRecordTest, RefusesMalformedRecords)
 {
-    Bytes record = MakeNb10(1, 1, "a.pdb");
-    record[3] = '8';
-    CCodeViewRecord cv;
-    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
-    EXPECT_EQ(CCodeViewRecord::None, cv.GetKind());
-}
-
-TEST(CodeViewRecordTest, RefusesOverlongPdbName)
-{
-    const Bytes record = MakeRsds(kTestGuid, 1, std::string(CCodeViewRecord::kMaxPdbName + 1, 'a'));
-    CCodeViewRecord cv;
-    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
-}
-
-TEST(CodeViewRecordTest, RefusesNb10WithNonZeroOffset)
-{
-    Bytes record = MakeNb10(1, 1, "a.pdb");
-    PatchU32(record, 4, 8);
-    CCodeViewRecord cv;
-    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
-}
-
-TEST(CodeViewRecordTest, RefusesEmbeddedDirectoryWithOverflowingCount)
-{
-    Bytes record = MakeEmbeddedCodeView("NB09");
-    PatchU32(record, 16 + 4, 0xFFFFFFFF);
-    CCodeViewRecord cv;
-    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
-}
-
-TEST(CodeViewRecordTest, RefusesSubsectionOutsideRecord)
-{
-    Bytes record = MakeEmbeddedCodeView("NB09");
-    PatchU32(record, 32 + 8, 0xFFFFFFFC);
-    CCodeViewRecord cv;
-    EXPECT_FALSE(cv.Parse(record.data(), record.size()));
+    Bytes unknown = MakeNb10(1, 1, "a.pdb");
+    unknown[3] = '8';
+    Bytes offset = MakeNb10(1, 1, "a.pdb");
+    PatchU32(offset, 4, 8);
+    Bytes count = MakeEmbeddedCodeView("NB09");
+    PatchU32(count, 16 + 4, 0xFFFFFFFF);
+    Bytes subsection = MakeEmbeddedCodeView("NB09");
+    PatchU32(subsection, 32 + 8, 0xFFFFFFFC);
+    const struct
+    {
+        const char* what;
+        Bytes record;
+    } cases[] = {
+        {"unknown signature", unknown},
+        {"overlong PDB name", MakeRsds(kTestGuid, 1, std::string(CCodeViewRecord::kMaxPdbName + 1, 'a'))},
+        {"NB10 with a non-zero offset", offset},
+        {"embedded directory with an overflowing count", count},
+        {"subsection outside the record", subsection},
+    };
+    for (const auto& c : cases)
+    {
+        CCodeViewRecord cv;
+        EXPECT_FALSE(cv.Parse(c.record.data(), c.record.size())) << c.what;
+        EXPECT_EQ(CCodeViewRecord::None, cv.GetKind()) << c.what;
+    }
 }
 
 TEST(CodeViewRecordTest, EveryTruncationIsRefused)

@@ -11,18 +11,12 @@ BuiltFile DbgWith(const Bytes& codeView)
     return BuildDbg({DebugEntrySpec{1, MakeCoffSymbols(4)}, DebugEntrySpec{2, codeView}});
 }
 
-TEST(DbgFileTest, ReadsIdentityFromHeader)
-{
-    CDbgFile dbg;
-    ASSERT_TRUE(Parse(dbg, DbgWith(MakeEmbeddedCodeView("NB09")).bytes));
-    EXPECT_EQ(0x3A1B2C3Du, dbg.GetTimeDateStamp());
-    EXPECT_EQ(0x5000u, dbg.GetSizeOfImage());
-}
-
-TEST(DbgFileTest, ReadsEmbeddedCodeViewAndCoff)
+TEST(DbgFileTest, ReadsIdentityEmbeddedCodeViewAndCoff)
 {
     CDbgFile dbg;
     ASSERT_TRUE(Parse(dbg, DbgWith(MakeEmbeddedCodeView("NB11")).bytes));
+    EXPECT_EQ(0x3A1B2C3Du, dbg.GetTimeDateStamp());
+    EXPECT_EQ(0x5000u, dbg.GetSizeOfImage());
     EXPECT_EQ(CCodeViewRecord::Nb11, dbg.GetCodeView().GetKind());
     EXPECT_TRUE(dbg.HasCoff());
 }
@@ -36,45 +30,29 @@ TEST(DbgFileTest, ReadsPdbReferenceWithoutCoff)
     EXPECT_FALSE(dbg.HasCoff());
 }
 
-TEST(DbgFileTest, RefusesSectionCountWhoseTableOverflows)
+TEST(DbgFileTest, RefusesHeaderFieldsAndDataOutsideTheFile)
 {
-    Bytes bytes = DbgWith(MakeNb10(1, 1, "a.pdb")).bytes;
-    PatchU32(bytes, 24, 0xFFFFFFFF);
-    CDbgFile dbg;
-    EXPECT_FALSE(Parse(dbg, bytes));
-    EXPECT_EQ(0u, dbg.GetTimeDateStamp());
-}
-
-TEST(DbgFileTest, RefusesExportedNamesSizeBeyondEnd)
-{
-    Bytes bytes = DbgWith(MakeNb10(1, 1, "a.pdb")).bytes;
-    PatchU32(bytes, 28, 0xFFFFFFF0);
-    CDbgFile dbg;
-    EXPECT_FALSE(Parse(dbg, bytes));
-}
-
-TEST(DbgFileTest, RefusesMissingDebugDirectory)
-{
-    Bytes bytes = DbgWith(MakeNb10(1, 1, "a.pdb")).bytes;
-    PatchU32(bytes, 32, 0);
-    CDbgFile dbg;
-    EXPECT_FALSE(Parse(dbg, bytes));
-}
-
-TEST(DbgFileTest, RefusesCodeViewDataOutsideFile)
-{
-    BuiltFile built = DbgWith(MakeNb10(1, 1, "a.pdb"));
-    PatchU32(built.bytes, built.debugDirectory + 28 + 24, 0xFFFFFFF0);
-    CDbgFile dbg;
-    EXPECT_FALSE(Parse(dbg, built.bytes));
-}
-
-TEST(DbgFileTest, RefusesCoffHeaderWithSymbolTableOutsideData)
-{
-    BuiltFile built = DbgWith(MakeNb10(1, 1, "a.pdb"));
-    PatchU32(built.bytes, built.debugData[0], 0x0FFFFFFF);
-    CDbgFile dbg;
-    EXPECT_FALSE(Parse(dbg, built.bytes));
+    const BuiltFile built = DbgWith(MakeNb10(1, 1, "a.pdb"));
+    const struct
+    {
+        const char* what;
+        size_t at;
+        uint32_t value;
+    } cases[] = {
+        {"section count whose table overflows", 24, 0xFFFFFFFF},
+        {"exported names size beyond the end", 28, 0xFFFFFFF0},
+        {"no debug directory", 32, 0},
+        {"CodeView data outside the file", built.debugDirectory + 28 + 24, 0xFFFFFFF0},
+        {"COFF header with its symbol table outside the data", built.debugData[0], 0x0FFFFFFF},
+    };
+    for (const auto& c : cases)
+    {
+        Bytes bytes = built.bytes;
+        PatchU32(bytes, c.at, c.value);
+        CDbgFile dbg;
+        EXPECT_FALSE(Parse(dbg, bytes)) << c.what;
+        EXPECT_EQ(0u, dbg.GetTimeDateStamp()) << c.what;
+    }
 }
 
 TEST(DbgFileTest, EveryTruncationIsRefused)

@@ -2,15 +2,12 @@
 
 namespace
 {
-const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
 const size_t kCuts[] = {0, 1, 2, 60, 64, 0x80, 0x100, 0x200, 0x400, 0x800};
 } // namespace
 
 class HostileInputTest : public SymbolLibraryFixture
 {
 protected:
-    std::string Symbols() const { return Samples() + "\\symbols"; }
-
     // A copy of a sample with its name recorded in the image replaced by
     // another of the same length; empty when the name is not found.
     std::string ImageWithPdbName(const std::string& image, const std::string& from, const std::string& to)
@@ -46,39 +43,32 @@ TEST_F(HostileInputTest, RefusesTruncatedImagesWithoutCrashing)
     }
 }
 
-TEST_F(HostileInputTest, TreatsTruncatedPdbAsNotFound)
+// A prefix of a symbol file beside the image is no symbol file. The DBG is
+// cut only within its header, section table and debug directory: its last
+// bytes hold nothing its identity or CodeView need.
+TEST_F(HostileInputTest, TreatsTruncatedSymbolFilesAsNotFound)
 {
-    const std::string whole = ReadFileBytes(Symbols() + "\\nb10.pdb");
-    for (size_t cut : kCuts)
+    const std::string rsds = ReadFileBytes(Symbols() + "\\rsds.pdb");
+    const struct
     {
-        ASSERT_TRUE(WriteFileBytes(m_work->File("nb10.pdb"), whole.substr(0, cut)));
-        const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), m_work->Path(), kExact);
-        EXPECT_EQ(SymNone, module.SymType) << cut;
-        EXPECT_STREQ("", module.LoadedPdbName) << cut;
-    }
-}
-
-TEST_F(HostileInputTest, TreatsTruncatedGuidSignedPdbAsNotFound)
-{
-    const std::string whole = ReadFileBytes(Symbols() + "\\rsds.pdb");
-    for (size_t cut : {size_t(0), size_t(32), size_t(0x1000), whole.size() / 2})
+        const char* image;
+        const char* file;
+        std::vector<size_t> cuts;
+    } cases[] = {
+        {"nb10.dll", "nb10.pdb", std::vector<size_t>(std::begin(kCuts), std::end(kCuts))},
+        {"rsds.exe", "rsds.pdb", {0, 32, 0x1000, rsds.size() / 2}},
+        {"dbgcv.dll", "dbgcv.dbg", {0, 1, 2, 60, 64, 0x80, 0x100}},
+    };
+    for (const auto& c : cases)
     {
-        ASSERT_TRUE(WriteFileBytes(m_work->File("rsds.pdb"), whole.substr(0, cut)));
-        EXPECT_NE(SymPdb, Load(Image("rsds.exe"), m_work->Path(), kExact).SymType) << cut;
-    }
-}
-
-TEST_F(HostileInputTest, TreatsTruncatedDbgAsNotFound)
-{
-    const std::string whole = ReadFileBytes(Symbols() + "\\dbgcv.dbg");
-    for (size_t cut : kCuts)
-    {
-        // Cut within the header, section table and debug directory: the last
-        // bytes of the sample hold nothing its identity or CodeView need.
-        if (cut >= 0x200)
-            continue;
-        ASSERT_TRUE(WriteFileBytes(m_work->File("dbgcv.dbg"), whole.substr(0, cut)));
-        EXPECT_EQ(SymNone, Load(Image("dbgcv.dll"), m_work->Path(), kExact).SymType) << cut;
+        const std::string whole = ReadFileBytes(Symbols() + "\\" + c.file);
+        for (size_t cut : c.cuts)
+        {
+            ASSERT_TRUE(WriteFileBytes(m_work->File(c.file), whole.substr(0, cut)));
+            const IMAGEHLP_MODULE64 module = Load(Image(c.image), m_work->Path(), kExact);
+            EXPECT_EQ(SymNone, module.SymType) << c.file << " cut at " << cut;
+            EXPECT_STREQ("", module.LoadedPdbName) << c.file << " cut at " << cut;
+        }
     }
 }
 
@@ -90,26 +80,27 @@ TEST_F(HostileInputTest, ReportsCorruptSymbolFileAsUnreadable)
                         " - unreadable or corrupt: no MSF 7.00 or PDB 2.00 signature\n"));
 }
 
-TEST_F(HostileInputTest, RefusesDotDotAsSymbolFileNameFromImage)
+// Nothing is fetched or written under a recorded name that could climb out
+// of its directory or hold a control character.
+TEST_F(HostileInputTest, RefusesDotDotOrControlCharacterAsSymbolFileNameFromImage)
 {
-    const std::string image = ImageWithPdbName("nb10.dll", "build\\nb10.pdb", std::string("build\\..\0\0\0\0\0\0", 14));
-    ASSERT_FALSE(image.empty());
-    const IMAGEHLP_MODULE64 module = Load(image, "srv*" + Downstream() + "*" + Samples() + "\\store", kExact);
-    EXPECT_EQ(SymNone, module.SymType);
-    EXPECT_TRUE(ListFiles(m_work->Path()).size() == 1u) << "something was written beside the image";
-    EXPECT_TRUE(HasLine("DBGHELP: refused the symbol file name recorded in the image\n"));
-}
-
-TEST_F(HostileInputTest, RefusesControlCharacterInSymbolFileNameFromImage)
-{
-    const std::string image = ImageWithPdbName("nb10.dll", "nb10.pdb",
-                                               std::string("nb\x01"
-                                                           "0.pdb",
-                                                           8));
-    ASSERT_FALSE(image.empty());
-    Load(image, "srv*" + Downstream() + "*" + Samples() + "\\store", kExact);
-    EXPECT_TRUE(HasLine("DBGHELP: refused the symbol file name recorded in the image\n"));
-    EXPECT_TRUE(ListFiles(Downstream()).empty());
+    const std::pair<std::string, std::string> cases[] = {
+        {"build\\nb10.pdb", std::string("build\\..\0\0\0\0\0\0", 14)},
+        {"nb10.pdb", std::string("nb\x01"
+                                 "0.pdb",
+                                 8)},
+    };
+    for (const auto& c : cases)
+    {
+        const std::string image = ImageWithPdbName("nb10.dll", c.first, c.second);
+        ASSERT_FALSE(image.empty());
+        const IMAGEHLP_MODULE64 module = Load(image, Chain(Store()), kExact);
+        EXPECT_EQ(SymNone, module.SymType);
+        EXPECT_EQ(std::vector<std::string>{"nb10.dll"}, ListFiles(m_work->Path()))
+            << "something was written beside the image or downstream";
+        EXPECT_TRUE(HasLine("DBGHELP: refused the symbol file name recorded in the image\n"));
+        m_lines.clear();
+    }
 }
 
 TEST_F(HostileInputTest, StripsDirectoriesFromRecordedNameInStoreLookup)
@@ -118,6 +109,6 @@ TEST_F(HostileInputTest, StripsDirectoriesFromRecordedNameInStoreLookup)
     const std::string image =
         ImageWithPdbName("nb10.dll", "C:\\qsamples\\build\\nb10.pdb", "..\\..\\..\\..\\..\\..\\nb10.pdb");
     ASSERT_FALSE(image.empty());
-    const IMAGEHLP_MODULE64 module = Load(image, "srv*" + Downstream() + "*" + Samples() + "\\store", kExact);
+    const IMAGEHLP_MODULE64 module = Load(image, Chain(Store()), kExact);
     EXPECT_STREQ((Downstream() + "\\" + Manifest("nb10.dll", "store_pdb")).c_str(), module.LoadedPdbName);
 }

@@ -3,99 +3,116 @@
 #include "HttpClient.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "HttpTestSupport.h"
+#include "ScopedHandle.h"
 #include "TestSupport.h"
 
 namespace
 {
 
 // ---------------------------------------------------------------------------
-// Against the serve_store.py instances that CTest started.
+// Against the serve_store.py instances that CTest started: "store" and
+// "mirror" over HTTP, "tls" over HTTPS with a certificate for localhost from
+// the test CA that the tls fixture made trusted; "tlsuntrusted",
+// "tlswronghost" and "tlsexpired" present certificates that must be refused.
 
-class HttpClientTest : public ::testing::Test
+class HttpClientTest : public HttpDownloadFixture
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_store = HttpServerPort("store");
-        s_mirror = HttpServerPort("mirror");
-        s_mute = HttpServerPort("mute");
-    }
-
     void SetUp() override
     {
-        ASSERT_TRUE(s_store != 0 && s_mirror != 0 && s_mute != 0)
-            << "no server ports in QX3_TESTDIR\\http-servers.ini: run this test through ctest, whose http fixture "
-               "starts them";
+        for (const char* server : {"store", "mirror", "mute", "tls"})
+            ASSERT_TRUE(ServersStarted(server));
     }
 
-    std::string Store(const std::string& path) const { return LoopbackUrl(s_store, path); }
-    std::string Target() const { return m_dir.File("file.bin"); }
-
-    HttpResult Fetch(const std::string& url, unsigned long long* bytes = nullptr)
+    static std::string Store(const std::string& path) { return LoopbackUrl(HttpServerPort("store"), path); }
+    static std::string Tls(const std::string& path, const char* server = "tls")
     {
-        return m_client.Download(url, Target(), m_diag.Sink(), bytes);
+        return TlsUrl(HttpServerPort(server), path);
     }
-
-    static unsigned s_store;
-    static unsigned s_mirror;
-    static unsigned s_mute;
-
-    CTempDir m_dir;
-    CHttpClient m_client;
-    CDiagLines m_diag;
+    static std::string Port(const char* server) { return std::to_string(HttpServerPort(server)); }
 };
 
-unsigned HttpClientTest::s_store = 0;
-unsigned HttpClientTest::s_mirror = 0;
-unsigned HttpClientTest::s_mute = 0;
-
-TEST_F(HttpClientTest, DownloadsFileWithExactBytesAndReportsEachStep)
+// Over HTTP and HTTPS alike; a file already at the target is replaced.
+TEST_F(HttpClientTest, DownloadsExactBytesReplacingTheTargetAndReportsEachStep)
 {
-    unsigned long long bytes = 0;
-    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/small.bin"), &bytes)) << m_diag.All();
     const std::string expected = ReadFileBytes(StoreFile("small.bin"));
     ASSERT_EQ(77825u, expected.size());
-    EXPECT_EQ(expected, ReadFileBytes(Target()));
-    EXPECT_EQ(77825u, bytes);
-    EXPECT_EQ((std::vector<std::string>{"SYMSRV:  HTTP GET " + Store("/small.bin") + "\n", "SYMSRV:  HTTP 200 OK\n",
-                                        "SYMSRV:  Received 77825 bytes\n"}),
-              m_diag.Lines());
+    for (const std::string& url : {Store("/small.bin"), Tls("/small.bin")})
+    {
+        SCOPED_TRACE(url);
+        ASSERT_TRUE(WriteFileBytes(Target(), "previous"));
+        CDiagLines diag;
+        unsigned long long bytes = 0;
+        ASSERT_EQ(HttpResult::Ok, m_client.Download(url, Target(), diag.Sink(), &bytes)) << diag.All();
+        EXPECT_EQ(expected, ReadFileBytes(Target()));
+        EXPECT_EQ(77825u, bytes);
+        EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListFiles(m_dir.Path()));
+        EXPECT_EQ((std::vector<std::string>{"SYMSRV:  HTTP GET " + url + "\n", "SYMSRV:  HTTP 200 OK\n",
+                                            "SYMSRV:  Received 77825 bytes\n"}),
+                  diag.Lines());
+    }
 }
 
-TEST_F(HttpClientTest, MissingOrGoneFileIsNotFoundAndLeavesNoFile)
+// A failure of one file is no failure of the server: it stays online.
+TEST_F(HttpClientTest, MissingGoneOrFailingFilesLeaveNoFileAndTheServerOnline)
 {
-    EXPECT_EQ(HttpResult::NotFound, Fetch(Store("/no/such.pdb")));
-    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP 404 Not Found\n")) << m_diag.All();
-    EXPECT_EQ(HttpResult::NotFound, Fetch(Store("/gone/small.bin")));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
-
-TEST_F(HttpClientTest, ServerErrorIsFailedLeavesNoFileAndKeepsServerOnline)
-{
-    EXPECT_EQ(HttpResult::Failed, Fetch(Store("/error/small.bin")));
-    EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  HTTP 500 ")) << m_diag.All();
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+    const struct
+    {
+        std::string url;
+        HttpResult result;
+        const char* line;
+    } cases[] = {
+        {Store("/no/such.pdb"), HttpResult::NotFound, "SYMSRV:  HTTP 404 Not Found\n"},
+        {Store("/gone/small.bin"), HttpResult::NotFound, "SYMSRV:  HTTP 410 "},
+        {Store("/error/small.bin"), HttpResult::Failed, "SYMSRV:  HTTP 500 "},
+        {Tls("/no/such.pdb"), HttpResult::NotFound, "SYMSRV:  HTTP 404 Not Found\n"},
+    };
+    for (const auto& c : cases)
+    {
+        CDiagLines diag;
+        EXPECT_EQ(c.result, m_client.Download(c.url, Target(), diag.Sink())) << c.url;
+        EXPECT_EQ(1u, diag.CountStartingWith(c.line)) << diag.All();
+        EXPECT_TRUE(LeftNothing()) << c.url;
+    }
     EXPECT_EQ(HttpResult::Ok, Fetch(Store("/small.bin")));
+    EXPECT_EQ(HttpResult::Ok, Fetch(Tls("/small.bin")));
 }
 
-TEST_F(HttpClientTest, FollowsRedirectOnSameServer)
+TEST_F(HttpClientTest, CutBodyIsFailedAndLeavesTheExistingTargetAsItWas)
 {
-    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/moved/small.bin"))) << m_diag.All();
-    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
-    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + Store("/small.bin") + "\n")) << m_diag.All();
+    ASSERT_TRUE(WriteFileBytes(Target(), "previous"));
+    unsigned long long bytes = 0;
+    EXPECT_EQ(HttpResult::Failed, Fetch(Store("/cut/small.bin"), &bytes));
+    EXPECT_EQ(1000u, bytes);
+    EXPECT_EQ("previous", ReadFileBytes(Target()));
+    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListFiles(m_dir.Path()));
 }
 
-TEST_F(HttpClientTest, FollowsRedirectToAnotherServer)
+TEST_F(HttpClientTest, FollowsRedirectsOnTheSameServerToAnotherAndFromHttpToHttps)
 {
-    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/elsewhere/small.bin"))) << m_diag.All();
-    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
-    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + LoopbackUrl(s_mirror, "/small.bin") + "\n")) << m_diag.All();
+    const struct
+    {
+        std::string url;
+        std::string followed;
+    } cases[] = {
+        {Store("/moved/small.bin"), Store("/small.bin")},
+        {Store("/elsewhere/small.bin"), LoopbackUrl(HttpServerPort("mirror"), "/small.bin")},
+        {Store("/tohttps/small.bin"), Tls("/small.bin")},
+    };
+    for (const auto& c : cases)
+    {
+        CDiagLines diag;
+        ASSERT_EQ(HttpResult::Ok, m_client.Download(c.url, Target(), diag.Sink())) << diag.All();
+        EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target())) << c.url;
+        EXPECT_TRUE(diag.Has("SYMSRV:  HTTP GET " + c.followed + "\n")) << diag.All();
+    }
 }
 
 TEST_F(HttpClientTest, RedirectLoopStopsAfterMaxRedirects)
@@ -105,7 +122,51 @@ TEST_F(HttpClientTest, RedirectLoopStopsAfterMaxRedirects)
     m_client.SetOptions(options);
     EXPECT_EQ(HttpResult::Failed, Fetch(Store("/loop/small.bin")));
     EXPECT_EQ(4u, m_diag.CountStartingWith("SYMSRV:  HTTP GET ")) << m_diag.All();
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+    EXPECT_TRUE(LeftNothing());
+}
+
+TEST_F(HttpClientTest, RedirectFromHttpsToHttpIsRefused)
+{
+    EXPECT_EQ(HttpResult::Failed, Fetch(Tls("/tohttp/https-test/small.bin")));
+    EXPECT_EQ(
+        1u, m_diag.CountStartingWith("SYMSRV:  Redirect not followed: redirect from https to http: http://127.0.0.1:"))
+        << m_diag.All();
+    EXPECT_EQ(0u, CountRequests("mirror", "/https-test/small.bin")) << "the http server was asked";
+    EXPECT_TRUE(LeftNothing());
+}
+
+// The reason in one line, nothing left behind, and the server skipped afterwards.
+TEST_F(HttpClientTest, RefusesEachBadCertificateOrPlainServerAndSkipsIt)
+{
+    const std::string refused = " refused: certificate refused: ";
+    const std::string skipped = "; skipped for 300 s\n";
+    const struct
+    {
+        std::string url;
+        std::string line;
+    } cases[] = {
+        {Tls("/small.bin", "tlsuntrusted"), "SYMSRV:  localhost:" + Port("tlsuntrusted") + refused +
+                                                "its root certificate is not one this system trusts" + skipped},
+        {Tls("/small.bin", "tlswronghost"), "SYMSRV:  localhost:" + Port("tlswronghost") + refused +
+                                                "it was issued for another host name than localhost" + skipped},
+        {Tls("/small.bin", "tlsexpired"), "SYMSRV:  localhost:" + Port("tlsexpired") + refused +
+                                              "it or a certificate in its chain has expired or is not valid yet" +
+                                              skipped},
+        // The certificate names "localhost"; 127.0.0.1 is the same server but
+        // not the name it was issued for.
+        {"https://127.0.0.1:" + Port("tls") + "/small.bin",
+         refused + "it was issued for another host name than 127.0.0.1"},
+        {Tls("/small.bin", "mirror"),
+         "SYMSRV:  localhost:" + Port("mirror") + " refused: the server's answer is not TLS (it begins \""},
+    };
+    for (const auto& c : cases)
+    {
+        CDiagLines diag;
+        EXPECT_EQ(HttpResult::Failed, m_client.Download(c.url, Target(), diag.Sink())) << c.url;
+        EXPECT_EQ(1u, diag.CountHolding(c.line)) << "expected " << c.line << "got\n" << diag.All();
+        EXPECT_TRUE(LeftNothing()) << c.url;
+        EXPECT_EQ(HttpResult::Offline, m_client.Download(c.url, Target(), diag.Sink())) << c.url;
+    }
 }
 
 // The mute server is shared with the symbol library's tests, which may run at
@@ -115,92 +176,52 @@ TEST_F(HttpClientTest, MuteServerTimesOutAndIsThenSkippedWithoutRequest)
     HttpOptions options;
     options.timeoutMs = 1000;
     m_client.SetOptions(options);
-    const std::string mute = LoopbackUrl(s_mute, "/http-client-test/mute.bin");
-    EXPECT_EQ(HttpResult::TimedOut, m_client.Download(mute, Target(), m_diag.Sink()));
-    EXPECT_TRUE(m_diag.Has("SYMSRV:  127.0.0.1:" + std::to_string(s_mute) +
-                           " did not answer within 1000 ms; skipped for 300 s\n"))
+    const std::string mute = LoopbackUrl(HttpServerPort("mute"), "/http-client-test/mute.bin");
+    EXPECT_EQ(HttpResult::TimedOut, Fetch(mute));
+    EXPECT_TRUE(
+        m_diag.Has("SYMSRV:  127.0.0.1:" + Port("mute") + " did not answer within 1000 ms; skipped for 300 s\n"))
         << m_diag.All();
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+    EXPECT_TRUE(LeftNothing());
     ASSERT_EQ(1u, CountRequests("mute", "/http-client-test/mute.bin"));
 
-    EXPECT_EQ(HttpResult::Offline, m_client.Download(mute, Target(), m_diag.Sink()));
+    EXPECT_EQ(HttpResult::Offline, Fetch(mute));
     EXPECT_EQ(1u, CountRequests("mute", "/http-client-test/mute.bin"));
-    EXPECT_TRUE(m_diag.Has("SYMSRV:  127.0.0.1:" + std::to_string(s_mute) + " is offline; skipped\n")) << m_diag.All();
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  127.0.0.1:" + Port("mute") + " is offline; skipped\n")) << m_diag.All();
     // The mark covers that server only.
     EXPECT_EQ(HttpResult::Ok, Fetch(Store("/small.bin")));
 }
 
-TEST_F(HttpClientTest, RefusedConnectionIsUnreachableAndThenOffline)
+TEST_F(HttpClientTest, RefusedConnectionIsUnreachableThenOfflineUntilTheMarksAreReset)
 {
     const unsigned port = FreeLoopbackPort();
     EXPECT_EQ(HttpResult::Unreachable, Fetch(LoopbackUrl(port, "/small.bin")));
     EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  127.0.0.1:" + std::to_string(port) + " could not be reached"))
         << m_diag.All();
     EXPECT_EQ(HttpResult::Offline, Fetch(LoopbackUrl(port, "/small.bin")));
-}
-
-TEST_F(HttpClientTest, ResetOfflineLetsTheServerBeTriedAgain)
-{
-    const unsigned port = FreeLoopbackPort();
-    ASSERT_EQ(HttpResult::Unreachable, Fetch(LoopbackUrl(port, "/small.bin")));
     m_client.ResetOffline();
     EXPECT_EQ(HttpResult::Unreachable, Fetch(LoopbackUrl(port, "/small.bin")));
 }
 
-TEST_F(HttpClientTest, CutBodyIsFailedAndLeavesNoFile)
-{
-    unsigned long long bytes = 0;
-    EXPECT_EQ(HttpResult::Failed, Fetch(Store("/cut/small.bin"), &bytes));
-    EXPECT_EQ(1000u, bytes);
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
-
-TEST_F(HttpClientTest, FailedDownloadLeavesExistingTargetAsItWas)
-{
-    ASSERT_TRUE(WriteFileBytes(Target(), "previous"));
-    EXPECT_EQ(HttpResult::Failed, Fetch(Store("/cut/small.bin")));
-    EXPECT_EQ("previous", ReadFileBytes(Target()));
-    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListDirectory(m_dir.Path()));
-}
-
-TEST_F(HttpClientTest, ReplacesExistingTarget)
-{
-    ASSERT_TRUE(WriteFileBytes(Target(), "previous"));
-    ASSERT_EQ(HttpResult::Ok, Fetch(Store("/small.bin"))) << m_diag.All();
-    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
-    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListDirectory(m_dir.Path()));
-}
-
-TEST_F(HttpClientTest, BodyLargerThanMaxBytesIsFailedAndLeavesNoFile)
-{
-    HttpOptions options;
-    options.maxBytes = 77824;
-    m_client.SetOptions(options);
-    EXPECT_EQ(HttpResult::Failed, Fetch(Store("/small.bin")));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
-
-TEST_F(HttpClientTest, TargetInMissingDirectoryIsFailed)
+// Neither a target in a missing directory nor another scheme is fetched.
+TEST_F(HttpClientTest, DownloadsThatCannotBeFetchedAreFailedLeavingNothing)
 {
     EXPECT_EQ(HttpResult::Failed, m_client.Download(Store("/small.bin"), m_dir.File("none\\file.bin"), m_diag.Sink()));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+    EXPECT_TRUE(LeftNothing());
+    CDiagLines other;
+    EXPECT_EQ(HttpResult::Failed, m_client.Download("ftp://127.0.0.1/small.bin", Target(), other.Sink()));
+    EXPECT_EQ(HttpResult::Failed, m_client.Download("file://C:/small.bin", Target(), other.Sink()));
+    EXPECT_EQ(0u, other.CountStartingWith("SYMSRV:  HTTP GET")) << "connected for another scheme: " << other.All();
+    EXPECT_TRUE(LeftNothing());
 }
 
-TEST_F(HttpClientTest, OtherSchemesAreFailedWithoutConnecting)
-{
-    EXPECT_EQ(HttpResult::Failed, Fetch("ftp://127.0.0.1/small.bin"));
-    EXPECT_EQ(HttpResult::Failed, Fetch("file://C:/small.bin"));
-    EXPECT_EQ(0u, m_diag.CountStartingWith("SYMSRV:  HTTP GET")) << m_diag.All();
-}
-
+// One download over HTTP and one over HTTPS, each of the large file.
 TEST_F(HttpClientTest, TwoThreadsDownloadAtOnce)
 {
-    HttpResult first = HttpResult::Failed;
     HttpResult second = HttpResult::Failed;
     CDiagLines otherDiag;
     CJoinedThread other([&]
-                        { second = m_client.Download(Store("/big.bin"), m_dir.File("second.bin"), otherDiag.Sink()); });
-    first = m_client.Download(Store("/big.bin"), m_dir.File("first.bin"), m_diag.Sink());
+                        { second = m_client.Download(Tls("/big.bin"), m_dir.File("second.bin"), otherDiag.Sink()); });
+    const HttpResult first = m_client.Download(Store("/big.bin"), m_dir.File("first.bin"), m_diag.Sink());
     other.Join();
     ASSERT_EQ(HttpResult::Ok, first) << m_diag.All();
     ASSERT_EQ(HttpResult::Ok, second) << otherDiag.All();
@@ -211,41 +232,27 @@ TEST_F(HttpClientTest, TwoThreadsDownloadAtOnce)
 
 TEST_F(HttpClientTest, TwoThreadsDownloadingOneTargetLeaveOneWholeFile)
 {
-    HttpResult first = HttpResult::Failed;
     HttpResult second = HttpResult::Failed;
     CDiagLines otherDiag;
     CJoinedThread other([&] { second = m_client.Download(Store("/big.bin"), Target(), otherDiag.Sink()); });
-    first = Fetch(Store("/big.bin"));
+    const HttpResult first = Fetch(Store("/big.bin"));
     other.Join();
     EXPECT_EQ(HttpResult::Ok, first) << m_diag.All();
     EXPECT_EQ(HttpResult::Ok, second) << otherDiag.All();
     EXPECT_TRUE(ReadFileBytes(StoreFile("big.bin")) == ReadFileBytes(Target()));
-    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListDirectory(m_dir.Path()));
+    EXPECT_EQ(std::vector<std::string>{"file.bin"}, ListFiles(m_dir.Path()));
 }
 
 // ---------------------------------------------------------------------------
 // Against CScriptedServer: exact requests, and replies serve_store.py cannot give.
 
-class HttpReplyTest : public ::testing::Test
+class HttpReplyTest : public HttpDownloadFixture
 {
 protected:
-    std::string Target() const { return m_dir.File("file.bin"); }
-
     HttpResult Fetch(CScriptedServer& server, const std::string& path = "/file.bin")
     {
         return m_client.Download(server.Url(path), Target(), m_diag.Sink());
     }
-
-    // What a download makes of one scripted reply.
-    HttpResult FetchReply(const std::string& reply)
-    {
-        CScriptedServer server({reply});
-        return Fetch(server);
-    }
-
-    CTempDir m_dir;
-    CHttpClient m_client;
-    CDiagLines m_diag;
 };
 
 TEST_F(HttpReplyTest, RequestIsHttp11GetOfThePathWithHostAgentIdentityAndClose)
@@ -263,13 +270,68 @@ TEST_F(HttpReplyTest, RequestIsHttp11GetOfThePathWithHostAgentIdentityAndClose)
     EXPECT_TRUE(has("Accept-Encoding: identity\r\n")) << server.Requests()[0];
 }
 
-TEST_F(HttpReplyTest, ResolvesHostNames)
+// What one request makes of each reply: the body it saved, or a failure that
+// leaves no file. maxBytes 0 keeps the client's default limit. The first
+// server is asked by host name, which the client resolves.
+TEST_F(HttpReplyTest, SavesWellFramedBodiesAndRefusesHostileReplies)
 {
-    CScriptedServer server({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"});
-    EXPECT_EQ(HttpResult::Ok, m_client.Download("http://localhost:" + std::to_string(server.Port()) + "/file.bin",
-                                                Target(), m_diag.Sink()))
-        << m_diag.All();
-    EXPECT_EQ("ok", ReadFileBytes(Target()));
+    const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const struct
+    {
+        const char* what;
+        std::string reply;
+        const char* body; // nullptr: failed
+        unsigned long long maxBytes;
+    } cases[] = {
+        {"chunked body with an extension and a trailer",
+         chunked + "5\r\nhello\r\n7;name=value\r\n, world\r\n0\r\nX-Trailer: yes\r\n\r\n", "hello, world", 0},
+        {"bare line feeds", "HTTP/1.0 200 OK\nContent-Length: 7\n\nx\r\ny\nz!", "x\r\ny\nz!", 0},
+        {"body to the close without a length", "HTTP/1.0 200 OK\r\n\r\nuntil the end", "until the end", 0},
+        {"provisional reply first", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", "ok",
+         0},
+        {"empty body", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "", 0},
+        {"length equal to maxBytes", "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n12345678", "12345678", 8},
+        {"garbage status line", "SSH-2.0-OpenSSH_9.2\r\n\r\n", nullptr, 0},
+        {"closed before the head", "", nullptr, 0},
+        {"closed before the end of the head", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n", nullptr, 0},
+        {"giant header", "HTTP/1.1 200 OK\r\nX-Big: " + std::string(100000, 'a') + "\r\nContent-Length: 2\r\n\r\nok",
+         nullptr, 0},
+        {"bad chunk size", chunked + "zz\r\nhello\r\n0\r\n\r\n", nullptr, 0},
+        {"overflowing chunk size", chunked + "10000000000000005\r\nhello\r\n0\r\n\r\n", nullptr, 0},
+        {"chunk longer than its size", chunked + "3\r\nhello\r\n0\r\n\r\n", nullptr, 0},
+        {"chunked body without its last chunk", chunked + "5\r\nhello\r\n", nullptr, 0},
+        {"length beyond maxBytes", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n123456789", nullptr, 8},
+        {"chunked body beyond maxBytes", chunked + "5\r\nhello\r\n5\r\nworld\r\n0\r\n\r\n", nullptr, 8},
+        {"body to the close beyond maxBytes", "HTTP/1.0 200 OK\r\n\r\nmore than eight bytes", nullptr, 8},
+        {"redirect to another protocol",
+         "HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1/file.bin\r\nContent-Length: 0\r\n\r\n", nullptr, 0},
+        {"redirect without a location", "HTTP/1.1 301 Moved Permanently\r\nContent-Length: 0\r\n\r\n", nullptr, 0},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        HttpOptions options;
+        if (c.maxBytes != 0)
+            options.maxBytes = c.maxBytes;
+        m_client.SetOptions(options);
+        CScriptedServer server({c.reply});
+        const std::string url = &c == &cases[0] ? "http://localhost:" + std::to_string(server.Port()) + "/file.bin"
+                                                : server.Url("/file.bin");
+        CDiagLines diag;
+        EXPECT_EQ(c.body != nullptr ? HttpResult::Ok : HttpResult::Failed,
+                  m_client.Download(url, Target(), diag.Sink()))
+            << diag.All();
+        EXPECT_EQ(1u, diag.CountStartingWith("SYMSRV:  HTTP GET ")) << diag.All();
+        if (c.body != nullptr)
+        {
+            EXPECT_TRUE(FileExists(Target()));
+            EXPECT_EQ(c.body, ReadFileBytes(Target()));
+            ASSERT_TRUE(DeleteFileA(Target().c_str()));
+        }
+        EXPECT_TRUE(LeftNothing());
+        // A file wrongly kept must not fail the cases after this one.
+        DeleteFileA(Target().c_str());
+    }
 }
 
 TEST_F(HttpReplyTest, ConnectThatIsNeverAcceptedTimesOut)
@@ -297,8 +359,7 @@ TEST_F(HttpReplyTest, ConnectThatIsNeverAcceptedTimesOut)
     HttpOptions options;
     options.timeoutMs = 500;
     m_client.SetOptions(options);
-    const HttpResult result =
-        m_client.Download(LoopbackUrl(ntohs(address.sin_port), "/file.bin"), Target(), m_diag.Sink());
+    const HttpResult result = HttpDownloadFixture::Fetch(LoopbackUrl(ntohs(address.sin_port), "/file.bin"));
     for (SOCKET filler : fillers)
         closesocket(filler);
     closesocket(listener);
@@ -306,116 +367,6 @@ TEST_F(HttpReplyTest, ConnectThatIsNeverAcceptedTimesOut)
     EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
                                            " did not answer within 500 ms"))
         << m_diag.All();
-}
-
-TEST_F(HttpReplyTest, DecodesChunkedBody)
-{
-    EXPECT_EQ(HttpResult::Ok, FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                         "5\r\nhello\r\n"
-                                         "7;name=value\r\n, world\r\n"
-                                         "0\r\nX-Trailer: yes\r\n\r\n"))
-        << m_diag.All();
-    EXPECT_EQ("hello, world", ReadFileBytes(Target()));
-}
-
-TEST_F(HttpReplyTest, AcceptsBareLineFeeds)
-{
-    EXPECT_EQ(HttpResult::Ok, FetchReply("HTTP/1.0 200 OK\nContent-Length: 7\n\nx\r\ny\nz!")) << m_diag.All();
-    EXPECT_EQ("x\r\ny\nz!", ReadFileBytes(Target()));
-}
-
-TEST_F(HttpReplyTest, ReadsBodyToCloseWithoutLength)
-{
-    EXPECT_EQ(HttpResult::Ok, FetchReply("HTTP/1.0 200 OK\r\n\r\nuntil the end")) << m_diag.All();
-    EXPECT_EQ("until the end", ReadFileBytes(Target()));
-}
-
-TEST_F(HttpReplyTest, SkipsProvisionalReply)
-{
-    EXPECT_EQ(HttpResult::Ok, FetchReply("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"))
-        << m_diag.All();
-    EXPECT_EQ("ok", ReadFileBytes(Target()));
-}
-
-TEST_F(HttpReplyTest, EmptyBodyGivesEmptyFile)
-{
-    EXPECT_EQ(HttpResult::Ok, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")) << m_diag.All();
-    EXPECT_TRUE(FileExists(Target()));
-    EXPECT_EQ("", ReadFileBytes(Target()));
-}
-
-TEST_F(HttpReplyTest, RejectsGarbageStatusLine)
-{
-    EXPECT_EQ(HttpResult::Failed, FetchReply("SSH-2.0-OpenSSH_9.2\r\n\r\n"));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
-
-TEST_F(HttpReplyTest, ConnectionClosedBeforeEndOfHeadersIsFailed)
-{
-    EXPECT_EQ(HttpResult::Failed, FetchReply(""));
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n"));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
-
-TEST_F(HttpReplyTest, RejectsGiantHeader)
-{
-    EXPECT_EQ(HttpResult::Failed,
-              FetchReply("HTTP/1.1 200 OK\r\nX-Big: " + std::string(100000, 'a') + "\r\nContent-Length: 2\r\n\r\nok"));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
-
-TEST_F(HttpReplyTest, RejectsBadOrOverflowingChunkSize)
-{
-    EXPECT_EQ(HttpResult::Failed,
-              FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n0\r\n\r\n"));
-    EXPECT_EQ(
-        HttpResult::Failed,
-        FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000005\r\nhello\r\n0\r\n\r\n"));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
-
-TEST_F(HttpReplyTest, RejectsChunkLongerThanItsSize)
-{
-    EXPECT_EQ(HttpResult::Failed,
-              FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhello\r\n0\r\n\r\n"));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
-
-TEST_F(HttpReplyTest, RejectsChunkedBodyWithoutLastChunk)
-{
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n"));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
-
-TEST_F(HttpReplyTest, RejectsChunkedBodyBeyondMaxBytes)
-{
-    HttpOptions options;
-    options.maxBytes = 8;
-    m_client.SetOptions(options);
-    EXPECT_EQ(HttpResult::Failed,
-              FetchReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n5\r\nworld\r\n0\r\n\r\n"));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
-
-TEST_F(HttpReplyTest, RejectsBodyToCloseBeyondMaxBytes)
-{
-    HttpOptions options;
-    options.maxBytes = 8;
-    m_client.SetOptions(options);
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.0 200 OK\r\n\r\nmore than eight bytes"));
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
-}
-
-TEST_F(HttpReplyTest, RedirectToAnotherProtocolIsNotFollowed)
-{
-    EXPECT_EQ(HttpResult::Failed,
-              FetchReply("HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1/file.bin\r\nContent-Length: 0\r\n\r\n"));
-    EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  HTTP GET ")) << m_diag.All();
-}
-
-TEST_F(HttpReplyTest, RedirectWithoutLocationIsFailed)
-{
-    EXPECT_EQ(HttpResult::Failed, FetchReply("HTTP/1.1 301 Moved Permanently\r\nContent-Length: 0\r\n\r\n"));
 }
 
 TEST_F(HttpReplyTest, ServerStallingInTheBodyTimesOut)
@@ -428,7 +379,7 @@ TEST_F(HttpReplyTest, ServerStallingInTheBodyTimesOut)
     EXPECT_TRUE(m_diag.Has("SYMSRV:  127.0.0.1:" + std::to_string(server.Port()) +
                            " did not answer within 500 ms; skipped for 300 s\n"))
         << m_diag.All();
-    EXPECT_TRUE(ListDirectory(m_dir.Path()).empty());
+    EXPECT_TRUE(LeftNothing());
 }
 
 TEST_F(HttpReplyTest, StalledDownloadDoesNotHoldUpAnotherThread)
@@ -452,6 +403,188 @@ TEST_F(HttpReplyTest, StalledDownloadDoesNotHoldUpAnotherThread)
     EXPECT_EQ(HttpResult::Ok, first) << firstDiag.All();
     EXPECT_EQ("first", ReadFileBytes(m_dir.File("first.bin")));
     EXPECT_EQ("second", ReadFileBytes(m_dir.File("second.bin")));
+}
+
+// ---------------------------------------------------------------------------
+// The bounds on slow servers and slow name lookups. The trickling servers of
+// tests/http-servers.sh send one byte every 100 ms: "trickle" the whole
+// reply, "tricklebody" the body after a prompt head. The low-speed limit is
+// set low here (1000 bytes per 2 s) so that each case takes about 2 s.
+class HttpBoundsTest : public HttpDownloadFixture
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(ServersStarted("trickle"));
+        m_options.lowSpeedBytes = 1000;
+        m_options.lowSpeedSeconds = 2;
+        m_client.SetOptions(m_options);
+    }
+
+    HttpOptions m_options;
+};
+
+TEST_F(HttpBoundsTest, TricklingReplyHeadIsAbandonedAndTheServerSkipped)
+{
+    const std::string url = LoopbackUrl(HttpServerPort("trickle"), "/small.bin");
+    EXPECT_EQ(HttpResult::TimedOut, Fetch(url));
+    EXPECT_EQ(1u,
+              m_diag.CountStartingWith("SYMSRV:  127.0.0.1:" + std::to_string(HttpServerPort("trickle")) + " sent "))
+        << m_diag.All();
+    EXPECT_EQ(
+        1u, m_diag.CountHolding(" bytes in 2 s, below the low-speed limit of 1000 bytes per 2 s; skipped for 300 s\n"))
+        << m_diag.All();
+    EXPECT_EQ(0u, m_diag.CountStartingWith("SYMSRV:  HTTP 200")) << "the head was complete: " << m_diag.All();
+    EXPECT_TRUE(LeftNothing());
+    EXPECT_EQ(HttpResult::Offline, Fetch(url));
+}
+
+TEST_F(HttpBoundsTest, TricklingBodyIsAbandonedLeavingNoFile)
+{
+    unsigned long long bytes = 0;
+    EXPECT_EQ(HttpResult::TimedOut, Fetch(LoopbackUrl(HttpServerPort("tricklebody"), "/small.bin"), &bytes));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP 200 OK\n")) << m_diag.All();
+    EXPECT_EQ(1u, m_diag.CountHolding(" below the low-speed limit of 1000 bytes per 2 s")) << m_diag.All();
+    EXPECT_GT(bytes, 0u);
+    EXPECT_LT(bytes, 1000u);
+    EXPECT_TRUE(LeftNothing());
+}
+
+TEST_F(HttpBoundsTest, LimitLetsAFullSpeedDownloadThrough)
+{
+    ASSERT_EQ(HttpResult::Ok, Fetch(LoopbackUrl(HttpServerPort("store"), "/big.bin"))) << m_diag.All();
+    EXPECT_TRUE(ReadFileBytes(StoreFile("big.bin")) == ReadFileBytes(Target()));
+}
+
+TEST_F(HttpBoundsTest, NameThatDoesNotResolveIsUnreachable)
+{
+    m_options.lookup = [](const std::string&, unsigned long&) { return static_cast<int>(WSAHOST_NOT_FOUND); };
+    m_client.SetOptions(m_options);
+    EXPECT_EQ(HttpResult::Unreachable, Fetch("http://symbols.invalid/a.pdb"));
+    EXPECT_TRUE(
+        m_diag.Has("SYMSRV:  symbols.invalid:80 could not be reached (host name not found); skipped for 300 s\n"))
+        << m_diag.All();
+    EXPECT_EQ(HttpResult::Offline, Fetch("http://symbols.invalid/a.pdb"));
+}
+
+TEST_F(HttpBoundsTest, SlowNameLookupIsBoundedByTheTimeOutAndCountsAsUnreachable)
+{
+    // The lookup blocks until the test ends; it owns its copy of the event.
+    CScopedHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    HANDLE lookupsCopy = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), release.Get(), GetCurrentProcess(), &lookupsCopy, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    m_options.timeoutMs = 300;
+    m_options.lookup = [lookupsCopy](const std::string&, unsigned long&)
+    {
+        WaitForSingleObject(lookupsCopy, 30000);
+        CloseHandle(lookupsCopy);
+        return static_cast<int>(WSATRY_AGAIN);
+    };
+    m_client.SetOptions(m_options);
+    EXPECT_EQ(HttpResult::Unreachable, Fetch("https://slow.example/a.pdb"));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  slow.example:443 could not be reached (host name lookup took longer than 300 ms); "
+                           "skipped for 300 s\n"))
+        << m_diag.All();
+    SetEvent(release.Get());
+}
+
+// ---------------------------------------------------------------------------
+// Downloads through loopback_proxy.py, which CTest's http fixture started;
+// it logs "GET URL forwarded" and "CONNECT HOST:PORT 200" for what it relays.
+class HttpProxyTest : public HttpDownloadFixture
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(ServersStarted("proxy"));
+        UseProxy("127.0.0.1:" + std::to_string(HttpServerPort("proxy")));
+    }
+
+    void UseProxy(const std::string& proxy, const std::string& bypass = "")
+    {
+        HttpOptions options;
+        std::string why;
+        ASSERT_TRUE(options.proxy.ParseWinInet(proxy, bypass, why)) << why;
+        m_client.SetOptions(options);
+    }
+
+    std::string Through() const { return " through proxy 127.0.0.1:" + std::to_string(HttpServerPort("proxy")) + "\n"; }
+};
+
+TEST_F(HttpProxyTest, PlainRequestGoesToTheProxyInAbsoluteForm)
+{
+    // The query makes the request this test's own in the shared proxy's log.
+    const std::string url = LoopbackUrl(HttpServerPort("store"), "/small.bin?proxy-test");
+    ASSERT_EQ(HttpResult::Ok, Fetch(url)) << m_diag.All();
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + url + Through())) << m_diag.All();
+    EXPECT_EQ(1u, CountLogLines("proxy", "GET " + url + " forwarded"));
+    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
+}
+
+TEST_F(HttpProxyTest, HttpsGoesThroughATunnelWithTheCertificateChecked)
+{
+    ASSERT_EQ(HttpResult::Ok, Fetch(TlsUrl(HttpServerPort("tls"), "/small.bin"))) << m_diag.All();
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  HTTP GET " + TlsUrl(HttpServerPort("tls"), "/small.bin") + Through()))
+        << m_diag.All();
+    EXPECT_LE(1u, CountLogLines("proxy", "CONNECT localhost:" + std::to_string(HttpServerPort("tls")) + " 200"));
+    EXPECT_EQ(ReadFileBytes(StoreFile("small.bin")), ReadFileBytes(Target()));
+
+    EXPECT_EQ(HttpResult::Failed, Fetch(TlsUrl(HttpServerPort("tlswronghost"), "/small.bin")));
+    EXPECT_EQ(1u,
+              m_diag.CountHolding(" refused: certificate refused: it was issued for another host name than localhost"))
+        << m_diag.All();
+}
+
+TEST_F(HttpProxyTest, TunnelTheProxyRefusesIsFailed)
+{
+    // The test proxy refuses every host but the loopback one, without a lookup.
+    EXPECT_EQ(HttpResult::Failed, Fetch("https://symbols.invalid/a.pdb"));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  Proxy 127.0.0.1:" + std::to_string(HttpServerPort("proxy")) +
+                           " refused a tunnel to symbols.invalid:443: HTTP 403 Forbidden\n"))
+        << m_diag.All();
+    EXPECT_TRUE(LeftNothing());
+}
+
+TEST_F(HttpProxyTest, ServerTheProxyCannotReachIsUnreachableAndSkipped)
+{
+    const std::string url = LoopbackUrl(FreeLoopbackPort(), "/small.bin");
+    EXPECT_EQ(HttpResult::Unreachable, Fetch(url));
+    EXPECT_EQ(1u, m_diag.CountHolding(" could not be reached (proxy 127.0.0.1:" +
+                                      std::to_string(HttpServerPort("proxy")) + " could not reach it)"))
+        << m_diag.All();
+    EXPECT_EQ(HttpResult::Offline, Fetch(url));
+}
+
+TEST_F(HttpProxyTest, ProxyThatCannotBeReachedIsSkippedForEveryServer)
+{
+    const unsigned dead = FreeLoopbackPort();
+    UseProxy("127.0.0.1:" + std::to_string(dead));
+    EXPECT_EQ(HttpResult::Unreachable, Fetch(LoopbackUrl(HttpServerPort("store"), "/small.bin")));
+    EXPECT_EQ(1u, m_diag.CountStartingWith("SYMSRV:  proxy 127.0.0.1:" + std::to_string(dead) +
+                                           " could not be reached (connection refused)"))
+        << m_diag.All();
+    EXPECT_EQ(HttpResult::Offline, Fetch(TlsUrl(HttpServerPort("tls"), "/small.bin")));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  proxy 127.0.0.1:" + std::to_string(dead) + " is offline; skipped\n"));
+}
+
+TEST_F(HttpProxyTest, BypassedHostIsAskedDirectly)
+{
+    UseProxy("127.0.0.1:" + std::to_string(HttpServerPort("proxy")), "localhost;127.0.0.*");
+    ASSERT_EQ(HttpResult::Ok, Fetch(TlsUrl(HttpServerPort("tls"), "/small.bin"))) << m_diag.All();
+    ASSERT_EQ(HttpResult::Ok, Fetch(LoopbackUrl(HttpServerPort("store"), "/small.bin"))) << m_diag.All();
+    EXPECT_EQ(0u, m_diag.CountHolding(" through proxy ")) << m_diag.All();
+}
+
+TEST_F(HttpProxyTest, UnusableProxySettingRefusesEveryDownload)
+{
+    HttpOptions options;
+    options.proxyError = "[Http] Proxy in symsrv.ini: \"proxy\" is not host:port";
+    m_client.SetOptions(options);
+    EXPECT_EQ(HttpResult::Failed, Fetch(LoopbackUrl(HttpServerPort("store"), "/small.bin")));
+    EXPECT_TRUE(m_diag.Has("SYMSRV:  Cannot fetch " + LoopbackUrl(HttpServerPort("store"), "/small.bin") +
+                           ": [Http] Proxy in symsrv.ini: \"proxy\" is not host:port\n"))
+        << m_diag.All();
 }
 
 } // namespace

@@ -45,14 +45,11 @@ TEST(HttpReplyHeadTest, ReasonIsShownAsPrintableTextOfBoundedLength)
               Parsed("HTTP/1.1 503 " + std::string(1000, 'x') + "\r\n\r\n").Reason());
 }
 
-TEST(HttpReplyHeadTest, ChunkedMayFollowIdentity)
+TEST(HttpReplyHeadTest, ReadsFramingRedirectsAndProvisionalStatus)
 {
     EXPECT_TRUE(Parsed("HTTP/1.1 200 OK\r\nTransfer-Encoding: identity , Chunked\r\n\r\n").IsChunked());
     EXPECT_FALSE(Parsed("HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\n\r\n").IsChunked());
-}
-
-TEST(HttpReplyHeadTest, RedirectCarriesItsLocation)
-{
+    EXPECT_EQ(5u, Parsed("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 5\r\n\r\n").Length());
     for (int status : {301, 302, 303, 307, 308})
     {
         const CHttpReplyHead head =
@@ -63,17 +60,8 @@ TEST(HttpReplyHeadTest, RedirectCarriesItsLocation)
     }
     EXPECT_FALSE(Parsed("HTTP/1.1 300 Choices\r\nLocation: /a\r\n\r\n").IsRedirect());
     EXPECT_FALSE(Parsed("HTTP/1.1 304 Not Modified\r\n\r\n").IsRedirect());
-}
-
-TEST(HttpReplyHeadTest, StatusBelow200IsProvisional)
-{
     EXPECT_TRUE(Parsed("HTTP/1.1 100 Continue\r\n\r\n").IsProvisional());
     EXPECT_TRUE(Parsed("HTTP/1.1 199 Whatever\r\n\r\n").IsProvisional());
-}
-
-TEST(HttpReplyHeadTest, RepeatedEqualContentLengthIsAccepted)
-{
-    EXPECT_EQ(5u, Parsed("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 5\r\n\r\n").Length());
 }
 
 // A head object is reused for the real reply after a provisional one: nothing

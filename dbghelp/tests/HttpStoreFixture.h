@@ -8,11 +8,11 @@
 // Tests of the library's HTTP and HTTPS stores against the loopback servers
 // of tests/http-servers.sh, which CTest's http fixture starts before the
 // program (and its tls fixture, which trusts their test CA in the prefix).
+// "samples" serves the generated samples directory over HTTP, "tlssamples"
+// over HTTPS.
 class HttpStoreFixture : public SymbolLibraryFixture
 {
 protected:
-    static constexpr DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
-
     void SetUp() override
     {
         SymbolLibraryFixture::SetUp();
@@ -31,18 +31,28 @@ protected:
     {
         return "https://localhost:" + std::to_string(Port(server)) + path;
     }
-
-    // The symbol type the sample's manifest expects.
-    static ULONG ExpectedType(const std::string& image)
+    // The request log of a server (one "METHOD PATH RESULT" line each).
+    static std::string ServerLog(const char* name)
     {
-        return strtoul(Manifest(image, "symtype").c_str(), nullptr, 10);
+        const char* dir = getenv("QX3_TESTDIR");
+        return ReadFileBytes(std::string(dir != nullptr ? dir : "") + "\\http\\" + name + ".log");
     }
+    // A directory of the samples (relative, with '/') as a local path and as
+    // a URL of the samples server: the same store forms, read and downloaded.
+    static std::vector<std::string> LocalAndHttp(const std::string& relative)
+    {
+        std::string local = Samples() + "\\" + relative;
+        for (char& c : local)
+            c = c == '/' ? '\\' : c;
+        return {local, Url("samples", "/" + relative)};
+    }
+
     // Loads every image whose symbols live in separate files through path
     // under EXACT; each must be found.
     void LoadEachKind(const std::string& path)
     {
         for (const std::string& image : SeparateSymbolImages())
-            EXPECT_EQ(ExpectedType(image), Load(Image(image), path, kExact).SymType) << image << "\n" << AllLines();
+            EXPECT_EQ(SymTypeOf(image), Load(Image(image), path, kExact).SymType) << image << "\n" << AllLines();
     }
 
     // Re-reads symsrv.ini, as the library does at SymInitialize.
@@ -50,20 +60,5 @@ protected:
     {
         WriteSymsrvIni(text);
         ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
-    }
-
-    size_t CountLines(const std::string& fragment) const
-    {
-        size_t count = 0;
-        for (const std::string& line : m_lines)
-            count += line.find(fragment) != std::string::npos ? 1 : 0;
-        return count;
-    }
-    std::string AllLines() const
-    {
-        std::string all;
-        for (const std::string& line : m_lines)
-            all += line;
-        return all;
     }
 };

@@ -1,5 +1,7 @@
 #include "HttpStoreFixture.h"
 
+#include <memory>
+
 #include "SystemProxySetting.h"
 
 // symsrv.ini's [Http] settings and the system's proxy setting, through the
@@ -26,41 +28,44 @@ TEST_F(HttpStoreSettingsTest, AbandonsATricklingServerOnceAndLoadsEveryKindFromT
     EXPECT_TRUE(ListFiles(m_work->File("trickledown")).empty());
 }
 
-TEST_F(HttpStoreSettingsTest, SendsEveryKindThroughTheProxyOfSymsrvIni)
+// The proxy of symsrv.ini wins over the system's; without one the system's
+// proxy and bypass list count. Each case fetches into a downstream store of
+// its own, so that every file is fetched again.
+TEST_F(HttpStoreSettingsTest, RoutesEveryKindByTheProxySettingInForce)
 {
-    UseSymsrvIni("[Http]\r\nProxy=" + Proxy() + "\r\n");
-    LoadEachKind(HttpsChain());
-    EXPECT_EQ(6u, CountLines(" through proxy " + Proxy() + "\n")) << AllLines();
-    m_lines.clear();
-    LoadEachKind("srv*" + m_work->File("down2") + "*" + Url("samples", "/store"));
-    EXPECT_EQ(6u, CountLines(" through proxy " + Proxy() + "\n")) << AllLines();
-}
-
-TEST_F(HttpStoreSettingsTest, TakesTheSystemProxyWhenSymsrvIniNamesNone)
-{
-    CSystemProxySetting system("http=" + Proxy() + ";https=" + Proxy());
-    ASSERT_TRUE(system.IsActive());
-    ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
-    LoadEachKind(HttpsChain());
-    EXPECT_EQ(6u, CountLines(" through proxy " + Proxy() + "\n")) << AllLines();
-}
-
-TEST_F(HttpStoreSettingsTest, SystemProxyBypassListReachesListedHostsDirectly)
-{
-    CSystemProxySetting system(Proxy(), "<local>;localhost");
-    ASSERT_TRUE(system.IsActive());
-    ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
-    LoadEachKind(HttpsChain());
-    EXPECT_EQ(0u, CountLines(" through proxy ")) << AllLines();
-}
-
-TEST_F(HttpStoreSettingsTest, DirectInSymsrvIniOverridesTheSystemProxy)
-{
-    CSystemProxySetting system("127.0.0.1:" + std::to_string(Port("mute")));
-    ASSERT_TRUE(system.IsActive());
-    UseSymsrvIni("[Http]\r\nProxy=direct\r\n");
-    LoadEachKind(HttpChain());
-    EXPECT_EQ(0u, CountLines(" through proxy ")) << AllLines();
+    const std::string mute = "127.0.0.1:" + std::to_string(Port("mute"));
+    const struct
+    {
+        const char* what;
+        std::string system;
+        const char* bypass;
+        std::string ini;
+        bool https;
+        size_t through;
+    } cases[] = {
+        {"symsrv.ini proxy, https", "", "", "[Http]\r\nProxy=" + Proxy() + "\r\n", true, 6},
+        {"symsrv.ini proxy, http", "", "", "[Http]\r\nProxy=" + Proxy() + "\r\n", false, 6},
+        {"system proxy per scheme", "http=" + Proxy() + ";https=" + Proxy(), "", "", true, 6},
+        {"system bypass list", Proxy(), "<local>;localhost", "", true, 0},
+        {"direct in symsrv.ini over a system proxy", mute, "", "[Http]\r\nProxy=direct\r\n", false, 0},
+    };
+    int round = 0;
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<CSystemProxySetting> system;
+        if (!c.system.empty())
+        {
+            system.reset(new CSystemProxySetting(c.system, c.bypass));
+            ASSERT_TRUE(system->IsActive());
+        }
+        UseSymsrvIni(c.ini);
+        m_lines.clear();
+        const std::string down = "srv*" + m_work->File("down" + std::to_string(++round)) + "*";
+        LoadEachKind(down + (c.https ? TlsUrl("tlssamples", "/store") : Url("samples", "/store")));
+        EXPECT_EQ(c.through, CountLines(" through proxy " + Proxy() + "\n")) << AllLines();
+        EXPECT_EQ(c.through, CountLines(" through proxy ")) << AllLines();
+    }
 }
 
 TEST_F(HttpStoreSettingsTest, UnusableProxySettingIsReportedAndNothingIsFetched)

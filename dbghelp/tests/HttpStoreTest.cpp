@@ -1,145 +1,142 @@
 #include "HttpStoreFixture.h"
 
-#include <cstdlib>
-
-#include "HttpServers.h"
-
-// "samples" serves the generated samples directory, "samplescut" serves its
-// store but ends every PDB reply half-way, "mute" accepts connections and
-// never answers.
+// Stores reached by path, HTTP and HTTPS. Besides "samples" and "tlssamples":
+// "samplescut" serves the store but ends every PDB reply half-way, "mute"
+// accepts connections and never answers; "tlsuntrusted", "tlswronghost" and
+// "tlsexpired" present certificates that must be refused.
 class HttpStoreTest : public HttpStoreFixture
 {
 protected:
-    static std::string StoreUrl() { return Url("samples", "/store"); }
-    std::string Chain() const { return "srv*" + Downstream() + "*" + StoreUrl(); }
-
-    // The mismatched sample id (e.g. "sig.nb10.pdb") from its HTTP store
-    // under EXACT: seen and refused, nothing left downstream.
-    void ExpectRefusedFromHttpStore(const std::string& id, const std::string& localPath = "")
-    {
-        const std::string section = "mismatch." + id;
-        const std::string image = Manifest(section, "image");
-        const std::string reason = Manifest(section, "reason");
-        ASSERT_FALSE(image.empty()) << id;
-        std::string path = "srv*" + Downstream() + "*" + Url("samples", "/mismatch/" + reason + "/store");
-        if (!localPath.empty())
-            path = localPath + ";" + path;
-        const IMAGEHLP_MODULE64 module = Load(Image(image), path, kExact);
-        EXPECT_TRUE(HasLine(" - mismatched ")) << "the mismatched file was not downloaded and checked";
-        EXPECT_NE(SymPdb, module.SymType);
-        EXPECT_STREQ("", module.LoadedPdbName);
-        EXPECT_EQ(std::string::npos, std::string(module.LoadedImageName).find(Downstream()));
-        EXPECT_TRUE(ListFiles(Downstream()).empty()) << "mismatched file left in the downstream store";
-    }
+    static std::string HttpStore() { return Url("samples", "/store"); }
+    static std::string HttpsStore() { return TlsUrl("tlssamples", "/store"); }
 };
 
 // Each symbol kind arrives whole in the downstream store and is what the
 // module record names; the records' identity fields are the plain-directory
 // tests' business.
-TEST_F(HttpStoreTest, LoadsEachSymbolKindDownloadedIntoDownstreamStore)
+TEST_F(HttpStoreTest, LoadsEachSymbolKindIntoDownstreamFromLocalHttpAndHttpsStores)
 {
-    for (const std::string& image : SeparateSymbolImages())
+    for (const std::string& store : {Store(), HttpStore(), HttpsStore()})
     {
-        SCOPED_TRACE(image);
-        const IMAGEHLP_MODULE64 module = Load(Image(image), Chain(), kExact);
-        EXPECT_EQ(ExpectedType(image), module.SymType);
-        EXPECT_FALSE(module.PdbUnmatched);
-        EXPECT_FALSE(module.DbgUnmatched);
-        const std::string storePdb = Manifest(image, "store_pdb");
-        const std::string storeDbg = Manifest(image, "store_dbg");
-        if (!storePdb.empty())
+        for (const std::string& image : SeparateSymbolImages())
         {
-            EXPECT_STREQ((Downstream() + "\\" + storePdb).c_str(), module.LoadedPdbName);
-            EXPECT_EQ(ReadFileBytes(Samples() + "\\store\\" + storePdb), ReadFileBytes(Downstream() + "\\" + storePdb));
-        }
-        if (!storeDbg.empty())
-        {
-            EXPECT_STREQ((Downstream() + "\\" + storeDbg).c_str(), module.LoadedImageName);
-            EXPECT_EQ(ReadFileBytes(Samples() + "\\store\\" + storeDbg), ReadFileBytes(Downstream() + "\\" + storeDbg));
+            SCOPED_TRACE(store + " " + image);
+            const IMAGEHLP_MODULE64 module = Load(Image(image), Chain(store), kExact);
+            EXPECT_EQ(SymTypeOf(image), module.SymType) << AllLines();
+            EXPECT_FALSE(module.PdbUnmatched);
+            EXPECT_FALSE(module.DbgUnmatched);
+            const std::string storePdb = Manifest(image, "store_pdb");
+            const std::string storeDbg = Manifest(image, "store_dbg");
+            if (!storePdb.empty())
+            {
+                EXPECT_STREQ((Downstream() + "\\" + storePdb).c_str(), module.LoadedPdbName);
+            }
+            if (!storeDbg.empty())
+            {
+                EXPECT_STREQ((Downstream() + "\\" + storeDbg).c_str(), module.LoadedImageName);
+            }
+            // Only finished files, each equal to the store's.
+            ExpectDownstreamHoldsExactly(image, true);
         }
     }
+    EXPECT_EQ(0u, CountLines(" refused: ")) << AllLines();
 }
 
-TEST_F(HttpStoreTest, ReadsSecondLoadFromDownstreamWithoutDownloading)
+TEST_F(HttpStoreTest, ReadsSecondLoadFromDownstreamWithoutFetchingAgain)
 {
-    Load(Image("nb10.dll"), Chain(), kExact);
-    ASSERT_TRUE(HasLine(" downloaded to "));
-    m_lines.clear();
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), Chain(), kExact);
-    EXPECT_EQ(SymPdb, module.SymType);
-    EXPECT_FALSE(HasLine(" downloaded to ")) << "downloaded again";
-}
-
-TEST_F(HttpStoreTest, DownloadsIntoDefaultStoreBesideLibraryWithoutDownstream)
-{
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), "srv*" + StoreUrl(), kExact);
-    const std::string expected = Lib().Directory() + "\\sym\\" + Manifest("nb10.dll", "store_pdb");
-    EXPECT_STREQ(expected.c_str(), module.LoadedPdbName);
-    EXPECT_TRUE(FileExists(expected));
-    DeleteFileA(expected.c_str());
-}
-
-TEST_F(HttpStoreTest, RefusesFileMismatchedInAnyFieldFromHttpStore)
-{
-    for (const char* id : {"guid.rsds.pdb", "age.rsds.pdb", "sig.nb10.pdb", "age.nb10.pdb", "time.dbgcv.dbg",
-                           "size.dbgcv.dbg", "guid.rsds64.pdb", "age.rsds64.pdb"})
+    const struct
     {
-        SCOPED_TRACE(id);
-        ExpectRefusedFromHttpStore(id);
+        std::string store;
+        const char* fetched;
+    } cases[] = {{Store(), " copied to "}, {HttpStore(), " downloaded to "}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.store);
+        Load(Image("dbgpdb.dll"), Chain(c.store), kExact);
+        ASSERT_TRUE(HasLine(c.fetched));
         m_lines.clear();
+        EXPECT_EQ(SymPdb, Load(Image("dbgpdb.dll"), Chain(c.store), kExact).SymType);
+        EXPECT_FALSE(HasLine(c.fetched)) << "fetched again";
+        ExpectDownstreamHoldsExactly("dbgpdb.dll", true);
     }
 }
 
-TEST_F(HttpStoreTest, RefusesPdbNamedByDbgOfOtherAgeFromHttpStore)
+TEST_F(HttpStoreTest, PutsFilesIntoDefaultStoreBesideLibraryWithoutDownstream)
 {
-    // The matching DBG lies in a plain directory; only the PDB comes over HTTP.
-    const std::string dbgDir = m_work->File("dbg");
-    ASSERT_TRUE(CreateDirectoryA(dbgDir.c_str(), nullptr));
-    ASSERT_TRUE(CopyFileA((Samples() + "\\symbols\\dbgpdb.dbg").c_str(), (dbgDir + "\\dbgpdb.dbg").c_str(), FALSE));
-    ExpectRefusedFromHttpStore("age.dbgpdb.pdb", dbgDir);
+    const std::string expected = Lib().Directory() + "\\sym\\" + Manifest("nb10.dll", "store_pdb");
+    for (const std::string& path :
+         {"srv**" + Store(), "srv*" + Samples() + "\\compressed\\store", "srv*" + HttpStore()})
+    {
+        SCOPED_TRACE(path);
+        EXPECT_STREQ(expected.c_str(), Load(Image("nb10.dll"), path, kExact).LoadedPdbName);
+        EXPECT_EQ(ReadFileBytes(Symbols() + "\\nb10.pdb"), ReadFileBytes(expected));
+        EXPECT_TRUE(DeleteFileA(expected.c_str()));
+    }
 }
 
-TEST_F(HttpStoreTest, LeavesNoFileInDownstreamWhenDownloadIsCut)
+// The cut download leaves nothing behind; the next server of the chain is asked.
+TEST_F(HttpStoreTest, FindsSymbolsOnGoodServerAfterCutDownloadKeepingOnlyThem)
 {
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), "srv*" + Downstream() + "*" + Url("samplescut"), kExact);
-    EXPECT_EQ(SymNone, module.SymType);
+    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), Chain(Url("samplescut") + "*" + HttpStore()), kExact);
     EXPECT_TRUE(HasLine(" - download failed")) << "the cut server was not asked";
-    EXPECT_TRUE(ListFiles(Downstream()).empty()) << "partial or temporary file left in the downstream store";
-}
-
-TEST_F(HttpStoreTest, FindsSymbolsOnGoodServerAfterCutDownload)
-{
-    const std::string path = "srv*" + Downstream() + "*" + Url("samplescut") + "*" + StoreUrl();
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), path, kExact);
     EXPECT_EQ(SymPdb, module.SymType);
     EXPECT_STREQ((Downstream() + "\\" + Manifest("nb10.dll", "store_pdb")).c_str(), module.LoadedPdbName);
-    EXPECT_EQ(ReadFileBytes(Samples() + "\\symbols\\nb10.pdb"), ReadFileBytes(module.LoadedPdbName));
+    ExpectDownstreamHoldsExactly("nb10.dll");
 }
 
 TEST_F(HttpStoreTest, MuteServerIsAskedOnceOverFiftyLoads)
 {
     // A downstream of its own for the mute server, so that no load can be
     // answered from a copy before the mute server is asked.
-    const std::string path = "srv*" + m_work->File("mutedown") + "*" + Url("mute") + ";" + Chain();
+    const std::string path = "srv*" + m_work->File("mutedown") + "*" + Url("mute") + ";" + Chain(HttpStore());
     int found = 0;
     for (int load = 0; load < 50; ++load)
     {
         const std::string& image = SeparateSymbolImages()[load % SeparateSymbolImages().size()];
         const IMAGEHLP_MODULE64 module = Load(Image(image), path, kExact);
-        found += module.SymType == ExpectedType(image) ? 1 : 0;
+        found += module.SymType == SymTypeOf(image) ? 1 : 0;
     }
     EXPECT_EQ(50, found) << "symbols from the good server";
     EXPECT_EQ(1u, CountLines(" - timed out")) << "the mute server was asked more than once";
     EXPECT_TRUE(HasLine(" - server skipped (offline)"));
 }
 
+// A server that failed is no miss: nothing is recorded downstream.
 TEST_F(HttpStoreTest, TakesTimeOutAndOfflinePeriodFromSymsrvIni)
 {
     UseSymsrvIni("[Http]\r\nTimeout=300\r\nOfflineSeconds=0\r\n");
-    const std::string path = "srv*" + Downstream() + "*" + Url("mute");
-    Load(Image("nb10.dll"), path, kExact);
-    Load(Image("rsds.exe"), path, kExact);
+    Load(Image("nb10.dll"), Chain(Url("mute")), kExact);
+    Load(Image("rsds.exe"), Chain(Url("mute")), kExact);
     EXPECT_EQ(2u, CountLines(" did not answer within 300 ms; skipped for 0 s\n"));
     EXPECT_EQ(2u, CountLines(" - timed out"));
     EXPECT_FALSE(HasLine(" - server skipped (offline)"));
+    EXPECT_TRUE(ListFiles(Downstream()).empty());
+}
+
+TEST_F(HttpStoreTest, RefusesEachBadCertificateOnceWithItsReasonAndLeavesNothing)
+{
+    const struct
+    {
+        const char* server;
+        const char* reason;
+    } cases[] = {
+        {"tlsuntrusted", "its root certificate is not one this system trusts"},
+        {"tlswronghost", "it was issued for another host name than localhost"},
+        {"tlsexpired", "it or a certificate in its chain has expired or is not valid yet"},
+    };
+    for (const auto& refused : cases)
+    {
+        SCOPED_TRACE(refused.server);
+        for (const std::string& image : SeparateSymbolImages())
+            EXPECT_EQ(SymNone, Load(Image(image), Chain(TlsUrl(refused.server, "/store")), kExact).SymType) << image;
+        EXPECT_EQ(1u, CountLines(" refused: certificate refused: " + std::string(refused.reason) + "; skipped for "))
+            << AllLines();
+        EXPECT_TRUE(ListFiles(Downstream()).empty()) << "file left in the downstream store";
+    }
+}
+
+TEST_F(HttpStoreTest, FindsSymbolsOnTheNextStoreAfterARefusedCertificate)
+{
+    LoadEachKind(Chain(TlsUrl("tlswronghost", "/store") + "*" + HttpsStore()));
+    EXPECT_EQ(1u, CountLines(" refused: certificate refused: ")) << AllLines();
 }

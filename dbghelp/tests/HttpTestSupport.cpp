@@ -30,23 +30,6 @@ std::string TlsUrl(unsigned port, const std::string& path)
     return "https://localhost:" + std::to_string(port) + path;
 }
 
-std::vector<std::string> ListDirectory(const std::string& dir)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do
-    {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    return names;
-}
-
 size_t CountLogLines(const std::string& server, const std::string& prefix)
 {
     size_t count = 0;
@@ -74,6 +57,15 @@ unsigned FreeLoopbackPort()
     return ntohs(address.sin_port);
 }
 
+::testing::AssertionResult HttpDownloadFixture::ServersStarted(const char* server)
+{
+    if (HttpServerPort(server) != 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no port of " << server
+                                         << " in QX3_TESTDIR\\http-servers.ini: run this test through ctest, whose "
+                                            "http and tls fixtures start the servers and trust their CA";
+}
+
 HttpDiag CDiagLines::Sink()
 {
     return [this](const std::string& line)
@@ -89,28 +81,27 @@ std::vector<std::string> CDiagLines::Lines()
     return m_lines;
 }
 
-size_t CDiagLines::Count(const std::string& line)
+size_t CDiagLines::CountWhere(const std::function<bool(const std::string&)>& test)
 {
     size_t count = 0;
     for (const std::string& seen : Lines())
-        count += seen == line ? 1 : 0;
+        count += test(seen) ? 1 : 0;
     return count;
+}
+
+size_t CDiagLines::Count(const std::string& line)
+{
+    return CountWhere([&](const std::string& seen) { return seen == line; });
 }
 
 size_t CDiagLines::CountStartingWith(const std::string& prefix)
 {
-    size_t count = 0;
-    for (const std::string& seen : Lines())
-        count += seen.compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
-    return count;
+    return CountWhere([&](const std::string& seen) { return seen.compare(0, prefix.size(), prefix) == 0; });
 }
 
 size_t CDiagLines::CountHolding(const std::string& fragment)
 {
-    size_t count = 0;
-    for (const std::string& seen : Lines())
-        count += seen.find(fragment) != std::string::npos ? 1 : 0;
-    return count;
+    return CountWhere([&](const std::string& seen) { return seen.find(fragment) != std::string::npos; });
 }
 
 std::string CDiagLines::All()

@@ -2,12 +2,17 @@
 #include <winsock2.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "HttpClient.h"
 #include "HttpDownload.h"
+#include "TestSupport.h"
 
 // What the HTTP client's tests share: the loopback servers that CTest's http
 // fixture started (tests/http-servers.sh), a scripted in-process server, and
@@ -22,8 +27,6 @@ std::string StoreFile(const std::string& name);
 std::string LoopbackUrl(unsigned port, const std::string& path);
 // The HTTPS servers' certificates name "localhost".
 std::string TlsUrl(unsigned port, const std::string& path);
-// The names in dir (one level, without "." and "..").
-std::vector<std::string> ListDirectory(const std::string& dir);
 // How many requests for path the named server logged ("GET PATH RESULT" lines).
 size_t CountRequests(const std::string& server, const std::string& path);
 // The lines the named server or proxy logged that start with prefix.
@@ -45,8 +48,30 @@ public:
     std::string All();
 
 private:
+    size_t CountWhere(const std::function<bool(const std::string&)>& test);
+
     std::mutex m_lock;
     std::vector<std::string> m_lines;
+};
+
+// A test of one client's downloads into a work directory of its own, whose
+// file.bin is the usual target, with the client's diagnostic lines.
+class HttpDownloadFixture : public ::testing::Test
+{
+protected:
+    std::string Target() const { return m_dir.File("file.bin"); }
+    HttpResult Fetch(const std::string& url, unsigned long long* bytes = nullptr)
+    {
+        return m_client.Download(url, Target(), m_diag.Sink(), bytes);
+    }
+    // No file was left behind, partial or temporary.
+    bool LeftNothing() const { return ListFiles(m_dir.Path()).empty(); }
+    // Fails with a hint when the loopback servers of the http fixture are not running.
+    static ::testing::AssertionResult ServersStarted(const char* server = "store");
+
+    CTempDir m_dir;
+    CHttpClient m_client;
+    CDiagLines m_diag;
 };
 
 // Joins a thread however the test leaves its scope.

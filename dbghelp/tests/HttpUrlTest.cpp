@@ -25,25 +25,41 @@ std::string Resolved(const std::string& base, const std::string& location)
     return next.Text();
 }
 
-TEST(HttpUrlTest, ParsesHostInLowerCasePortAndTargetWithoutFragment)
+// The host in lower case, the default port of the scheme left out of the
+// Host header and the text, an empty path as the root, no fragment; https
+// is kept in every form.
+TEST(HttpUrlTest, ParsesSchemeHostPortAndTarget)
 {
-    const CHttpUrl url = Parsed("HTTP://Sym.Example-1.COM:8080/a/b.pdb?x=1#part");
-    EXPECT_EQ("sym.example-1.com", url.Host());
-    EXPECT_EQ(8080u, url.Port());
-    EXPECT_EQ("/a/b.pdb?x=1", url.Target());
-    EXPECT_EQ("sym.example-1.com:8080", url.Server());
-    EXPECT_EQ("sym.example-1.com:8080", url.HostHeader());
-    EXPECT_EQ("http://sym.example-1.com:8080/a/b.pdb?x=1", url.Text());
-}
-
-TEST(HttpUrlTest, DefaultPortIsLeftOutOfHostHeaderAndEmptyPathIsRoot)
-{
-    const CHttpUrl url = Parsed("http://store");
-    EXPECT_EQ(80u, url.Port());
-    EXPECT_EQ("/", url.Target());
-    EXPECT_EQ("store:80", url.Server());
-    EXPECT_EQ("store", url.HostHeader());
-    EXPECT_EQ("/?q", Parsed("http://store?q").Target());
+    const struct
+    {
+        const char* text;
+        bool https;
+        unsigned port;
+        const char* target;
+        const char* server;
+        const char* hostHeader;
+        const char* normal;
+    } cases[] = {
+        {"HTTP://Sym.Example-1.COM:8080/a/b.pdb?x=1#part", false, 8080, "/a/b.pdb?x=1", "sym.example-1.com:8080",
+         "sym.example-1.com:8080", "http://sym.example-1.com:8080/a/b.pdb?x=1"},
+        {"http://store", false, 80, "/", "store:80", "store", "http://store/"},
+        {"http://store?q", false, 80, "/?q", "store:80", "store", "http://store/?q"},
+        {"HTTPS://Msdl.Example.com/download/symbols", true, 443, "/download/symbols", "msdl.example.com:443",
+         "msdl.example.com", "https://msdl.example.com/download/symbols"},
+        {"https://h:8443/x", true, 8443, "/x", "h:8443", "h:8443", "https://h:8443/x"},
+        {"http://h:443/x", false, 443, "/x", "h:443", "h:443", "http://h:443/x"},
+    };
+    for (const auto& c : cases)
+    {
+        const CHttpUrl url = Parsed(c.text);
+        EXPECT_EQ(c.https, url.IsHttps()) << c.text;
+        EXPECT_EQ(c.port, url.Port()) << c.text;
+        EXPECT_EQ(c.target, url.Target()) << c.text;
+        EXPECT_EQ(c.server, url.Server()) << c.text;
+        EXPECT_EQ(c.hostHeader, url.HostHeader()) << c.text;
+        EXPECT_EQ(c.normal, url.Text()) << c.text;
+    }
+    EXPECT_EQ("sym.example-1.com", Parsed("HTTP://Sym.Example-1.COM:8080/").Host());
 }
 
 TEST(HttpUrlTest, PercentEncodesWhatMayNotStandInATarget)
@@ -83,57 +99,46 @@ TEST(HttpUrlTest, RefusesWhatItCannotFetch)
     EXPECT_TRUE(url.Parse("http://h:65535/" + std::string(CHttpUrl::kMaxLength - 15, 'a'), why)) << why;
 }
 
-TEST(HttpUrlTest, ResolvesRelativeLocationsOnTheSameServer)
+// A redirect keeps the scheme unless it names one; it may go from http to
+// https, never back, and never to another protocol.
+TEST(HttpUrlTest, ResolvesLocationsAgainstTheUrlTheyCameFrom)
 {
     const std::string base = "http://h:81/a/b/c.pdb?x";
-    EXPECT_EQ("http://h:81/a/b/d.pdb", Resolved(base, "d.pdb"));
-    EXPECT_EQ("http://h:81/a/d.pdb", Resolved(base, "../d.pdb"));
-    EXPECT_EQ("http://h:81/", Resolved(base, "../../../../.."));
-    EXPECT_EQ("http://h:81/a/", Resolved(base, "./.."));
-    EXPECT_EQ("http://h:81/x/z", Resolved(base, "/x/./y/../z"));
-    EXPECT_EQ("http://h:81/a/b/c.pdb?q", Resolved(base, "?q"));
-    EXPECT_EQ("http://h:81/a/b/c.pdb?x", Resolved(base, ""));
-    EXPECT_EQ("http://h:81/a/b/e%20f", Resolved(base, "e f#part"));
-}
-
-TEST(HttpUrlTest, ResolvesAbsoluteAndNetworkPathLocations)
-{
-    EXPECT_EQ("http://other:82/p", Resolved("http://h/a", "HTTP://Other:82/p"));
-    EXPECT_EQ("http://mirror/p", Resolved("http://h:81/a", "//mirror/p"));
-}
-
-TEST(HttpUrlTest, RefusesLocationsOfOtherProtocols)
-{
-    EXPECT_EQ("refused: redirect to another protocol: ftp://h/a", Resolved("http://h/a", "ftp://h/a"));
-    EXPECT_EQ(0u, Resolved("https://h/a", "file:///a").find("refused: "));
-    EXPECT_EQ(0u, Resolved("http://h/a", "//bad host/a").find("refused: "));
-}
-
-TEST(HttpUrlTest, HttpsHasPort443AndKeepsItsSchemeInEveryForm)
-{
-    const CHttpUrl url = Parsed("HTTPS://Msdl.Example.com/download/symbols");
-    EXPECT_TRUE(url.IsHttps());
-    EXPECT_EQ(443u, url.Port());
-    EXPECT_EQ("msdl.example.com", url.HostHeader());
-    EXPECT_EQ("msdl.example.com:443", url.Server());
-    EXPECT_EQ("https://msdl.example.com/download/symbols", url.Text());
-    EXPECT_EQ("https://h:8443/x", Parsed("https://h:8443/x").Text());
-    EXPECT_FALSE(Parsed("http://h:443/x").IsHttps());
-    EXPECT_EQ("h:443", Parsed("http://h:443/x").HostHeader());
-}
-
-TEST(HttpUrlTest, RedirectKeepsHttpsForRelativeAndNetworkPathLocations)
-{
-    EXPECT_EQ("https://h/a/d.pdb", Resolved("https://h/a/c.pdb", "d.pdb"));
-    EXPECT_EQ("https://mirror/p", Resolved("https://h/a", "//mirror/p"));
-}
-
-TEST(HttpUrlTest, RedirectMayGoFromHttpToHttpsButNeverBack)
-{
-    EXPECT_EQ("https://h/a", Resolved("http://h/a", "https://h/a"));
-    EXPECT_EQ("https://other:8443/b", Resolved("https://h/a", "HTTPS://other:8443/b"));
-    EXPECT_EQ("refused: redirect from https to http: http://h/a", Resolved("https://h/a", "http://h/a"));
-    EXPECT_EQ("refused: redirect from https to http: HTTP://h:443/a", Resolved("https://h/a", "HTTP://h:443/a"));
+    const struct
+    {
+        std::string base;
+        const char* location;
+        const char* expected; // a prefix where it ends in "refused: "
+    } cases[] = {
+        {base, "d.pdb", "http://h:81/a/b/d.pdb"},
+        {base, "../d.pdb", "http://h:81/a/d.pdb"},
+        {base, "../../../../..", "http://h:81/"},
+        {base, "./..", "http://h:81/a/"},
+        {base, "/x/./y/../z", "http://h:81/x/z"},
+        {base, "?q", "http://h:81/a/b/c.pdb?q"},
+        {base, "", "http://h:81/a/b/c.pdb?x"},
+        {base, "e f#part", "http://h:81/a/b/e%20f"},
+        {"http://h/a", "HTTP://Other:82/p", "http://other:82/p"},
+        {"http://h:81/a", "//mirror/p", "http://mirror/p"},
+        {"https://h/a/c.pdb", "d.pdb", "https://h/a/d.pdb"},
+        {"https://h/a", "//mirror/p", "https://mirror/p"},
+        {"http://h/a", "https://h/a", "https://h/a"},
+        {"https://h/a", "HTTPS://other:8443/b", "https://other:8443/b"},
+        {"http://h/a", "ftp://h/a", "refused: redirect to another protocol: ftp://h/a"},
+        {"https://h/a", "file:///a", "refused: "},
+        {"http://h/a", "//bad host/a", "refused: "},
+        {"https://h/a", "http://h/a", "refused: redirect from https to http: http://h/a"},
+        {"https://h/a", "HTTP://h:443/a", "refused: redirect from https to http: HTTP://h:443/a"},
+    };
+    for (const auto& c : cases)
+    {
+        const std::string expected = c.expected;
+        const std::string resolved = Resolved(c.base, c.location);
+        if (expected == "refused: ")
+            EXPECT_EQ(0u, resolved.find(expected)) << c.base << " + " << c.location << ": " << resolved;
+        else
+            EXPECT_EQ(expected, resolved) << c.base << " + " << c.location;
+    }
 }
 
 } // namespace

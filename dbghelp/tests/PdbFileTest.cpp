@@ -13,27 +13,28 @@ BuiltPdb Standard(int msf)
     return BuildPdb(msf, StandardPageSize(msf), StandardStreams(msf == 7 ? CPdbFile::kVersionVc70 : kVc98, msf == 7));
 }
 
-TEST(PdbFileTest, ReadsMsf7InfoStreamWithGuid)
+uint32_t ReadU32At(const Bytes& b, size_t at)
 {
-    CPdbFile pdb;
-    ASSERT_TRUE(Parse(pdb, Standard(7).bytes));
-    EXPECT_EQ(7, pdb.GetMsfVersion());
-    EXPECT_EQ(CPdbFile::kVersionVc70, pdb.GetVersion());
-    EXPECT_EQ(0x3A1B2C3Du, pdb.GetSignature());
-    EXPECT_EQ(3u, pdb.GetAge());
-    ASSERT_TRUE(pdb.HasGuid());
-    EXPECT_EQ(kTestGuid, pdb.GetGuid());
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
 }
 
-TEST(PdbFileTest, ReadsPdb2InfoStreamWithoutGuid)
+TEST(PdbFileTest, ReadsInfoStreamOfMsf7WithGuidAndPdb2Without)
 {
-    CPdbFile pdb;
-    ASSERT_TRUE(Parse(pdb, Standard(2).bytes));
-    EXPECT_EQ(2, pdb.GetMsfVersion());
-    EXPECT_EQ(kVc98, pdb.GetVersion());
-    EXPECT_EQ(0x3A1B2C3Du, pdb.GetSignature());
-    EXPECT_EQ(3u, pdb.GetAge());
-    EXPECT_FALSE(pdb.HasGuid());
+    for (int msf : {2, 7})
+    {
+        CPdbFile pdb;
+        ASSERT_TRUE(Parse(pdb, Standard(msf).bytes)) << pdb.GetError();
+        EXPECT_EQ(msf, pdb.GetMsfVersion());
+        EXPECT_EQ(msf == 7 ? CPdbFile::kVersionVc70 : kVc98, pdb.GetVersion());
+        EXPECT_EQ(0x3A1B2C3Du, pdb.GetSignature());
+        EXPECT_EQ(3u, pdb.GetAge());
+        EXPECT_EQ("", pdb.GetError());
+        ASSERT_EQ(msf == 7, pdb.HasGuid());
+        if (msf == 7)
+        {
+            EXPECT_EQ(kTestGuid, pdb.GetGuid());
+        }
+    }
 }
 
 TEST(PdbFileTest, FollowsDirectorySpanningSeveralPages)
@@ -57,154 +58,79 @@ TEST(PdbFileTest, SkipsPageListsOfUnusedStreams)
     EXPECT_EQ(kTestGuid, pdb.GetGuid());
 }
 
-TEST(PdbFileTest, RefusesVc70InfoStreamWithoutGuid)
+// Each damaged file is refused with a reason and leaves nothing read; where
+// the reason is given, the diagnostic must say it (some of these files were
+// once handed out by a store as matching symbols).
+TEST(PdbFileTest, RefusesDamagedFilesSayingWhy)
 {
-    std::vector<Bytes> streams = StandardStreams(CPdbFile::kVersionVc70, false);
-    streams[1].resize(12);
-    CPdbFile pdb;
-    EXPECT_FALSE(Parse(pdb, BuildPdb(7, 512, streams).bytes));
-    EXPECT_EQ(0, pdb.GetMsfVersion());
-}
-
-TEST(PdbFileTest, RefusesFileWithoutInfoStream)
-{
-    std::vector<Bytes> streams = StandardStreams(CPdbFile::kVersionVc70, true);
-    streams.resize(1);
-    CPdbFile pdb;
-    EXPECT_FALSE(Parse(pdb, BuildPdb(7, 512, streams).bytes));
-}
-
-TEST(PdbFileTest, RefusesUnusedInfoStream)
-{
-    std::vector<Bytes> streams = StandardStreams(kVc98, false);
-    streams[1].clear();
-    CPdbFile pdb;
-    EXPECT_FALSE(Parse(pdb, BuildPdb(2, 1024, streams, {false, true}).bytes));
-}
-
-TEST(PdbFileTest, RefusesDirectorySizeLargerThanFile)
-{
-    for (int msf : {2, 7})
+    const BuiltPdb msf2 = Standard(2);
+    const BuiltPdb msf7 = Standard(7);
+    const size_t dir2 = msf2.directoryOffset;
+    const size_t dir7 = msf7.directoryOffset;
+    auto u32 = [](BuiltPdb built, size_t at, uint32_t value)
     {
-        BuiltPdb built = Standard(msf);
-        PatchU32(built.bytes, built.directorySizeField, 0xFFFFFFF0);
-        CPdbFile pdb;
-        EXPECT_FALSE(Parse(pdb, built.bytes)) << msf;
-    }
-}
-
-TEST(PdbFileTest, RefusesStreamSizeWhosePageListRunsPastDirectory)
-{
-    BuiltPdb built = Standard(2);
-    PatchU32(built.bytes, built.directoryOffset + 4, 0x7FFFFFFF); // size of stream 0
-    CPdbFile pdb;
-    EXPECT_FALSE(Parse(pdb, built.bytes));
-}
-
-TEST(PdbFileTest, RefusesPageNumberBeyondFile)
-{
-    BuiltPdb built = Standard(7);
-    // Directory: count, three sizes, stream 0's three pages, then stream 1's page.
-    PatchU32(built.bytes, built.directoryOffset + 4 * 7, 0x00FFFFFF);
-    CPdbFile pdb;
-    EXPECT_FALSE(Parse(pdb, built.bytes));
-}
-
-TEST(PdbFileTest, RefusesStreamPointingAtHeaderPage)
-{
-    BuiltPdb built = Standard(2);
-    // Directory: count word, three (size, unused) pairs, stream 0's two pages, stream 1's page.
-    PatchU16(built.bytes, built.directoryOffset + 4 + 24 + 4, 0);
-    CPdbFile pdb;
-    EXPECT_FALSE(Parse(pdb, built.bytes));
-}
-
-TEST(PdbFileTest, RefusesPageCountSmallerThanUsedPages)
-{
-    Bytes bytes = Standard(2).bytes;
-    PatchU16(bytes, 50, 3);
-    CPdbFile pdb;
-    EXPECT_FALSE(Parse(pdb, bytes));
-}
-
-uint32_t ReadU32At(const Bytes& b, size_t at)
-{
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
-}
-
-bool RefusedFor(const Bytes& bytes, const std::string& reason)
-{
-    CPdbFile pdb;
-    if (Parse(pdb, bytes))
-        return false;
-    EXPECT_NE(std::string::npos, pdb.GetError().find(reason)) << pdb.GetError();
-    return pdb.GetMsfVersion() == 0;
-}
-
-TEST(PdbFileTest, AcceptedFileHasNoError)
-{
-    CPdbFile pdb;
-    ASSERT_FALSE(Parse(pdb, Bytes(10, 0)));
-    EXPECT_FALSE(pdb.GetError().empty());
-    ASSERT_TRUE(Parse(pdb, Standard(7).bytes));
-    EXPECT_EQ("", pdb.GetError());
-}
-
-// The damaged files a store once handed out as matching symbols.
-TEST(PdbFileTest, RefusesHeaderClaimingMoreBlocksThanTheFileHas)
-{
-    BuiltPdb msf7 = Standard(7);
-    PatchU32(msf7.bytes, 40, 0x7FFFFFFF);
-    EXPECT_TRUE(RefusedFor(msf7.bytes, "claims 2147483647 blocks"));
-    BuiltPdb msf2 = Standard(2);
-    PatchU16(msf2.bytes, 50, 0xFFFF);
-    EXPECT_TRUE(RefusedFor(msf2.bytes, "claims 65535 blocks"));
-}
-
-TEST(PdbFileTest, RefusesStreamClaimingMoreBytesThanTheFile)
-{
-    BuiltPdb built = Standard(7);
-    // Directory: stream count, then the sizes of streams 0, 1 and 2.
-    PatchU32(built.bytes, built.directoryOffset + 4 + 2 * 4, 0x7FFFFFF0);
-    EXPECT_TRUE(RefusedFor(built.bytes, "stream 2 claims 2147483632 bytes"));
-}
-
-TEST(PdbFileTest, RefusesFileWhoseSizeIsNotItsBlocks)
-{
-    for (int msf : {2, 7})
+        PatchU32(built.bytes, at, value);
+        return built.bytes;
+    };
+    auto u16 = [](BuiltPdb built, size_t at, uint32_t value)
     {
-        Bytes bytes = Standard(msf).bytes;
-        bytes.push_back(0);
-        EXPECT_TRUE(RefusedFor(bytes, "the file has")) << msf;
-    }
-}
-
-TEST(PdbFileTest, RefusesBlockThatTwoStreamsShare)
-{
-    BuiltPdb built = Standard(7);
-    // Directory: count, three sizes, stream 0's three pages, stream 1's page, stream 2's page.
-    const size_t infoPage = built.directoryOffset + 4 * 7;
-    PatchU32(built.bytes, infoPage + 4, ReadU32At(built.bytes, infoPage));
-    EXPECT_TRUE(RefusedFor(built.bytes, "belongs to two streams"));
-}
-
-TEST(PdbFileTest, RefusesStreamOnTheDirectorysOwnBlock)
-{
-    BuiltPdb built = Standard(7);
-    const uint32_t directoryPage = uint32_t(built.directoryOffset / StandardPageSize(7));
-    PatchU32(built.bytes, built.directoryOffset + 4 * 8, directoryPage);
-    EXPECT_TRUE(RefusedFor(built.bytes, "belongs to two streams"));
-}
-
-TEST(PdbFileTest, RefusesDirectoryEndingInsideABlockList)
-{
-    for (int msf : {2, 7})
+        PatchU16(built.bytes, at, value);
+        return built.bytes;
+    };
+    auto longer = [](BuiltPdb built)
     {
-        BuiltPdb built = Standard(msf);
+        built.bytes.push_back(0);
+        return built.bytes;
+    };
+    std::vector<Bytes> noGuid = StandardStreams(CPdbFile::kVersionVc70, false);
+    noGuid[1].resize(12);
+    std::vector<Bytes> noInfo = StandardStreams(CPdbFile::kVersionVc70, true);
+    noInfo.resize(1);
+    std::vector<Bytes> unusedInfo = StandardStreams(kVc98, false);
+    unusedInfo[1].clear();
+    // MSF 7.00 directory: count, three sizes, stream 0's three pages, stream
+    // 1's page, stream 2's page. PDB 2.00: count word, three (size, unused)
+    // pairs, stream 0's two pages, stream 1's page.
+    const size_t infoPage7 = dir7 + 4 * 7;
+    const struct
+    {
+        const char* what;
+        Bytes bytes;
+        const char* reason;
+    } cases[] = {
+        {"VC 7.0 info stream without GUID", BuildPdb(7, 512, noGuid).bytes, ""},
+        {"no info stream", BuildPdb(7, 512, noInfo).bytes, ""},
+        {"unused info stream", BuildPdb(2, 1024, unusedInfo, {false, true}).bytes, ""},
+        {"too short to be a file", Bytes(10, 0), ""},
+        {"directory size larger than the file (2.00)", u32(msf2, msf2.directorySizeField, 0xFFFFFFF0), ""},
+        {"directory size larger than the file (7.00)", u32(msf7, msf7.directorySizeField, 0xFFFFFFF0), ""},
+        {"stream 0's page list past the directory", u32(msf2, dir2 + 4, 0x7FFFFFFF), ""},
+        {"page number beyond the file", u32(msf7, infoPage7, 0x00FFFFFF), ""},
+        {"stream on the header page", u16(msf2, dir2 + 4 + 24 + 4, 0), ""},
+        {"page count smaller than the pages used", u16(msf2, 50, 3), ""},
+        {"7.00 header claiming more blocks", u32(msf7, 40, 0x7FFFFFFF), "claims 2147483647 blocks"},
+        {"2.00 header claiming more blocks", u16(msf2, 50, 0xFFFF), "claims 65535 blocks"},
+        {"stream claiming more bytes than the file", u32(msf7, dir7 + 4 + 2 * 4, 0x7FFFFFF0),
+         "stream 2 claims 2147483632 bytes"},
+        {"2.00 file longer than its blocks", longer(msf2), "the file has"},
+        {"7.00 file longer than its blocks", longer(msf7), "the file has"},
+        {"block two streams share", u32(msf7, infoPage7 + 4, ReadU32At(msf7.bytes, infoPage7)),
+         "belongs to two streams"},
+        {"stream on the directory's own block", u32(msf7, dir7 + 4 * 8, uint32_t(dir7 / StandardPageSize(7))),
+         "belongs to two streams"},
         // Stream 2 grows to two pages; the directory lists only its one.
-        const size_t sizeOfStream2 = msf == 7 ? built.directoryOffset + 4 + 2 * 4 : built.directoryOffset + 4 + 2 * 8;
-        PatchU32(built.bytes, sizeOfStream2, StandardPageSize(msf) + 1);
-        EXPECT_TRUE(RefusedFor(built.bytes, "ends inside the block list of stream 2")) << msf;
+        {"2.00 directory ending inside a block list", u32(msf2, dir2 + 4 + 2 * 8, StandardPageSize(2) + 1),
+         "ends inside the block list of stream 2"},
+        {"7.00 directory ending inside a block list", u32(msf7, dir7 + 4 + 2 * 4, StandardPageSize(7) + 1),
+         "ends inside the block list of stream 2"},
+    };
+    for (const auto& c : cases)
+    {
+        CPdbFile pdb;
+        EXPECT_FALSE(Parse(pdb, c.bytes)) << c.what;
+        EXPECT_NE(std::string::npos, pdb.GetError().find(c.reason)) << c.what << ": " << pdb.GetError();
+        EXPECT_FALSE(pdb.GetError().empty()) << c.what;
+        EXPECT_EQ(0, pdb.GetMsfVersion()) << c.what;
     }
 }
 

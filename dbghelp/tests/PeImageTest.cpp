@@ -1,5 +1,7 @@
 #include "PeImage.h"
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "FormatBuilders.h"
@@ -25,7 +27,7 @@ PeSpec Pe32PlusImage()
     return spec;
 }
 
-TEST(PeImageTest, ReadsIdentityFromHeaders)
+TEST(PeImageTest, ReadsPe32IdentityExportsAndNb10Record)
 {
     CPeImage image;
     ASSERT_TRUE(Parse(image, BuildPe(Nb10Image()).bytes));
@@ -35,9 +37,17 @@ TEST(PeImageTest, ReadsIdentityFromHeaders)
     EXPECT_EQ(0x400000u, image.GetImageBase());
     EXPECT_FALSE(image.IsPe32Plus());
     EXPECT_FALSE(image.IsDebugStripped());
+    EXPECT_TRUE(image.HasExports());
+    ASSERT_TRUE(image.HasCodeView());
+    EXPECT_EQ(CCodeViewRecord::Nb10, image.GetCodeView().GetKind());
+    EXPECT_EQ(0x11223344u, image.GetCodeView().GetSignature());
+    EXPECT_EQ("app.pdb", image.GetCodeView().GetPdbName());
+    // The same reader object, reused for an image without exports.
+    ASSERT_TRUE(Parse(image, BuildPe(PeSpec()).bytes));
+    EXPECT_FALSE(image.HasExports());
 }
 
-TEST(PeImageTest, ReadsPe32PlusIdentityAndWideImageBase)
+TEST(PeImageTest, ReadsPe32PlusIdentityWideImageBaseAndDataDirectories)
 {
     CPeImage image;
     ASSERT_TRUE(Parse(image, BuildPe(Pe32PlusImage()).bytes));
@@ -46,12 +56,6 @@ TEST(PeImageTest, ReadsPe32PlusIdentityAndWideImageBase)
     EXPECT_EQ(0x3A1B2C3Du, image.GetTimeDateStamp());
     EXPECT_EQ(0x5000u, image.GetSizeOfImage());
     EXPECT_EQ(0x140000000ull, image.GetImageBase());
-}
-
-TEST(PeImageTest, ReadsDataDirectoriesOfPe32PlusImage)
-{
-    CPeImage image;
-    ASSERT_TRUE(Parse(image, BuildPe(Pe32PlusImage()).bytes));
     EXPECT_TRUE(image.HasExports());
     ASSERT_EQ(CCodeViewRecord::Rsds, image.GetCodeView().GetKind());
     EXPECT_EQ(kTestGuid, image.GetCodeView().GetGuid());
@@ -59,160 +63,95 @@ TEST(PeImageTest, ReadsDataDirectoriesOfPe32PlusImage)
     EXPECT_EQ("app64.pdb", image.GetCodeView().GetPdbName());
 }
 
-TEST(PeImageTest, ReadsNb10CodeViewRecord)
+TEST(PeImageTest, FindsCoffSymbolsThroughFileHeaderOrDebugEntry)
 {
-    CPeImage image;
-    ASSERT_TRUE(Parse(image, BuildPe(Nb10Image()).bytes));
-    ASSERT_TRUE(image.HasCodeView());
-    EXPECT_EQ(CCodeViewRecord::Nb10, image.GetCodeView().GetKind());
-    EXPECT_EQ(0x11223344u, image.GetCodeView().GetSignature());
-    EXPECT_EQ("app.pdb", image.GetCodeView().GetPdbName());
+    PeSpec header;
+    header.fileHeaderSymbols = 3;
+    PeSpec entry;
+    entry.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(2)});
+    for (const PeSpec& spec : {header, entry})
+    {
+        CPeImage image;
+        ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
+        EXPECT_TRUE(image.HasCoffSymbols());
+        EXPECT_FALSE(image.HasCodeView());
+    }
 }
 
-TEST(PeImageTest, ReportsExportsOfImageThatHasThem)
+// Tables that would run past the file are ignored, the image still read.
+TEST(PeImageTest, IgnoresExportAndSymbolTablesThatOverflow)
 {
+    BuiltFile exports = BuildPe(Nb10Image());
+    PatchU32(exports.bytes, exports.exportDirectory + 20, 0x40000001);
+    PatchU32(exports.bytes, exports.exportDirectory + 24, 0x40000001);
     CPeImage image;
-    ASSERT_TRUE(Parse(image, BuildPe(Nb10Image()).bytes));
-    EXPECT_TRUE(image.HasExports());
-    ASSERT_TRUE(Parse(image, BuildPe(PeSpec()).bytes));
+    ASSERT_TRUE(Parse(image, exports.bytes));
     EXPECT_FALSE(image.HasExports());
-}
 
-TEST(PeImageTest, IgnoresExportCountWhoseTableSizeOverflows)
-{
-    BuiltFile pe = BuildPe(Nb10Image());
-    PatchU32(pe.bytes, pe.exportDirectory + 20, 0x40000001);
-    PatchU32(pe.bytes, pe.exportDirectory + 24, 0x40000001);
-    CPeImage image;
-    ASSERT_TRUE(Parse(image, pe.bytes));
-    EXPECT_FALSE(image.HasExports());
-}
-
-TEST(PeImageTest, FindsCoffSymbolsThroughFileHeader)
-{
     PeSpec spec;
     spec.fileHeaderSymbols = 3;
-    CPeImage image;
-    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
-    EXPECT_TRUE(image.HasCoffSymbols());
-}
-
-TEST(PeImageTest, IgnoresFileHeaderSymbolTableBeyondEnd)
-{
-    PeSpec spec;
-    spec.fileHeaderSymbols = 3;
-    Bytes bytes = BuildPe(spec).bytes;
-    PatchU32(bytes, 0x40 + 12, 0xFFFFFFFF); // NumberOfSymbols
-    CPeImage image;
-    ASSERT_TRUE(Parse(image, bytes));
+    Bytes symbols = BuildPe(spec).bytes;
+    PatchU32(symbols, 0x40 + 12, 0xFFFFFFFF); // NumberOfSymbols
+    ASSERT_TRUE(Parse(image, symbols));
     EXPECT_FALSE(image.HasCoffSymbols());
 }
 
-TEST(PeImageTest, FindsCoffSymbolsThroughDebugEntry)
+TEST(PeImageTest, StrippedImageSkipsEntriesWhoseDataMovedToDbgAndReadsItsName)
 {
-    PeSpec spec;
-    spec.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(2)});
-    CPeImage image;
-    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
-    EXPECT_TRUE(image.HasCoffSymbols());
-    EXPECT_FALSE(image.HasCodeView());
+    for (bool unicode : {false, true})
+    {
+        PeSpec spec;
+        spec.characteristics |= CPeImage::kDebugStripped;
+        spec.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(2), true});
+        spec.debug.push_back(DebugEntrySpec{2, MakeEmbeddedCodeView("NB09"), true});
+        spec.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", unicode)});
+        CPeImage image;
+        ASSERT_TRUE(Parse(image, BuildPe(spec).bytes)) << unicode;
+        EXPECT_FALSE(image.HasCodeView());
+        EXPECT_FALSE(image.HasCoffSymbols());
+        EXPECT_EQ("app.dbg", image.GetMiscDbgName()) << unicode;
+    }
 }
 
-TEST(PeImageTest, ReadsUnicodeDbgName)
+TEST(PeImageTest, RefusesHostileHeadersAndDirectories)
 {
-    PeSpec spec;
-    spec.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", true)});
-    CPeImage image;
-    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
-    EXPECT_EQ("app.dbg", image.GetMiscDbgName());
-}
-
-TEST(PeImageTest, StrippedImageSkipsEntriesWhoseDataMovedToDbg)
-{
-    PeSpec spec;
-    spec.characteristics |= CPeImage::kDebugStripped;
-    spec.debug.push_back(DebugEntrySpec{1, MakeCoffSymbols(2), true});
-    spec.debug.push_back(DebugEntrySpec{2, MakeEmbeddedCodeView("NB09"), true});
-    spec.debug.push_back(DebugEntrySpec{4, MakeMiscExeName("app.dbg", false)});
-    CPeImage image;
-    ASSERT_TRUE(Parse(image, BuildPe(spec).bytes));
-    EXPECT_FALSE(image.HasCodeView());
-    EXPECT_FALSE(image.HasCoffSymbols());
-    EXPECT_EQ("app.dbg", image.GetMiscDbgName());
-}
-
-TEST(PeImageTest, RefusesUnstrippedImageWithCodeViewOutsideFile)
-{
-    PeSpec spec;
-    spec.debug.push_back(DebugEntrySpec{2, MakeNb10(1, 1, "a.pdb"), true});
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, BuildPe(spec).bytes));
-}
-
-TEST(PeImageTest, RefusesUnstrippedImageWithCorruptCodeView)
-{
-    BuiltFile pe = BuildPe(Nb10Image());
-    PatchU32(pe.bytes, pe.debugData[0], 0x31314D58);
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, pe.bytes));
-    EXPECT_FALSE(image.HasCodeView());
-}
-
-TEST(PeImageTest, RefusesUnknownOptionalHeaderMagic)
-{
-    PeSpec spec = Nb10Image();
-    spec.magic = 0x107; // ROM image
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, BuildPe(spec).bytes));
-}
-
-TEST(PeImageTest, RefusesHeaderOffsetBeyondEnd)
-{
-    Bytes bytes = BuildPe(Nb10Image()).bytes;
-    PatchU32(bytes, 0x3C, 0xFFFFFFFC);
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, bytes));
-}
-
-TEST(PeImageTest, RefusesOptionalHeaderTooSmallForDataDirectories)
-{
-    BuiltFile pe = BuildPe(Nb10Image());
-    PatchU16(pe.bytes, 0x40 + 20, 64); // SizeOfOptionalHeader
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, pe.bytes));
-}
-
-TEST(PeImageTest, RefusesPe32PlusOptionalHeaderEndingBeforeItsDirectoryCount)
-{
-    // Long enough for a PE32 header's fields, not for PE32+'s NumberOfRvaAndSizes at 108.
-    BuiltFile pe = BuildPe(Pe32PlusImage());
-    PatchU16(pe.bytes, 0x40 + 20, 100);
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, pe.bytes));
-}
-
-TEST(PeImageTest, RefusesDebugDirectoryOutsideEverySection)
-{
-    BuiltFile pe = BuildPe(Nb10Image());
-    PatchU32(pe.bytes, pe.dataDirectories + 48, 0x90000);
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, pe.bytes));
-}
-
-TEST(PeImageTest, RefusesSectionWhoseRawDataLiesPastEnd)
-{
-    BuiltFile pe = BuildPe(Nb10Image());
-    PatchU32(pe.bytes, pe.sectionTable + 20, 0xFFFFFE00); // PointerToRawData
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, pe.bytes));
-}
-
-TEST(PeImageTest, RefusesDebugDirectoryBeyondSectionVirtualSize)
-{
-    BuiltFile pe = BuildPe(Nb10Image());
-    PatchU32(pe.bytes, pe.sectionTable + 8, 0x10); // VirtualSize: the file's tail is not mapped
-    CPeImage image;
-    EXPECT_FALSE(Parse(image, pe.bytes));
+    PeSpec outside;
+    outside.debug.push_back(DebugEntrySpec{2, MakeNb10(1, 1, "a.pdb"), true});
+    PeSpec rom = Nb10Image();
+    rom.magic = 0x107;
+    const struct
+    {
+        const char* what;
+        PeSpec spec;
+        std::function<void(BuiltFile&)> damage;
+    } cases[] = {
+        {"unstripped image with CodeView outside the file", outside, nullptr},
+        {"unstripped image with corrupt CodeView", Nb10Image(),
+         [](BuiltFile& pe) { PatchU32(pe.bytes, pe.debugData[0], 0x31314D58); }},
+        {"optional header magic of a ROM image", rom, nullptr},
+        {"header offset beyond the end", Nb10Image(), [](BuiltFile& pe) { PatchU32(pe.bytes, 0x3C, 0xFFFFFFFC); }},
+        {"optional header too small for data directories", Nb10Image(),
+         [](BuiltFile& pe) { PatchU16(pe.bytes, 0x40 + 20, 64); }},
+        // Long enough for a PE32 header's fields, not for PE32+'s NumberOfRvaAndSizes at 108.
+        {"PE32+ optional header ending before its directory count", Pe32PlusImage(),
+         [](BuiltFile& pe) { PatchU16(pe.bytes, 0x40 + 20, 100); }},
+        {"debug directory outside every section", Nb10Image(),
+         [](BuiltFile& pe) { PatchU32(pe.bytes, pe.dataDirectories + 48, 0x90000); }},
+        {"section raw data past the end", Nb10Image(),
+         [](BuiltFile& pe) { PatchU32(pe.bytes, pe.sectionTable + 20, 0xFFFFFE00); }},
+        // The file's tail is not mapped.
+        {"debug directory beyond the section's virtual size", Nb10Image(),
+         [](BuiltFile& pe) { PatchU32(pe.bytes, pe.sectionTable + 8, 0x10); }},
+    };
+    for (const auto& c : cases)
+    {
+        BuiltFile pe = BuildPe(c.spec);
+        if (c.damage)
+            c.damage(pe);
+        CPeImage image;
+        EXPECT_FALSE(Parse(image, pe.bytes)) << c.what;
+        EXPECT_FALSE(image.HasCodeView()) << c.what;
+    }
 }
 
 // Each prefix of a valid image is either refused or read with the same

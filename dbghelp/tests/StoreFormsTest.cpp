@@ -1,15 +1,11 @@
-#include "SymbolLibraryFixture.h"
+#include "HttpStoreFixture.h"
 
 #include "CabinetBuilder.h"
 
-namespace
-{
-const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
-}
-
-// The other forms of a local store's entries (compressed, file.ptr) and
-// damaged symbol files, through the library's exports.
-class StoreFormsTest : public SymbolLibraryFixture
+// The other forms of a store's entries (compressed, file.ptr) and damaged
+// symbol files, each from a local store and from the same store downloaded
+// from the samples server (whose forms storecases.py writes).
+class StoreFormsTest : public HttpStoreFixture
 {
 protected:
     // A store of the work directory holding one entry file under nb10.pdb's key.
@@ -24,36 +20,29 @@ protected:
 
     IMAGEHLP_MODULE64 LoadNb10Through(const std::string& store)
     {
-        return Load(Image("nb10.dll"), "srv*" + Downstream() + "*" + store, kExact);
+        return Load(Image("nb10.dll"), Chain(store), kExact);
     }
 };
 
 TEST_F(StoreFormsTest, ExpandsCompressedEntryOfEachSymbolKindIntoDownstream)
 {
-    for (const std::string& image : SeparateSymbolImages())
+    for (const std::string& store : LocalAndHttp("compressed/store"))
     {
-        SCOPED_TRACE(image);
-        const IMAGEHLP_MODULE64 module =
-            Load(Image(image), "srv*" + Downstream() + "*" + Samples() + "\\compressed\\store", kExact);
-        EXPECT_EQ(SymTypeOf(image), module.SymType);
-        const std::string storePdb = Manifest(image, "store_pdb");
-        if (!storePdb.empty())
+        for (const std::string& image : SeparateSymbolImages())
         {
-            EXPECT_STREQ((Downstream() + "\\" + storePdb).c_str(), module.LoadedPdbName);
+            SCOPED_TRACE(store + " " + image);
+            const IMAGEHLP_MODULE64 module = Load(Image(image), Chain(store), kExact);
+            EXPECT_EQ(SymTypeOf(image), module.SymType);
+            const std::string storePdb = Manifest(image, "store_pdb");
+            if (!storePdb.empty())
+            {
+                EXPECT_STREQ((Downstream() + "\\" + storePdb).c_str(), module.LoadedPdbName);
+            }
+            EXPECT_TRUE(HasLine(" expanded to "));
+            ExpectDownstreamHoldsExactly(image, true);
+            m_lines.clear();
         }
-        EXPECT_TRUE(HasLine(" expanded to "));
-        ExpectDownstreamHoldsExactly(image, true);
-        m_lines.clear();
     }
-}
-
-TEST_F(StoreFormsTest, ExpandsCompressedEntryOfStoreWithoutDownstreamIntoDefaultStore)
-{
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), "srv*" + Samples() + "\\compressed\\store", kExact);
-    const std::string expected = Lib().Directory() + "\\sym\\" + Manifest("nb10.dll", "store_pdb");
-    EXPECT_STREQ(expected.c_str(), module.LoadedPdbName);
-    EXPECT_EQ(ReadFileBytes(Samples() + "\\symbols\\nb10.pdb"), ReadFileBytes(expected));
-    DeleteFileA(expected.c_str());
 }
 
 TEST_F(StoreFormsTest, RefusesDamagedCabinetsAndKeepsNothing)
@@ -69,13 +58,15 @@ TEST_F(StoreFormsTest, RefusesDamagedCabinetsAndKeepsNothing)
                  {"wrongsize", "but its data blocks expand to"}};
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.name);
-        const IMAGEHLP_MODULE64 module = LoadNb10Through(Samples() + "\\cabinet\\" + c.name + "\\store");
-        EXPECT_EQ(SymNone, module.SymType);
-        EXPECT_TRUE(HasLine("nb10.pd_ - refused: ")) << "no refusal";
-        EXPECT_TRUE(HasLine(c.reason)) << "the diagnostic does not say what is wrong";
-        EXPECT_TRUE(ListFiles(Downstream()).empty());
-        m_lines.clear();
+        for (const std::string& store : LocalAndHttp(std::string("cabinet/") + c.name + "/store"))
+        {
+            SCOPED_TRACE(store);
+            EXPECT_EQ(SymNone, LoadNb10Through(store).SymType);
+            EXPECT_TRUE(HasLine("nb10.pd_ - refused: ")) << "no refusal";
+            EXPECT_TRUE(HasLine(c.reason)) << "the diagnostic does not say what is wrong:\n" << AllLines();
+            EXPECT_TRUE(ListFiles(Downstream()).empty()) << "a download or expansion was left behind";
+            m_lines.clear();
+        }
     }
 }
 
@@ -92,7 +83,7 @@ TEST_F(StoreFormsTest, RefusesCabinetExpandingPastMaxFileBytes)
 TEST_F(StoreFormsTest, ExpandsMultiBlockStoredAndMszipCabinets)
 {
     // Cabinets of our own builder: the file in 1 KB blocks, stored and MSZIP.
-    const std::string pdb = ReadFileBytes(Samples() + "\\symbols\\nb10.pdb");
+    const std::string pdb = ReadFileBytes(Symbols() + "\\nb10.pdb");
     for (uint16_t compression : {0, 1})
     {
         CabinetSpec spec;
@@ -112,7 +103,7 @@ TEST_F(StoreFormsTest, ExpandsMultiBlockStoredAndMszipCabinets)
 TEST_F(StoreFormsTest, PlainEntryIsPreferredToCompressedOne)
 {
     const std::string store = StoreWith("nb10.pd_", "not a cabinet");
-    ASSERT_TRUE(CopyFileA((Samples() + "\\symbols\\nb10.pdb").c_str(),
+    ASSERT_TRUE(CopyFileA((Symbols() + "\\nb10.pdb").c_str(),
                           (store + "\\nb10.pdb\\" + Manifest("nb10.dll", "pdb_key") + "\\nb10.pdb").c_str(), FALSE));
     EXPECT_EQ(SymPdb, LoadNb10Through(store).SymType);
     EXPECT_FALSE(HasLine(" - refused: "));
@@ -120,39 +111,50 @@ TEST_F(StoreFormsTest, PlainEntryIsPreferredToCompressedOne)
 
 TEST_F(StoreFormsTest, FollowsPointerToEachSymbolKindAndCopiesTheFile)
 {
-    for (const std::string& image : SeparateSymbolImages())
+    for (const std::string& store : LocalAndHttp("pointer/path/store"))
     {
-        SCOPED_TRACE(image);
-        const IMAGEHLP_MODULE64 module =
-            Load(Image(image), "srv*" + Downstream() + "*" + Samples() + "\\pointer\\path\\store", kExact);
-        EXPECT_EQ(SymTypeOf(image), module.SymType);
-        ExpectDownstreamHoldsExactly(image, true);
+        for (const std::string& image : SeparateSymbolImages())
+        {
+            SCOPED_TRACE(store + " " + image);
+            EXPECT_EQ(SymTypeOf(image), Load(Image(image), Chain(store), kExact).SymType);
+            ExpectDownstreamHoldsExactly(image, true);
+        }
     }
 }
 
 TEST_F(StoreFormsTest, PointerMessageEndsTheSearchInThatStoreOnly)
 {
-    const std::string path =
-        "srv*" + Downstream() + "*" + Samples() + "\\pointer\\message\\store*" + Samples() + "\\store";
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), path, kExact);
-    EXPECT_TRUE(HasLine("file.ptr - the store says: This file was withdrawn from the sample store.\n"));
-    EXPECT_EQ(SymPdb, module.SymType) << "the next store was not asked";
+    const std::vector<std::string> next = LocalAndHttp("store");
+    const std::vector<std::string> withdrawn = LocalAndHttp("pointer/message/store");
+    for (size_t i = 0; i < next.size(); ++i)
+    {
+        SCOPED_TRACE(withdrawn[i]);
+        const IMAGEHLP_MODULE64 module = Load(Image("dbgcv.dll"), Chain(withdrawn[i] + "*" + next[i]), kExact);
+        EXPECT_TRUE(HasLine("file.ptr - the store says: This file was withdrawn from the sample store.\n"));
+        EXPECT_EQ(SymCv, module.SymType) << "the next store was not asked";
+        ExpectDownstreamHoldsExactly("dbgcv.dll", true);
+        m_lines.clear();
+    }
 }
 
-TEST_F(StoreFormsTest, PointerToMissingFileIsAMiss)
+TEST_F(StoreFormsTest, PointerToMissingFileIsAMissThatKeepsNothing)
 {
-    DWORD64 base = 0;
-    const IMAGEHLP_MODULE64 module =
-        Load(Image("nb10.dll"), "srv*" + Downstream() + "*" + Samples() + "\\pointer\\missing\\store", kExact, &base);
-    EXPECT_NE(0u, base);
-    EXPECT_EQ(SymNone, module.SymType);
-    EXPECT_TRUE(HasLine("\\symbols\\missing\\nb10.pdb - file not found (named by "));
-    EXPECT_TRUE(ListFiles(Downstream()).empty());
+    for (const std::string& store : LocalAndHttp("pointer/missing/store"))
+    {
+        SCOPED_TRACE(store);
+        DWORD64 base = 0;
+        const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), Chain(store), kExact, &base);
+        EXPECT_NE(0u, base);
+        EXPECT_EQ(SymNone, module.SymType);
+        EXPECT_TRUE(HasLine("\\symbols\\missing\\nb10.pdb - file not found (named by " + store)) << AllLines();
+        EXPECT_TRUE(ListFiles(Downstream()).empty());
+        m_lines.clear();
+    }
 }
 
 TEST_F(StoreFormsTest, RefusesPointersToUnsafePaths)
 {
-    const std::string target = Samples() + "\\symbols\\nb10.pdb";
+    const std::string target = Symbols() + "\\nb10.pdb";
     const struct
     {
         std::string pointer;
@@ -192,19 +194,20 @@ TEST_F(StoreFormsTest, PointerToMismatchedFileCopiesNothing)
     EXPECT_TRUE(ListFiles(Downstream()).empty());
 }
 
-TEST_F(StoreFormsTest, RefusesDamagedPdbsFromPlainDirectoryAndStore)
+TEST_F(StoreFormsTest, RefusesDamagedPdbsFromPlainDirectoryAndStoresKeepingNothing)
 {
     for (const DamagedPdb& c : DamagedPdbs())
     {
-        SCOPED_TRACE(c.name);
-        const std::string damaged = Samples() + "\\damaged\\" + c.name;
-        for (const std::string& path : {damaged, "srv*" + Downstream() + "*" + damaged + "\\store"})
+        const std::string damaged = std::string("damaged/") + c.name;
+        const std::vector<std::string> stores = LocalAndHttp(damaged + "/store");
+        for (const std::string& path : {LocalAndHttp(damaged)[0], Chain(stores[0]), Chain(stores[1])})
         {
+            SCOPED_TRACE(path);
             const IMAGEHLP_MODULE64 module = Load(Image(c.image), path, kExact);
-            EXPECT_EQ(SymNone, module.SymType) << path;
+            EXPECT_EQ(SymNone, module.SymType);
             EXPECT_STREQ("", module.LoadedPdbName);
-            EXPECT_TRUE(HasLine(std::string(" - unreadable or corrupt: ") + c.reason)) << path;
-            EXPECT_TRUE(ListFiles(Downstream()).empty());
+            EXPECT_TRUE(HasLine(std::string(" - unreadable or corrupt: ") + c.reason));
+            EXPECT_TRUE(ListFiles(Downstream()).empty()) << "the damaged file was kept downstream";
             m_lines.clear();
         }
     }

@@ -1,16 +1,6 @@
 #include "SymbolLibraryFixture.h"
 
-namespace
-{
-const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
-}
-
-class SymbolDiagnosticsTest : public SymbolLibraryFixture
-{
-protected:
-    std::string Symbols() const { return Samples() + "\\symbols"; }
-    std::string Store() const { return Samples() + "\\store"; }
-};
+using SymbolDiagnosticsTest = SymbolLibraryFixture;
 
 TEST_F(SymbolDiagnosticsTest, ReportsEachPathTriedInOrder)
 {
@@ -28,7 +18,7 @@ TEST_F(SymbolDiagnosticsTest, ReportsEachPathTriedInOrder)
 
 TEST_F(SymbolDiagnosticsTest, ReportsCopyIntoDownstreamWithItsSize)
 {
-    Load(Image("nb10.dll"), "srv*" + Downstream() + "*" + Store(), kExact);
+    Load(Image("nb10.dll"), Chain(Store()), kExact);
     const std::string stored = "\\" + Manifest("nb10.dll", "store_pdb");
     const std::string size = std::to_string(ReadFileBytes(Store() + stored).size());
     EXPECT_TRUE(HasLine("SYMSRV:  " + Downstream() + stored + " - file not found\n"));
@@ -47,7 +37,7 @@ TEST_F(SymbolDiagnosticsTest, ReportsWhyMismatchedFileWasRefused)
 
 TEST_F(SymbolDiagnosticsTest, EndsEveryLineWithOneLineFeedAfterKnownPrefix)
 {
-    Load(Image("dbgpdb.dll"), "srv*" + Downstream() + "*" + Store(), kExact);
+    Load(Image("dbgpdb.dll"), Chain(Store()), kExact);
     ASSERT_FALSE(m_lines.empty());
     for (const std::string& line : m_lines)
     {
@@ -87,49 +77,41 @@ TEST_F(SymbolDiagnosticsTest, CallsBackOnCallingThreadWithProcessAndContext)
     EXPECT_EQ(context, seen.context);
 }
 
-class ExclusionTest : public SymbolDiagnosticsTest
+class ExclusionTest : public SymbolLibraryFixture
 {
 protected:
     // A new session reads symsrv.ini afresh.
     void Restart(const std::string& ini)
     {
         WriteSymsrvIni(ini);
-        ASSERT_TRUE(Lib().Cleanup(Process()));
-        ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
-        ASSERT_TRUE(Lib().RegisterCallback64(Process(), &ExclusionTest::Collect, reinterpret_cast<ULONG_PTR>(this)));
+        NewSession();
     }
-    static BOOL CALLBACK Collect(HANDLE, ULONG action, ULONG64 data, ULONG64 context)
-    {
-        if (action != CBA_DEBUG_INFO)
-            return FALSE;
-        reinterpret_cast<ExclusionTest*>(static_cast<ULONG_PTR>(context))
-            ->m_lines.push_back(reinterpret_cast<const char*>(static_cast<ULONG_PTR>(data)));
-        return TRUE;
-    }
-    IMAGEHLP_MODULE64 LoadThroughStore(const std::string& image)
-    {
-        return Load(Image(image), "srv*" + Downstream() + "*" + Store(), kExact);
-    }
+    IMAGEHLP_MODULE64 LoadThroughStore(const std::string& image) { return Load(Image(image), Chain(Store()), kExact); }
 };
 
-TEST_F(ExclusionTest, FetchesExcludedFileFromNoStore)
+// Patterns match file names without regard to case, with wildcards; a
+// key=value line's key is the pattern. An excluded file is fetched from no
+// store, yet still found in a plain directory.
+TEST_F(ExclusionTest, FetchesExcludedFileFromNoStoreOnly)
 {
-    Restart("[Exclusions]\r\nnb10.pdb\r\n");
-    EXPECT_EQ(SymNone, LoadThroughStore("nb10.dll").SymType);
-    EXPECT_TRUE(ListFiles(Downstream()).empty());
-    EXPECT_TRUE(HasLine("SYMSRV:  nb10.pdb - excluded by symsrv.ini\n"));
-}
-
-TEST_F(ExclusionTest, MatchesWildcardsWithoutRegardToCase)
-{
-    Restart("[Exclusions]\r\nN?10.*\r\n");
-    EXPECT_EQ(SymNone, LoadThroughStore("nb10.dll").SymType);
-}
-
-TEST_F(ExclusionTest, TakesKeyOfKeyValueLineAsPattern)
-{
-    Restart("[Exclusions]\r\n*.pdb=1\r\n");
-    EXPECT_EQ(SymNone, LoadThroughStore("rsds.exe").SymType);
+    const struct
+    {
+        const char* ini;
+        const char* image;
+        const char* pdb;
+    } cases[] = {{"[Exclusions]\r\nnb10.pdb\r\n", "nb10.dll", "nb10.pdb"},
+                 {"[Exclusions]\r\nN?10.*\r\n", "nb10.dll", "nb10.pdb"},
+                 {"[Exclusions]\r\n*.pdb=1\r\n", "rsds.exe", "rsds.pdb"}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.ini);
+        Restart(c.ini);
+        EXPECT_EQ(SymNone, LoadThroughStore(c.image).SymType);
+        EXPECT_TRUE(ListFiles(Downstream()).empty());
+        EXPECT_TRUE(HasLine("SYMSRV:  " + std::string(c.pdb) + " - excluded by symsrv.ini\n")) << AllLines();
+        EXPECT_EQ(SymPdb, Load(Image(c.image), Symbols(), kExact).SymType);
+        m_lines.clear();
+    }
 }
 
 TEST_F(ExclusionTest, ListChangedDuringASessionCountsFromTheNextLoad)
@@ -143,10 +125,4 @@ TEST_F(ExclusionTest, ListChangedDuringASessionCountsFromTheNextLoad)
 
     ASSERT_TRUE(DeleteFileA((Lib().Directory() + "\\symsrv.ini").c_str()));
     EXPECT_EQ(SymPdb, LoadThroughStore("nb10.dll").SymType);
-}
-
-TEST_F(ExclusionTest, StillFindsExcludedFileInPlainDirectory)
-{
-    Restart("[Exclusions]\r\nnb10.pdb\r\n");
-    EXPECT_EQ(SymPdb, Load(Image("nb10.dll"), Symbols(), kExact).SymType);
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdlib>
 
 CTempDir* SymbolLibraryFixture::s_libraryDir = nullptr;
 CDbgHelpLibrary* SymbolLibraryFixture::s_library = nullptr;
@@ -26,13 +25,17 @@ void SymbolLibraryFixture::SetUp()
 {
     ASSERT_TRUE(s_library->IsReady()) << "cannot load " << s_library->Path();
     m_work.reset(new CTempDir());
-    ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
-    ASSERT_TRUE(Lib().RegisterCallback64(Process(), &OnNotify, reinterpret_cast<ULONG_PTR>(this)));
+    StartSession();
 }
 
 void SymbolLibraryFixture::NewSession()
 {
     ASSERT_TRUE(Lib().Cleanup(Process()));
+    StartSession();
+}
+
+void SymbolLibraryFixture::StartSession()
+{
     ASSERT_TRUE(Lib().Initialize(Process(), nullptr, FALSE));
     ASSERT_TRUE(Lib().RegisterCallback64(Process(), &OnNotify, reinterpret_cast<ULONG_PTR>(this)));
 }
@@ -116,14 +119,20 @@ void SymbolLibraryFixture::WriteSymsrvIni(const std::string& text)
     ASSERT_TRUE(WriteFileBytes(s_library->Directory() + "\\symsrv.ini", text));
 }
 
-bool SymbolLibraryFixture::HasLine(const std::string& fragment) const
+size_t SymbolLibraryFixture::CountLines(const std::string& fragment) const
 {
+    size_t count = 0;
     for (const std::string& line : m_lines)
-    {
-        if (line.find(fragment) != std::string::npos)
-            return true;
-    }
-    return false;
+        count += line.find(fragment) != std::string::npos ? 1 : 0;
+    return count;
+}
+
+std::string SymbolLibraryFixture::AllLines() const
+{
+    std::string all;
+    for (const std::string& line : m_lines)
+        all += line;
+    return all;
 }
 
 const std::vector<std::string>& SymbolLibraryFixture::SeparateSymbolImages()

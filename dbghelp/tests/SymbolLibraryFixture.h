@@ -22,12 +22,18 @@ public:
     static void TearDownTestSuite();
 
 protected:
+    // Every test asks for the diagnostic lines; most refuse mismatched files.
+    static constexpr DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
+    static constexpr DWORD kLoose = SYMOPT_DEBUG;
+
     void SetUp() override;
     void TearDown() override;
 
     // The generated samples (Windows path, no trailing backslash) and their parts.
     static std::string Samples();
     static std::string Image(const std::string& name);
+    static std::string Symbols() { return Samples() + "\\symbols"; }
+    static std::string Store() { return Samples() + "\\store"; }
     // A value of manifest.ini ("" when absent), and the same read as a number (0 when absent).
     static std::string Manifest(const std::string& section, const std::string& key);
     static ULONG64 ManifestNumber(const std::string& section, const std::string& key);
@@ -61,10 +67,14 @@ protected:
     void NewSession();
     // A store chain with a fresh downstream store in the work directory.
     std::string Downstream() const { return m_work->File("down"); }
+    // A store chain from the downstream store to upstream (one or more stores).
+    std::string Chain(const std::string& upstream) const { return "srv*" + Downstream() + "*" + upstream; }
     // Writes symsrv.ini beside the library; removed after the test.
     void WriteSymsrvIni(const std::string& text);
-    // Every file below dir (recursively), as full paths.
-    bool HasLine(const std::string& fragment) const;
+    // The diagnostic lines holding fragment: is there one, how many; all of them.
+    bool HasLine(const std::string& fragment) const { return CountLines(fragment) > 0; }
+    size_t CountLines(const std::string& fragment) const;
+    std::string AllLines() const;
     // The downstream store holds exactly the image's symbol files, each equal
     // to the sample store's; with remove, they are deleted afterwards.
     void ExpectDownstreamHoldsExactly(const std::string& image, bool remove = false) const;
@@ -76,6 +86,7 @@ protected:
     std::vector<std::string> m_lines;
 
 private:
+    void StartSession();
     static BOOL CALLBACK OnNotify(HANDLE process, ULONG action, ULONG64 data, ULONG64 context);
 
     static CTempDir* s_libraryDir;

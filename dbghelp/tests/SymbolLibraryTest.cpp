@@ -1,19 +1,6 @@
 #include "SymbolLibraryFixture.h"
 
-#include <cstdlib>
-
-namespace
-{
-const DWORD kExact = SYMOPT_DEBUG | SYMOPT_EXACT_SYMBOLS;
-const DWORD kLoose = SYMOPT_DEBUG;
-} // namespace
-
-class SymbolKindTest : public SymbolLibraryFixture
-{
-protected:
-    std::string Symbols() const { return Samples() + "\\symbols"; }
-    std::string Store() const { return Samples() + "\\store"; }
-};
+using SymbolKindTest = SymbolLibraryFixture;
 
 TEST_F(SymbolKindTest, LoadsGuidSignedPdbFromPlainDirectory)
 {
@@ -28,12 +15,18 @@ TEST_F(SymbolKindTest, LoadsGuidSignedPdbFromPlainDirectory)
     EXPECT_FALSE(module.PdbUnmatched);
 }
 
-TEST_F(SymbolKindTest, LoadsSignatureSignedPdbFromPlainDirectory)
+// A base of zero loads the module at the image's preferred base.
+TEST_F(SymbolKindTest, LoadsSignatureSignedPdbFromPlainDirectoryAtPreferredBase)
 {
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), Symbols(), kExact);
+    DWORD64 base = 0;
+    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), Symbols(), kExact, &base);
+    EXPECT_EQ(ManifestNumber("nb10.dll", "image_base"), base);
+    EXPECT_EQ(base, module.BaseOfImage);
+    EXPECT_EQ(ManifestNumber("nb10.dll", "size_of_image"), module.ImageSize);
+    EXPECT_EQ(ManifestNumber("nb10.dll", "timestamp"), module.TimeDateStamp);
     EXPECT_EQ(SymPdb, module.SymType);
     EXPECT_STREQ((Symbols() + "\\nb10.pdb").c_str(), module.LoadedPdbName);
-    EXPECT_EQ(strtoul(Manifest("nb10.dll", "pdb_sig").c_str(), nullptr, 10), module.PdbSig);
+    EXPECT_EQ(ManifestNumber("nb10.dll", "pdb_sig"), module.PdbSig);
     EXPECT_EQ(module.PdbSig, module.PdbSig70.Data1);
     EXPECT_EQ(2u, module.PdbAge);
 }
@@ -53,33 +46,37 @@ TEST_F(SymbolKindTest, LoadsPdbNamedByDbgWithBothPaths)
     EXPECT_EQ(SymPdb, module.SymType);
     EXPECT_STREQ((Symbols() + "\\dbgpdb.dbg").c_str(), module.LoadedImageName);
     EXPECT_STREQ((Symbols() + "\\dbgpdb.pdb").c_str(), module.LoadedPdbName);
-    EXPECT_EQ(strtoul(Manifest("dbgpdb.dll", "pdb_sig").c_str(), nullptr, 10), module.PdbSig);
+    EXPECT_EQ(ManifestNumber("dbgpdb.dll", "pdb_sig"), module.PdbSig);
     EXPECT_EQ(11u, module.PdbAge);
 }
 
-TEST_F(SymbolKindTest, ReportsCodeViewInsideImageWithImageAsLoadedImage)
+// Symbols inside the image itself: embedded CodeView names the image as the
+// loaded image; exports count only when EXACT is clear.
+TEST_F(SymbolKindTest, ReportsSymbolsInsideImageAsTheirKind)
 {
-    const IMAGEHLP_MODULE64 module = Load(Image("embcv.exe"), Symbols(), kExact);
-    EXPECT_EQ(SymCv, module.SymType);
-    EXPECT_STREQ(module.ImageName, module.LoadedImageName);
-}
-
-TEST_F(SymbolKindTest, ReportsCoffSymbolsOfImage)
-{
-    EXPECT_EQ(SymCoff, Load(Image("coff.exe"), Symbols(), kExact).SymType);
-}
-
-TEST_F(SymbolKindTest, FallsBackToExportsOnlyWhenExactIsClear)
-{
-    EXPECT_EQ(SymExport, Load(Image("exports.dll"), Symbols(), kLoose).SymType);
-    EXPECT_EQ(SymNone, Load(Image("exports.dll"), Symbols(), kExact).SymType);
-}
-
-TEST_F(SymbolKindTest, ReportsNoSymbolsForBareImage)
-{
-    const IMAGEHLP_MODULE64 module = Load(Image("bare.exe"), Symbols(), kLoose);
-    EXPECT_EQ(SymNone, module.SymType);
-    EXPECT_STREQ("", module.LoadedImageName);
+    const struct
+    {
+        const char* image;
+        DWORD options;
+        DWORD type;
+    } cases[] = {{"embcv.exe", kExact, SymCv},
+                 {"coff.exe", kExact, SymCoff},
+                 {"exports.dll", kLoose, SymExport},
+                 {"exports.dll", kExact, SymNone},
+                 {"bare.exe", kLoose, SymNone}};
+    for (const auto& c : cases)
+    {
+        const IMAGEHLP_MODULE64 module = Load(Image(c.image), Symbols(), c.options);
+        EXPECT_EQ(c.type, module.SymType) << c.image << " " << c.options;
+        if (c.type == SymCv)
+        {
+            EXPECT_STREQ(module.ImageName, module.LoadedImageName);
+        }
+        if (c.type == SymNone)
+        {
+            EXPECT_STREQ("", module.LoadedImageName) << c.image;
+        }
+    }
 }
 
 // The images of a 64-bit debuggee (PE32+), each of its kind: without EXACT
@@ -126,89 +123,24 @@ TEST_F(SymbolKindTest, SearchesSymbolsAndExtensionSubdirectories)
     EXPECT_STREQ(rsds.c_str(), Load(Image("rsds.exe"), m_work->Path(), kExact).LoadedPdbName);
 }
 
-TEST_F(SymbolKindTest, LoadsAtPreferredImageBaseWhenBaseIsZero)
-{
-    DWORD64 base = 0;
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), Symbols(), kExact, &base);
-    EXPECT_EQ(strtoull(Manifest("nb10.dll", "image_base").c_str(), nullptr, 10), base);
-    EXPECT_EQ(base, module.BaseOfImage);
-    EXPECT_EQ(strtoul(Manifest("nb10.dll", "size_of_image").c_str(), nullptr, 10), module.ImageSize);
-    EXPECT_EQ(strtoul(Manifest("nb10.dll", "timestamp").c_str(), nullptr, 10), module.TimeDateStamp);
-}
-
-// Parametrised suites are not used: their names hold '/', which CTempDir
-// cannot put into a directory name.
-class StoreKindTest : public SymbolKindTest
-{
-protected:
-    std::string Chain() const { return "srv*" + Downstream() + "*" + Store(); }
-
-    void ExpectLoadedFromDownstream(const std::string& image)
-    {
-        const IMAGEHLP_MODULE64 module = Load(Image(image), Chain(), kExact);
-        EXPECT_EQ(strtol(Manifest(image, "symtype").c_str(), nullptr, 10), module.SymType);
-        const std::string storePdb = Manifest(image, "store_pdb");
-        const std::string storeDbg = Manifest(image, "store_dbg");
-        if (!storePdb.empty())
-        {
-            EXPECT_STREQ((Downstream() + "\\" + storePdb).c_str(), module.LoadedPdbName);
-            EXPECT_TRUE(FileExists(Downstream() + "\\" + storePdb));
-        }
-        if (!storeDbg.empty())
-        {
-            EXPECT_STREQ((Downstream() + "\\" + storeDbg).c_str(), module.LoadedImageName);
-            EXPECT_TRUE(FileExists(Downstream() + "\\" + storeDbg));
-        }
-    }
-};
-
-TEST_F(StoreKindTest, LoadsEachSymbolKindCopiedIntoDownstreamStoreLeavingOnlyFinishedFiles)
-{
-    for (const std::string& image : SeparateSymbolImages())
-    {
-        SCOPED_TRACE(image);
-        ExpectLoadedFromDownstream(image);
-    }
-    const std::vector<std::string> files = ListFiles(Downstream());
-    EXPECT_EQ(6u, files.size());
-    for (const std::string& file : files)
-        EXPECT_EQ(std::string::npos, file.find(".tmp")) << file;
-}
-
-TEST_F(StoreKindTest, ReadsSecondLoadFromDownstreamWithoutCopying)
-{
-    Load(Image("dbgpdb.dll"), Chain(), kExact);
-    m_lines.clear();
-    const IMAGEHLP_MODULE64 module = Load(Image("dbgpdb.dll"), Chain(), kExact);
-    EXPECT_EQ(SymPdb, module.SymType);
-    EXPECT_FALSE(HasLine(" copied to ")) << "copied again";
-}
-
-TEST_F(StoreKindTest, UsesDefaultStoreBesideLibraryForEmptyDownstream)
-{
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), "srv**" + Store(), kExact);
-    const std::string expected = Lib().Directory() + "\\sym\\" + Manifest("nb10.dll", "store_pdb");
-    EXPECT_STREQ(expected.c_str(), module.LoadedPdbName);
-    EXPECT_TRUE(FileExists(expected));
-    DeleteFileA(expected.c_str());
-}
-
-TEST_F(StoreKindTest, ReadsSingleLocalStoreInPlace)
-{
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), "srv*" + Store(), kExact);
-    EXPECT_STREQ((Store() + "\\" + Manifest("nb10.dll", "store_pdb")).c_str(), module.LoadedPdbName);
-}
-
-TEST_F(StoreKindTest, CopiesIntoCacheNamedEarlierInPath)
+// Forms of the search path that name a store, and where each puts or reads the file.
+TEST_F(SymbolKindTest, ReadsOrCopiesStoreFileWhereThePathFormSays)
 {
     const std::string cache = m_work->File("cache");
-    const IMAGEHLP_MODULE64 module = Load(Image("nb10.dll"), "cache*" + cache + ";srv*" + Store(), kExact);
-    EXPECT_STREQ((cache + "\\" + Manifest("nb10.dll", "store_pdb")).c_str(), module.LoadedPdbName);
-}
-
-TEST_F(StoreKindTest, AcceptsSymsrvFormOfStoreChain)
-{
-    const IMAGEHLP_MODULE64 module =
-        Load(Image("rsds.exe"), "symsrv*symsrv.dll*" + Downstream() + "*" + Store(), kExact);
-    EXPECT_STREQ((Downstream() + "\\" + Manifest("rsds.exe", "store_pdb")).c_str(), module.LoadedPdbName);
+    const struct
+    {
+        const char* image;
+        std::string path;
+        std::string directory;
+    } cases[] = {
+        // A single local store is read in place.
+        {"nb10.dll", "srv*" + Store(), Store()},
+        {"nb10.dll", "cache*" + cache + ";srv*" + Store(), cache},
+        {"rsds.exe", "symsrv*symsrv.dll*" + Downstream() + "*" + Store(), Downstream()},
+    };
+    for (const auto& c : cases)
+    {
+        const IMAGEHLP_MODULE64 module = Load(Image(c.image), c.path, kExact);
+        EXPECT_STREQ((c.directory + "\\" + Manifest(c.image, "store_pdb")).c_str(), module.LoadedPdbName) << c.path;
+    }
 }
