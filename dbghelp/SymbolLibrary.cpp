@@ -60,8 +60,7 @@ struct FileStamp
     }
     bool operator==(const FileStamp& other) const
     {
-        return exists == other.exists && size == other.size &&
-               CompareFileTime(&written, &other.written) == 0;
+        return exists == other.exists && size == other.size && CompareFileTime(&written, &other.written) == 0;
     }
 };
 

@@ -160,8 +160,7 @@ int Run()
         refused.push_back(NowMs() - start);
     }
     printf("  the same by handle:   %8.2f ms (median of 500, as the add-in asks)\n", Median(byHandle));
-    printf("  a refused request:    %8.2f ms (median of 500, the call between the processes alone)\n",
-           Median(refused));
+    printf("  a refused request:    %8.2f ms (median of 500, the call between the processes alone)\n", Median(refused));
 
     HANDLE processes[3] = {};
     const char* images[3] = {"nb10.dll", "rsds.exe", "dbgcv.dll"};
