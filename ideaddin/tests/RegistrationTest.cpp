@@ -67,7 +67,7 @@ protected:
     void TearDown() override { ASSERT_EQ(S_OK, AddIn().Register()); }
 };
 
-TEST_F(RegistrationTest, RegisteringTwiceLeavesExactlyTheScriptsEntries)
+TEST_F(RegistrationTest, RegisteringTwiceLeavesExactlyTheScriptsEntriesAndUnregisteringKeepsOnlyClsid)
 {
     ASSERT_EQ(S_OK, AddIn().Register());
     {
@@ -105,10 +105,7 @@ TEST_F(RegistrationTest, RegisteringTwiceLeavesExactlyTheScriptsEntries)
     // The type library, and with it the dual interface's entry.
     EXPECT_TRUE(KeyExists(kTypeLibKey));
     EXPECT_TRUE(KeyExists(kCommandsKey));
-}
 
-TEST_F(RegistrationTest, UnregisteringRemovesTheClassButKeepsClsid)
-{
     ASSERT_EQ(S_OK, AddIn().Unregister());
     EXPECT_FALSE(KeyExists(kClassKey));
     EXPECT_TRUE(KeyExists("CLSID"));

@@ -104,12 +104,13 @@ protected:
     void Unregister() { ASSERT_EQ(0, RunProgram(ServerPath(), "/UnregServer", kRunMs)); }
 };
 
-TEST_F(ServerRegistrationTest, RegServerSwitchWritesTheRegistration)
+TEST_F(ServerRegistrationTest, RegServerWritesTheRegistrationAndUnregServerRemovesExactlyThat)
 {
     // The switch in any letter case, after '-' or '/' (TearDown registers
     // with "/RegServer").
     Unregister();
     ASSERT_FALSE(KeyExists(kClsidKey));
+    const std::map<std::string, std::string> before = Snapshot();
     ASSERT_EQ(0, RunProgram(ServerPath(), "-regserver", kRunMs));
 
     char shortPath[MAX_PATH];
@@ -128,6 +129,10 @@ TEST_F(ServerRegistrationTest, RegServerSwitchWritesTheRegistration)
     EXPECT_EQ("{D8D37A73-85BF-44B5-AE68-3B2A8B178F71}", StringValue("Quillmar.SymbolManager\\CLSID"));
     EXPECT_EQ("Quillmar.SymbolManager.1", StringValue("Quillmar.SymbolManager\\CurVer"));
     EXPECT_TRUE(KeyExists(kTypeLibKey));
+
+    Unregister();
+    EXPECT_EQ(before, Snapshot());
+    EXPECT_TRUE(KeyExists(kInterfaceKey)) << "the proxy/stub's registration stays";
 }
 
 TEST_F(ServerRegistrationTest, SwitchFollowedByMoreTextRunsAsAServerInstead)
@@ -141,17 +146,6 @@ TEST_F(ServerRegistrationTest, SwitchFollowedByMoreTextRunsAsAServerInstead)
     EXPECT_EQ(0, RunProgram(ServerPath(), "/RegServer /x", kRunMs));
     EXPECT_FALSE(KeyExists(kClsidKey));
     EXPECT_FALSE(KeyExists(kAppIdKey));
-}
-
-TEST_F(ServerRegistrationTest, UnregisteringRemovesExactlyWhatRegisteringWrote)
-{
-    Unregister();
-    const std::map<std::string, std::string> before = Snapshot();
-    ASSERT_EQ(0, RunProgram(ServerPath(), "/RegServer", kRunMs));
-    ASSERT_NE(before, Snapshot());
-    Unregister();
-    EXPECT_EQ(before, Snapshot());
-    EXPECT_TRUE(KeyExists(kInterfaceKey)) << "the proxy/stub's registration stays";
 }
 
 BOOL CALLBACK TakeFirstLanguage(HMODULE, LPCSTR, LPCSTR, WORD found, LONG_PTR language)
