@@ -45,3 +45,13 @@ void RemoveUserIni()
     DeleteFileA(UserIniFile().c_str());
     RemoveDirectoryA(UserIniDir().c_str());
 }
+
+std::string WindowsSymbolsDir()
+{
+    char dir[MAX_PATH + 1] = {};
+    GetWindowsDirectoryA(dir, MAX_PATH);
+    std::string path = dir;
+    if (path.back() != '\\')
+        path += '\\';
+    return path + "symbols";
+}

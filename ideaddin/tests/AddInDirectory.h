@@ -31,3 +31,5 @@ std::string UserIniDir();
 std::string UserIniFile();
 // Removes the user INI and its directory.
 void RemoveUserIni();
+// The "symbols" directory in the Windows directory: the default destination.
+std::string WindowsSymbolsDir();

@@ -22,16 +22,6 @@ namespace
 
 using Lines = std::vector<std::string>;
 
-std::string WindowsSymbolsDir()
-{
-    char dir[MAX_PATH + 1] = {};
-    GetWindowsDirectoryA(dir, MAX_PATH);
-    std::string path = dir;
-    if (path.back() != '\\')
-        path += '\\';
-    return path + "symbols";
-}
-
 Lines SectionKeys(const std::string& file, const char* section)
 {
     Lines keys;
@@ -95,9 +85,16 @@ protected:
     COutputWindow m_window;
 };
 
-TEST_F(AppEngineTest, FirstStartWithoutAnyIniSavesTheDefaultsInANewUserIni)
+TEST_F(AppEngineTest, ConfigurationBeforeInitIsRefusedAndTheFirstStartSavesTheDefaultsInANewUserIni)
 {
+    AppConfiguration before;
+    before.SymPath = "C:\\never";
+    EXPECT_FALSE(Engine().GetConfiguration(before));
+    Engine().SetConfiguration(before);
+    EXPECT_FALSE(FileExists(UserIniFile()));
     ASSERT_TRUE(Engine().Init());
+    EXPECT_TRUE(Engine().Init());
+
     const AppConfiguration config = Config();
     EXPECT_TRUE(config.Enabled);
     EXPECT_TRUE(config.ReportProgress);
@@ -116,7 +113,7 @@ TEST_F(AppEngineTest, FirstStartWithoutAnyIniSavesTheDefaultsInANewUserIni)
     EXPECT_EQ(WindowsSymbolsDir(), UserIni("VCSymDir"));
 }
 
-TEST_F(AppEngineTest, AddInIniValuesAreCarriedOverOnce)
+TEST_F(AppEngineTest, AddInIniValuesAreCarriedOverOnceAndAnEmptyDestinationFallsBackToTheWindowsSymbolsDirectory)
 {
     ASSERT_TRUE(WriteFileBytes(m_addIn.File("qx3.ini"),
                                "[Settings]\r\nEnabled=0\r\nReportProgress=7\r\n"
@@ -138,12 +135,9 @@ TEST_F(AppEngineTest, AddInIniValuesAreCarriedOverOnce)
     config = Config();
     EXPECT_EQ("C:\\shipped", config.SymPath);
     EXPECT_FALSE(config.Enabled);
-}
 
-TEST_F(AppEngineTest, EmptyDestinationInTheUserIniFallsBackToTheWindowsSymbolsDirectory)
-{
-    ASSERT_TRUE(CreateDirectoryA(UserIniDir().c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(UserIniFile(), "[Settings]\r\nVCSymDir=\r\nSymPath=C:\\mine\r\n"));
+    Engine().Close();
     ASSERT_TRUE(Engine().Init());
     EXPECT_EQ(WindowsSymbolsDir(), Config().DestDir);
     EXPECT_EQ("C:\\mine", Config().SymPath);
@@ -244,18 +238,6 @@ TEST_F(AppEngineTest, FailedSavesRecordTheirMessageAndCodeAndTheSettingsStillApp
     EXPECT_EQ("Cannot save exclusion list in symsrv.ini file.", message);
     EXPECT_NE(0u, code);
     EXPECT_EQ(Lines({"kept.pdb"}), Config().ExclusionList);
-}
-
-TEST_F(AppEngineTest, ConfigurationBeforeInitIsRefused)
-{
-    AppConfiguration config;
-    config.SymPath = "C:\\never";
-    EXPECT_FALSE(Engine().GetConfiguration(config));
-    Engine().SetConfiguration(config);
-    EXPECT_FALSE(FileExists(UserIniFile()));
-    ASSERT_TRUE(Engine().Init());
-    EXPECT_TRUE(Engine().Init());
-    EXPECT_EQ("", Config().SymPath);
 }
 
 TEST_F(AppEngineTest, ToolbarFlagLivesInTheUserIni)

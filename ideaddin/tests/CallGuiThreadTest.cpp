@@ -41,33 +41,25 @@ TEST(CallGuiThreadTest, TextFromAnotherThreadArrivesWholeAndInOrder)
     EXPECT_EQ(200u, window.Lines().size());
 }
 
-TEST(CallGuiThreadTest, EmptyTextPostsNothing)
+TEST(CallGuiThreadTest, EmptyTextAndOutputWithoutALiveTargetPostNothing)
 {
     COutputWindow window;
     CCallGuiThread::OutputString("");
     EXPECT_EQ(0u, QueuedOutput(window.Handle()));
-}
-
-TEST(CallGuiThreadTest, OutputWithoutATargetIsDropped)
-{
-    COutputWindow window;
     CCallGuiThread::SetTargetWindow(nullptr);
     CCallGuiThread::OutputString("dropped\n");
     EXPECT_EQ(0u, QueuedOutput(window.Handle()));
-    CCallGuiThread::SetTargetWindow(window.Handle());
-    CCallGuiThread::OutputString("kept\n");
-    EXPECT_EQ(1u, QueuedOutput(window.Handle()));
-}
 
-TEST(CallGuiThreadTest, OutputToAWindowThatIsGoneIsDropped)
-{
     HWND gone = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, gone);
     DestroyWindow(gone);
     CCallGuiThread::SetTargetWindow(gone);
     CCallGuiThread::OutputString("dropped\n");
-    CCallGuiThread::SetTargetWindow(nullptr);
     EXPECT_EQ(0u, QueuedOutput(nullptr));
+
+    CCallGuiThread::SetTargetWindow(window.Handle());
+    CCallGuiThread::OutputString("kept\n");
+    EXPECT_EQ(1u, QueuedOutput(window.Handle()));
 }
 
 TEST(CallGuiThreadTest, TextsStillQueuedWhenTheWindowGoesAreFreed)

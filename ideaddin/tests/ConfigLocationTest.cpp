@@ -31,20 +31,16 @@ protected:
     CAddInDirectory m_addIn;
 };
 
-TEST_F(ConfigLocationTest, AddInIniLiesBesideTheAddInModule)
+TEST_F(ConfigLocationTest, WithoutAUserIniReadsSeeTheAddInIniBesideTheModuleAndCreateNothing)
 {
     std::string name;
     GetAppIniFile(name);
     EXPECT_EQ(m_addIn.File("qx3.ini"), name);
-}
-
-TEST_F(ConfigLocationTest, WithoutAUserIniReadsSeeTheAddInIniAndCreateNothing)
-{
     EXPECT_EQ(m_addIn.File("qx3.ini"), IniFileName(true));
     EXPECT_FALSE(IsDirectory(UserIniDir()));
 }
 
-TEST_F(ConfigLocationTest, WithoutAUserIniWritesGoToANewOneInItsOwnDirectory)
+TEST_F(ConfigLocationTest, WritesGoToANewUserIniInItsOwnDirectoryWhichReadsUseOnceItExists)
 {
     EXPECT_EQ(UserIniFile(), IniFileName(false));
     EXPECT_TRUE(IsDirectory(UserIniDir()));
@@ -52,34 +48,25 @@ TEST_F(ConfigLocationTest, WithoutAUserIniWritesGoToANewOneInItsOwnDirectory)
     // The directory may exist already.
     EXPECT_EQ(UserIniFile(), IniFileName(false));
     EXPECT_EQ(m_addIn.File("qx3.ini"), IniFileName(true));
-}
 
-TEST_F(ConfigLocationTest, OnceTheUserIniExistsReadsAndWritesUseIt)
-{
-    ASSERT_EQ(UserIniFile(), IniFileName(false));
     ASSERT_TRUE(WriteFileBytes(UserIniFile(), "[Settings]\r\nEnabled=1\r\n"));
     EXPECT_EQ(UserIniFile(), IniFileName(true));
     EXPECT_EQ(UserIniFile(), IniFileName(false));
 }
 
-TEST(EnvironmentTest, VariableNotSetOrNotNamedIsEmpty)
+TEST(EnvironmentTest, VariablesAreReadWholeAndUnsetOrUnnamedOnesAreEmpty)
 {
-    SetEnvironmentVariableA("QX3_TEST_UNSET", nullptr);
     std::string value = "old";
-    GetEnvVar("QX3_TEST_UNSET", value);
+    SetEnvironmentVariableA("QX3_TEST_VALUE", nullptr);
+    GetEnvVar("QX3_TEST_VALUE", value);
     EXPECT_EQ("", value);
     value = "old";
     GetEnvVar("", value);
     EXPECT_EQ("", value);
-}
-
-TEST(EnvironmentTest, ValuesShortAndLongAreReadWhole)
-{
     for (size_t length : {1u, 1040u, 1041u, 5000u})
     {
         const std::string expected(length, 'x');
         SetEnvironmentVariableA("QX3_TEST_VALUE", expected.c_str());
-        std::string value;
         GetEnvVar("QX3_TEST_VALUE", value);
         EXPECT_EQ(expected, value) << length;
     }

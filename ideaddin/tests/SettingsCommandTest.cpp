@@ -112,9 +112,9 @@ protected:
     }
 };
 
-TEST_F(SettingsCommandTest, SavedSettingsShowNoMessageAndModelessWindowsComeBack)
+TEST_F(SettingsCommandTest, SavedSettingsShowNoMessageAndModelessWindowsComeBackAndServerOffTakesAnyFields)
 {
-    const Lines lines =
+    Lines lines =
         RunSettings({Answer(kSettings, "radio 203 " + Set(206, "srv*Z:\\cache*http://127.0.0.1") + " " +
                                            Set(208, "Z:\\dest") + " " + Set(213, "Z:\\dest\\dll") + " click 1")});
     EXPECT_TRUE(LinesStartingWith(lines, "msdev: message box").empty());
@@ -123,6 +123,13 @@ TEST_F(SettingsCommandTest, SavedSettingsShowNoMessageAndModelessWindowsComeBack
     EXPECT_EQ("0", UserSetting("UseNtSymPath"));
     EXPECT_EQ("srv*Z:\\cache*http://127.0.0.1", UserSetting("SymPath"));
     EXPECT_EQ("Z:\\dest", UserSetting("VCSymDir"));
+
+    // With the symbol server off, OK takes any fields.
+    lines = RunSettings({Answer(kSettings, "check 201 0 radio 203 " + Set(206, "") + " " + Set(208, "") + " " +
+                                               Set(213, "") + " click 1")});
+    EXPECT_TRUE(LinesStartingWith(lines, "msdev: message box").empty());
+    EXPECT_EQ("0", UserSetting("Enabled"));
+    EXPECT_EQ("", UserSetting("VCSymDir"));
 }
 
 TEST_F(SettingsCommandTest, FailedSaveShowsOneMessageBoxWithTheRecordedErrorAndTheSystemText)
@@ -143,30 +150,17 @@ TEST_F(SettingsCommandTest, FailedSaveShowsOneMessageBoxWithTheRecordedErrorAndT
     EXPECT_GT(boxes[0].size(), expected.size());
 }
 
-TEST_F(SettingsCommandTest, WithTheSymbolServerOffOkTakesAnyFields)
+TEST_F(SettingsCommandTest, MissingNtSymbolPathAsksThenCancelKeepsTheDialogOpenAndOkGoesOnToTheDestinationCheck)
 {
-    const Lines lines = RunSettings({Answer(kSettings, "check 201 0 radio 203 " + Set(206, "") + " " + Set(208, "") +
-                                                           " " + Set(213, "") + " click 1")});
-    EXPECT_TRUE(LinesStartingWith(lines, "msdev: message box").empty());
-    EXPECT_EQ("0", UserSetting("Enabled"));
-    EXPECT_EQ("", UserSetting("VCSymDir"));
-}
-
-TEST_F(SettingsCommandTest, MissingNtSymbolPathAsksAndCancelKeepsTheDialogOpen)
-{
-    const Lines lines = RunSettings(
+    Lines lines = RunSettings(
         {Answer(kSettings, "radio 202 " + Set(208, "Z:\\dest") + " " + Set(213, "Z:\\dest\\dll") + " click 1"),
          Answer("Quillmar", "click 2"), Answer(kSettings, "click 2")});
     EXPECT_EQ(Lines{BoxLine(kNoNtSymbolPath)}, LinesStartingWith(lines, "msdev: message box"));
     EXPECT_EQ(2u, LinesStartingWith(lines, std::string("msdev: dialog \"") + kSettings).size());
     EXPECT_NE("Z:\\dest", UserSetting("VCSymDir"));
-}
 
-TEST_F(SettingsCommandTest, MissingNtSymbolPathOkGoesOnToTheDestinationCheck)
-{
-    const Lines lines =
-        RunSettings({Answer(kSettings, "radio 202 " + Set(208, "") + " " + Set(213, "Z:\\d") + " click 1"),
-                     Answer("Quillmar", "click 1"), Answer("Quillmar", "click 1"), Answer(kSettings, "click 2")});
+    lines = RunSettings({Answer(kSettings, "radio 202 " + Set(208, "") + " " + Set(213, "Z:\\d") + " click 1"),
+                         Answer("Quillmar", "click 1"), Answer("Quillmar", "click 1"), Answer(kSettings, "click 2")});
     EXPECT_EQ((Lines{BoxLine(kNoNtSymbolPath), BoxLine(kNoDestDir)}), LinesStartingWith(lines, "msdev: message box"));
     EXPECT_LT(IndexOfLine(lines, BoxLine(kNoDestDir)), IndexOfLine(lines, FocusLine(208)));
 }
@@ -230,10 +224,7 @@ TEST_F(SettingsCommandTest, LongPdbDirsAreShownWholeAndKept)
 
 TEST_F(SettingsCommandTest, DefaultsFillTheSymbolDirectories)
 {
-    std::string base = WindowsDir();
-    if (base.back() != '\\')
-        base += '\\';
-    base += "symbols";
+    const std::string base = WindowsSymbolsDir();
     const Lines lines =
         RunSettings({Answer(kSettings, Set(208, "") + " " + Set(213, "") + " click 209 read 208 read 213 click 2")});
     EXPECT_TRUE(ContainsLine(lines, ControlLine(208, base)));

@@ -55,12 +55,17 @@ TEST_F(SymbolHandlerTest, ConfigurationBeforeInitIsIgnored)
     EXPECT_TRUE(config.UseFileExt);
 }
 
-TEST_F(SymbolHandlerTest, ShowsTheServersLogUnchanged)
+TEST_F(SymbolHandlerTest, ShowsTheServersLogUnchangedOnlyWhenReportingProgress)
 {
     ASSERT_TRUE(m_handler.Init());
-    m_handler.SetConfiguration(Configured(true, true));
+    m_handler.SetConfiguration(Configured(true, false));
     Request("nb10.dll");
     EXPECT_TRUE(Copied());
+    EXPECT_TRUE(m_window.Texts().empty());
+
+    m_handler.SetConfiguration(Configured(true, true));
+    Request("dbgcv.dll");
+    EXPECT_TRUE(FileExists(Dest() + "\\dll\\dbgcv.dbg"));
     ASSERT_EQ(1u, m_window.Texts().size());
     EXPECT_EQ(0u, m_window.Texts()[0].find("QUILLM: File: "));
     EXPECT_EQ('\n', m_window.Texts()[0].back());
@@ -69,16 +74,7 @@ TEST_F(SymbolHandlerTest, ShowsTheServersLogUnchanged)
     EXPECT_EQ(2u, m_window.Texts().size());
 }
 
-TEST_F(SymbolHandlerTest, WithoutProgressReportsFetchesButShowsNothing)
-{
-    ASSERT_TRUE(m_handler.Init());
-    m_handler.SetConfiguration(Configured(true, false));
-    Request("nb10.dll");
-    EXPECT_TRUE(Copied());
-    EXPECT_TRUE(m_window.Texts().empty());
-}
-
-TEST_F(SymbolHandlerTest, DisabledOrWithoutPathsRequestsNothing)
+TEST_F(SymbolHandlerTest, DisabledWithoutPathsOrClosedRequestsNothingAndStartsAgain)
 {
     ASSERT_TRUE(m_handler.Init());
     m_handler.SetConfiguration(Configured(false, true));
@@ -91,17 +87,12 @@ TEST_F(SymbolHandlerTest, DisabledOrWithoutPathsRequestsNothing)
     config.DestDir.clear();
     m_handler.SetConfiguration(config);
     Request("nb10.dll");
-    EXPECT_FALSE(Copied());
-    EXPECT_TRUE(m_window.Texts().empty());
-}
-
-TEST_F(SymbolHandlerTest, ClosedHandlerRequestsNothingAndStartsAgain)
-{
-    ASSERT_TRUE(m_handler.Init());
     m_handler.SetConfiguration(Configured(true, true));
     m_handler.Close();
     Request("nb10.dll");
     EXPECT_FALSE(Copied());
+    EXPECT_TRUE(m_window.Texts().empty());
+
     ASSERT_TRUE(m_handler.Init());
     Request("nb10.dll");
     EXPECT_TRUE(Copied());

@@ -31,15 +31,12 @@ protected:
     std::string m_log;
 };
 
-TEST_F(SymbolOperationsTest, NotStartedAnswersNothing)
+TEST_F(SymbolOperationsTest, AnswersWithTheServersFoundFlagAndLogOnlyWhenStartedAndTheServerSucceeds)
 {
     EXPECT_FALSE(Request("nb10.dll", StorePath()));
     EXPECT_FALSE(m_found);
     EXPECT_EQ("", m_log);
-}
 
-TEST_F(SymbolOperationsTest, AnswersWithTheServersFoundFlagAndLog)
-{
     ASSERT_TRUE(m_operations.Start());
     ASSERT_TRUE(Request("nb10.dll", StorePath()));
     EXPECT_TRUE(m_found);
@@ -50,11 +47,8 @@ TEST_F(SymbolOperationsTest, AnswersWithTheServersFoundFlagAndLog)
     ASSERT_TRUE(Request("bare.exe", StorePath()));
     EXPECT_FALSE(m_found);
     EXPECT_EQ(0u, m_log.find("QUILLM: File: ")) << m_log;
-}
 
-TEST_F(SymbolOperationsTest, ServerErrorAnswersNothing)
-{
-    ASSERT_TRUE(m_operations.Start());
+    // The server refuses a request without a symbol path.
     EXPECT_FALSE(Request("nb10.dll", ""));
     EXPECT_FALSE(m_found);
     EXPECT_EQ("", m_log);

@@ -103,48 +103,31 @@ bool HasEnded(HANDLE thread)
     return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
 }
 
-TEST(WorkerThreadTest, RefusesCommandsUnlessRunning)
+TEST(WorkerThreadTest, RunsStartCommandsAndStopOnItsOwnThreadAndRefusesCommandsUnlessRunning)
 {
     Activity activity;
     CTestWorker worker(activity);
     int command = kRecordThread;
     worker.Stop();
     EXPECT_FALSE(worker.ExecuteCommand(&command));
-    ASSERT_TRUE(worker.Start());
-    EXPECT_FALSE(worker.ExecuteCommand(nullptr));
-    worker.Stop();
-    EXPECT_FALSE(worker.ExecuteCommand(&command));
-    EXPECT_EQ(0, activity.commands);
-}
-
-TEST(WorkerThreadTest, RunsStartCommandsAndStopOnItsOwnThread)
-{
-    Activity activity;
-    CTestWorker worker(activity);
     ASSERT_TRUE(worker.Start());
     EXPECT_TRUE(worker.Start());
     EXPECT_EQ(1, activity.starts);
-    int command = kRecordThread;
+    EXPECT_FALSE(worker.ExecuteCommand(nullptr));
     EXPECT_TRUE(worker.ExecuteCommand(&command));
     EXPECT_TRUE(worker.ExecuteCommand(&command));
     worker.Stop();
+    EXPECT_FALSE(worker.ExecuteCommand(&command));
     EXPECT_EQ(2, activity.commands);
     EXPECT_EQ(1, activity.stops);
     EXPECT_NE(GetCurrentThreadId(), activity.startThread);
     EXPECT_EQ(activity.startThread, activity.commandThread);
     EXPECT_EQ(activity.startThread, activity.stopThread);
     EXPECT_TRUE(HasEnded(activity.thread));
-}
 
-TEST(WorkerThreadTest, StartAfterStopRunsAFreshThread)
-{
-    Activity activity;
-    CTestWorker worker(activity);
-    ASSERT_TRUE(worker.Start());
-    worker.Stop();
+    // Started after the stop, it runs a fresh thread.
     const DWORD first = activity.startThread;
     ASSERT_TRUE(worker.Start());
-    int command = kRecordThread;
     EXPECT_TRUE(worker.ExecuteCommand(&command));
     EXPECT_EQ(2, activity.starts);
     EXPECT_NE(first, activity.commandThread);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "ScopedRegKey.h"
 #include "TestSupport.h"
 
 HRESULT CreateSymbolManager(CScopedComPtr<ISymbolManager>& manager)
@@ -107,4 +108,51 @@ long RunProgram(const std::string& program, const std::string& arguments, DWORD 
     DWORD code = 0;
     GetExitCodeProcess(process.Get(), &code);
     return static_cast<long>(code);
+}
+
+bool ClassesKeyExists(const std::string& path)
+{
+    CScopedRegKey key;
+    return key.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ) == ERROR_SUCCESS;
+}
+
+namespace
+{
+
+void Collect(HKEY key, const std::string& prefix, std::map<std::string, std::string>& values)
+{
+    values[prefix];
+    char name[512];
+    BYTE data[2048];
+    for (DWORD index = 0;; ++index)
+    {
+        DWORD nameLength = sizeof(name);
+        DWORD dataLength = sizeof(data);
+        if (RegEnumValueA(key, index, name, &nameLength, nullptr, nullptr, data, &dataLength) != ERROR_SUCCESS)
+            break;
+        std::string text(reinterpret_cast<const char*>(data), dataLength);
+        while (!text.empty() && text.back() == '\0')
+            text.pop_back();
+        values[prefix + (nameLength == 0 ? "@" : name)] = text;
+    }
+    for (DWORD index = 0;; ++index)
+    {
+        DWORD nameLength = sizeof(name);
+        if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        CScopedRegKey sub;
+        if (sub.Open(key, name, KEY_READ) == ERROR_SUCCESS)
+            Collect(sub.Get(), prefix + name + "\\", values);
+    }
+}
+
+} // namespace
+
+std::map<std::string, std::string> ClassesTree(const std::string& path)
+{
+    std::map<std::string, std::string> values;
+    CScopedRegKey key;
+    if (key.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ) == ERROR_SUCCESS)
+        Collect(key.Get(), "", values);
+    return values;
 }

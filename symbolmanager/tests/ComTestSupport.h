@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -56,8 +57,6 @@ HRESULT CreateSymbolManager(CScopedComPtr<ISymbolManager>& manager);
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
 
-// Sample data (the QX3_SAMPLES directory).
-
 // Ids of the running qx3fetch.exe processes of this session.
 std::vector<DWORD> ServerProcessIds();
 // The one running server, opened for waiting (the caller owns the handle).
@@ -66,6 +65,14 @@ std::vector<DWORD> ServerProcessIds();
 HANDLE OpenTheServer(DWORD TimeoutMs);
 // Waits, at most TimeoutMs, until no qx3fetch.exe runs.
 bool WaitForNoServer(DWORD TimeoutMs);
+
+// Whether HKEY_CLASSES_ROOT\path exists.
+bool ClassesKeyExists(const std::string& path);
+// Every key and value below HKEY_CLASSES_ROOT\path, by its path relative to
+// it: "sub\key\" for a key, "sub\key\@" for its default value and
+// "sub\key\name" for a named one, with the value's data (trailing NULs
+// dropped); empty when the key is missing.
+std::map<std::string, std::string> ClassesTree(const std::string& path);
 
 // Runs a program of the test directory (or the full path given) with the
 // command line's arguments and returns its exit code, or -1 when it could not

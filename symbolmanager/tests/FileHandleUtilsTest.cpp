@@ -65,32 +65,24 @@ TEST(FileHandleUtilsTest, EmptyFileHasNoName)
     EXPECT_FALSE(GetFileNameFromHandle(INVALID_HANDLE_VALUE, name));
 }
 
-TEST(FileHandleUtilsTest, DeviceAndDosDeviceNamesBecomeDriveLetters)
+TEST(FileHandleUtilsTest, DeviceAndDosDeviceNamesBecomeDriveLettersAndOtherNamesAreKept)
 {
     const std::string device = DeviceOf("C:");
     ASSERT_FALSE(device.empty());
-    std::string name = device + "\\app\\x.dll";
-    GetFileNameFromHandleHelper(name);
-    EXPECT_EQ("C:\\app\\x.dll", name);
-    for (const char* prefix : {"\\??\\", "\\\\?\\", "\\GLOBAL??\\"})
-    {
-        name = std::string(prefix) + "Z:\\dir\\file.dll";
-        GetFileNameFromHandleHelper(name);
-        EXPECT_EQ("Z:\\dir\\file.dll", name) << prefix;
-    }
-}
-
-TEST(FileHandleUtilsTest, NamesOfNoKnownDriveAreKept)
-{
     // C:'s device followed by more digits is another volume, not C:.
-    const std::string device = DeviceOf("C:");
-    ASSERT_FALSE(device.empty());
-    for (const std::string& kept :
-         {device + "0\\x.dll", std::string("\\Device\\Mup\\server\\share\\x.dll"), std::string()})
+    const std::pair<std::string, std::string> names[] = {
+        {device + "\\app\\x.dll", "C:\\app\\x.dll"},
+        {"\\??\\Z:\\dir\\file.dll", "Z:\\dir\\file.dll"},
+        {"\\\\?\\Z:\\dir\\file.dll", "Z:\\dir\\file.dll"},
+        {"\\GLOBAL??\\Z:\\dir\\file.dll", "Z:\\dir\\file.dll"},
+        {device + "0\\x.dll", device + "0\\x.dll"},
+        {"\\Device\\Mup\\server\\share\\x.dll", "\\Device\\Mup\\server\\share\\x.dll"},
+        {"", ""}};
+    for (const auto& [given, expected] : names)
     {
-        std::string name = kept;
+        std::string name = given;
         GetFileNameFromHandleHelper(name);
-        EXPECT_EQ(kept, name);
+        EXPECT_EQ(expected, name) << given;
     }
 }
 

@@ -27,12 +27,6 @@ const char kInterfaceKey[] = "Interface\\{E1370703-CE16-48A9-B87A-1889E8A23825}"
 // Longest a registration run may take.
 const DWORD kRunMs = 60000;
 
-bool KeyExists(const std::string& path)
-{
-    CScopedRegKey key;
-    return key.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ) == ERROR_SUCCESS;
-}
-
 // A string value of HKCR\path ("" names the default value); "<none>" if absent.
 std::string StringValue(const std::string& path, const char* name = "")
 {
@@ -49,37 +43,6 @@ std::string StringValue(const std::string& path, const char* name = "")
     return data;
 }
 
-// Every key and value below HKCR\path, as "key" and "key|value=data" entries.
-void Dump(const std::string& path, std::map<std::string, std::string>& out)
-{
-    CScopedRegKey key;
-    if (key.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ) != ERROR_SUCCESS)
-        return;
-    out[path] = "";
-    for (DWORD i = 0;; ++i)
-    {
-        char name[512];
-        DWORD nameSize = sizeof(name);
-        BYTE data[2048];
-        DWORD dataSize = sizeof(data);
-        DWORD type = 0;
-        if (RegEnumValueA(key.Get(), i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
-            break;
-        out[path + "|" + name] = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataSize);
-    }
-    std::vector<std::string> subKeys;
-    for (DWORD i = 0;; ++i)
-    {
-        char name[512];
-        DWORD nameSize = sizeof(name);
-        if (RegEnumKeyExA(key.Get(), i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        subKeys.push_back(name);
-    }
-    for (const std::string& subKey : subKeys)
-        Dump(path + "\\" + subKey, out);
-}
-
 // What registration may touch: the whole AppID tree, the class, the ProgIDs,
 // the type library and the interface (the proxy/stub's, which must survive).
 std::map<std::string, std::string> Snapshot()
@@ -87,7 +50,10 @@ std::map<std::string, std::string> Snapshot()
     std::map<std::string, std::string> entries;
     for (const char* path :
          {"AppID", kClsidKey, "Quillmar.SymbolManager.1", "Quillmar.SymbolManager", kTypeLibKey, kInterfaceKey})
-        Dump(path, entries);
+    {
+        for (const auto& [key, value] : ClassesTree(path))
+            entries[std::string(path) + "\\" + key] = value;
+    }
     return entries;
 }
 
@@ -104,12 +70,13 @@ protected:
     void Unregister() { ASSERT_EQ(0, RunProgram(ServerPath(), "/UnregServer", kRunMs)); }
 };
 
-TEST_F(ServerRegistrationTest, RegServerSwitchWritesTheRegistration)
+TEST_F(ServerRegistrationTest, RegServerWritesTheRegistrationAndUnregServerRemovesExactlyThat)
 {
     // The switch in any letter case, after '-' or '/' (TearDown registers
     // with "/RegServer").
     Unregister();
-    ASSERT_FALSE(KeyExists(kClsidKey));
+    ASSERT_FALSE(ClassesKeyExists(kClsidKey));
+    const std::map<std::string, std::string> before = Snapshot();
     ASSERT_EQ(0, RunProgram(ServerPath(), "-regserver", kRunMs));
 
     char shortPath[MAX_PATH];
@@ -127,7 +94,11 @@ TEST_F(ServerRegistrationTest, RegServerSwitchWritesTheRegistration)
     EXPECT_EQ("SymbolManager Class", StringValue("Quillmar.SymbolManager"));
     EXPECT_EQ("{D8D37A73-85BF-44B5-AE68-3B2A8B178F71}", StringValue("Quillmar.SymbolManager\\CLSID"));
     EXPECT_EQ("Quillmar.SymbolManager.1", StringValue("Quillmar.SymbolManager\\CurVer"));
-    EXPECT_TRUE(KeyExists(kTypeLibKey));
+    EXPECT_TRUE(ClassesKeyExists(kTypeLibKey));
+
+    Unregister();
+    EXPECT_EQ(before, Snapshot());
+    EXPECT_TRUE(ClassesKeyExists(kInterfaceKey)) << "the proxy/stub's registration stays";
 }
 
 TEST_F(ServerRegistrationTest, SwitchFollowedByMoreTextRunsAsAServerInstead)
@@ -139,19 +110,8 @@ TEST_F(ServerRegistrationTest, SwitchFollowedByMoreTextRunsAsAServerInstead)
     ASSERT_HRESULT_SUCCEEDED(CreateSymbolManager(held));
     Unregister();
     EXPECT_EQ(0, RunProgram(ServerPath(), "/RegServer /x", kRunMs));
-    EXPECT_FALSE(KeyExists(kClsidKey));
-    EXPECT_FALSE(KeyExists(kAppIdKey));
-}
-
-TEST_F(ServerRegistrationTest, UnregisteringRemovesExactlyWhatRegisteringWrote)
-{
-    Unregister();
-    const std::map<std::string, std::string> before = Snapshot();
-    ASSERT_EQ(0, RunProgram(ServerPath(), "/RegServer", kRunMs));
-    ASSERT_NE(before, Snapshot());
-    Unregister();
-    EXPECT_EQ(before, Snapshot());
-    EXPECT_TRUE(KeyExists(kInterfaceKey)) << "the proxy/stub's registration stays";
+    EXPECT_FALSE(ClassesKeyExists(kClsidKey));
+    EXPECT_FALSE(ClassesKeyExists(kAppIdKey));
 }
 
 BOOL CALLBACK TakeFirstLanguage(HMODULE, LPCSTR, LPCSTR, WORD found, LONG_PTR language)
@@ -202,9 +162,9 @@ TEST_F(ServerCopyTest, RenamedServerNamesItsAppIdKeyAfterItself)
     ASSERT_TRUE(CopyServer(copy));
     ASSERT_EQ(0, RunProgram(copy, "/RegServer", kRunMs));
     EXPECT_EQ(kAppIdValue, StringValue("AppID\\symfetch.exe", "AppID"));
-    EXPECT_FALSE(KeyExists("AppID\\qx3fetch.exe"));
+    EXPECT_FALSE(ClassesKeyExists("AppID\\qx3fetch.exe"));
     ASSERT_EQ(0, RunProgram(copy, "/UnregServer", kRunMs));
-    EXPECT_FALSE(KeyExists("AppID\\symfetch.exe"));
+    EXPECT_FALSE(ClassesKeyExists("AppID\\symfetch.exe"));
 }
 
 TEST_F(ServerCopyTest, ExitCodeIsTheServerRegistrationsResult)
@@ -229,7 +189,7 @@ TEST_F(ServerCopyTest, ExitCodeIsTheServerRegistrationsResult)
     ASSERT_EQ(0, RunProgram(brokenTypeLib, "/UnregServer", kRunMs));
 
     EXPECT_EQ(0, RunProgram(brokenSwitchScript, "/RegServer", kRunMs));
-    EXPECT_FALSE(KeyExists(kClsidKey)) << "the broken script wrote nothing";
+    EXPECT_FALSE(ClassesKeyExists(kClsidKey)) << "the broken script wrote nothing";
     EXPECT_EQ(kAppIdValue, StringValue("AppID\\qx3fetch.exe", "AppID")) << "the class script was applied";
 }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -130,6 +131,19 @@ struct Outcome
     std::vector<std::string> lines;
 };
 
+// Each image whose symbols live in separate files, and those files; the
+// 32-bit ones first.
+const struct
+{
+    const char* image;
+    std::vector<std::string> files;
+} kSeparateSymbols[] = {{"rsds.exe", {"rsds.pdb"}},
+                        {"nb10.dll", {"nb10.pdb"}},
+                        {"dbgcv.dll", {"dbgcv.dbg"}},
+                        {"dbgpdb.dll", {"dbgpdb.dbg", "dbgpdb.pdb"}},
+                        {"rsds64.exe", {"rsds64.pdb"}}};
+const size_t kNarrowKinds = 4;
+
 // One engine, initialised as the server does it: diagnostics on, exact
 // symbols only.
 class SymbolEngineTest : public ::testing::Test
@@ -178,21 +192,35 @@ protected:
         return outcome;
     }
 
+    // The first kinds of images, each fetched by name through path into a
+    // destination of its own: found, and exactly its symbol files, whole, in
+    // the destination. The requests' logs, joined.
+    std::string FetchEachKind(const std::string& path, size_t kinds = std::size(kSeparateSymbols))
+    {
+        std::string all;
+        for (size_t i = 0; i < kinds; ++i)
+        {
+            const auto& kind = kSeparateSymbols[i];
+            SCOPED_TRACE(kind.image);
+            CTempDir dest;
+            const Outcome outcome = Request(kind.image, path, dest.Path());
+            std::string log;
+            for (const std::string& line : outcome.log)
+                log += line;
+            EXPECT_TRUE(outcome.ok && outcome.found) << log;
+            EXPECT_EQ(kind.files, ListFiles(dest.Path()));
+            for (const std::string& file : kind.files)
+                EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\" + file), ReadFileBytes(dest.File(file))) << file;
+            all += log;
+        }
+        return all;
+    }
+
     CTempDir m_dest;
     static CSymbolEngine* s_engine;
 };
 
 CSymbolEngine* SymbolEngineTest::s_engine = nullptr;
-
-TEST_F(SymbolEngineTest, MatchingSymbolsInTheDestinationAreNotFetchedAgain)
-{
-    ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
-    const Outcome outcome = Request("nb10.dll", SampleSymbolsDir(), Dest());
-    ASSERT_TRUE(outcome.ok);
-    EXPECT_TRUE(outcome.found);
-    EXPECT_EQ(Lines(SampleImage("nb10.dll"), {"QUILLM: Symbols are already available.\n"}), outcome.lines);
-    EXPECT_EQ((std::vector<std::string>{"nb10.pdb"}), ListFiles(Dest()));
-}
 
 TEST_F(SymbolEngineTest, GuidSignedPdbIsWarnedAboutYetCopiedWithTheLibraryLinesInPlace)
 {
@@ -224,16 +252,6 @@ TEST_F(SymbolEngineTest, GuidSignedPdbIsWarnedAboutYetCopiedWithTheLibraryLinesI
     EXPECT_TRUE(foundNamed);
 }
 
-TEST_F(SymbolEngineTest, CopiesAMatchingNb10PdbWithoutAWarning)
-{
-    const Outcome outcome = Request("nb10.dll", SampleSymbolsDir(), Dest());
-    ASSERT_TRUE(outcome.ok);
-    EXPECT_TRUE(outcome.found);
-    EXPECT_EQ(Lines(SampleImage("nb10.dll"), {kDownloading, "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
-              outcome.lines);
-    EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\nb10.pdb"), ReadFileBytes(Dest() + "\\nb10.pdb"));
-}
-
 TEST_F(SymbolEngineTest, ExportOnlySymbolsAreRejected)
 {
     // Without exact symbols the library falls back to the export table.
@@ -248,14 +266,6 @@ TEST_F(SymbolEngineTest, ExportOnlySymbolsAreRejected)
     for (const std::string& line : outcome.log)
         exportsLoaded = exportsLoaded || line.find("export symbols") != std::string::npos;
     EXPECT_TRUE(exportsLoaded) << "the library did load the export table, which the engine then refused";
-}
-
-TEST_F(SymbolEngineTest, MismatchedPdbIsNeitherAcceptedNorCopied)
-{
-    const Outcome outcome = Request("nb10.dll", SamplesDir() + "\\mismatch\\sig", Dest());
-    ASSERT_TRUE(outcome.ok);
-    EXPECT_FALSE(outcome.found);
-    EXPECT_TRUE(ListFiles(Dest()).empty());
 }
 
 TEST_F(SymbolEngineTest, DbgThatRefersToAPdbCopiesTheDbgFirst)
@@ -296,17 +306,6 @@ TEST_F(SymbolEngineTest, LoadedNamesThatFillTheirRecordFieldsEndWithTheField)
     EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\" + std::string(249, 'p') + ".pdb\n", outcome.lines[5]);
 }
 
-TEST_F(SymbolEngineTest, FileExtensionDirectoryKeepsTheImagesLetterCase)
-{
-    CTempDir images;
-    const std::string upper = images.File("NB10.DLL");
-    ASSERT_TRUE(CopyFileA(SampleImage("nb10.dll").c_str(), upper.c_str(), FALSE));
-    const Outcome outcome = Request(upper, SampleSymbolsDir(), Dest(), true);
-    EXPECT_TRUE(outcome.found);
-    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\DLL\\nb10.pdb\n", outcome.lines.back());
-    EXPECT_TRUE(FileExists(Dest() + "\\DLL\\nb10.pdb"));
-}
-
 TEST_F(SymbolEngineTest, PdbLoadedFromTheDestinationItselfIsUpToDate)
 {
     // The DBG comes from a directory of its own; the PDB it refers to is
@@ -322,15 +321,28 @@ TEST_F(SymbolEngineTest, PdbLoadedFromTheDestinationItselfIsUpToDate)
     EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\dbgpdb.pdb"), ReadFileBytes(Dest() + "\\dbgpdb.pdb"));
 }
 
-TEST_F(SymbolEngineTest, SeparateDbgIsCopiedWhateverTheDestinationsTrailingBackslash)
+// The extension directory keeps the image's letter case; a separate DBG lands
+// there whatever the destination's trailing backslash.
+TEST_F(SymbolEngineTest, FileExtensionDirectoryTakesTheImagesExtension)
 {
-    for (const std::string& dest : {Dest(), Dest() + "\\"})
+    CTempDir images;
+    const std::string upper = images.File("NB10.DLL");
+    ASSERT_TRUE(CopyFileA(SampleImage("nb10.dll").c_str(), upper.c_str(), FALSE));
+    const struct
     {
-        const Outcome outcome = Request("dbgcv.dll", SampleSymbolsDir(), dest, true);
+        std::string image;
+        const char* trailing;
+        const char* copied;
+    } cases[] = {
+        {upper, "", "DLL\\nb10.pdb"}, {"dbgcv.dll", "", "dll\\dbgcv.dbg"}, {"dbgcv.dll", "\\", "dll\\dbgcv.dbg"}};
+    for (const auto& each : cases)
+    {
+        SCOPED_TRACE(each.image + " " + each.trailing);
+        CTempDir dest;
+        const Outcome outcome = Request(each.image, SampleSymbolsDir(), dest.Path() + each.trailing, true);
         EXPECT_TRUE(outcome.found);
-        EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dll\\dbgcv.dbg\n", outcome.lines.back()) << dest;
-        EXPECT_EQ((std::vector<std::string>{"dll\\dbgcv.dbg"}), ListFiles(Dest()));
-        ASSERT_TRUE(DeleteFileA((Dest() + "\\dll\\dbgcv.dbg").c_str()));
+        EXPECT_EQ("QUILLM: Copying to " + dest.File(each.copied) + "\n", outcome.lines.back());
+        EXPECT_EQ((std::vector<std::string>{each.copied}), ListFiles(dest.Path()));
     }
 }
 
@@ -415,18 +427,6 @@ TEST_F(SymbolEngineTest, SimultaneousRequestsEachGetOnlyTheirOwnLines)
     }
 }
 
-TEST_F(SymbolEngineTest, ByHandleRequestNamesTheImageFromTheHandle)
-{
-    CScopedHandle image(OpenImage("nb10.dll"));
-    ASSERT_TRUE(image.IsValid());
-    const Outcome outcome = Request(image, SampleSymbolsDir(), true);
-    ASSERT_TRUE(outcome.ok);
-    EXPECT_TRUE(outcome.found);
-    EXPECT_TRUE(EqualNoCase(outcome.lines.front(), "QUILLM: File: " + SampleImage("nb10.dll") + "\n"))
-        << outcome.lines.front();
-    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dll\\nb10.pdb\n", outcome.lines.back());
-}
-
 TEST_F(SymbolEngineTest, ByHandleRequestWithoutANameLoadsByHandleButHasNoExtensionDirectory)
 {
     CImportSwap swap("psapi.dll", "GetMappedFileNameA", reinterpret_cast<const void*>(&NoMappedFileName));
@@ -440,15 +440,21 @@ TEST_F(SymbolEngineTest, ByHandleRequestWithoutANameLoadsByHandleButHasNoExtensi
     EXPECT_TRUE(ListFiles(Dest()).empty());
 }
 
-TEST_F(SymbolEngineTest, ThousandByHandleRequestsLeaveTheHandleCountUnchanged)
+TEST_F(SymbolEngineTest, ByHandleRequestsNameTheImageFromTheHandleAndLeaveTheHandleCountUnchanged)
 {
-    // Half of them succeed; in the other half the library refuses the search
-    // path, and the request fails after the duplicated handle was made.
-    ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
     CScopedHandle image(OpenImage("nb10.dll"));
     ASSERT_TRUE(image.IsValid());
     // One request first, so that lazily made handles of the library exist.
-    ASSERT_TRUE(Request(image, SampleSymbolsDir(), false).ok);
+    const Outcome first = Request(image, SampleSymbolsDir(), true);
+    ASSERT_TRUE(first.ok);
+    EXPECT_TRUE(first.found);
+    EXPECT_TRUE(EqualNoCase(first.lines.front(), "QUILLM: File: " + SampleImage("nb10.dll") + "\n"))
+        << first.lines.front();
+    EXPECT_EQ("QUILLM: Copying to " + Dest() + "\\dll\\nb10.pdb\n", first.lines.back());
+
+    // Of a thousand more, half succeed; in the other half the library refuses
+    // the search path, and the request fails after the duplicated handle was made.
+    ASSERT_TRUE(CopyFileA((SampleSymbolsDir() + "\\nb10.pdb").c_str(), (Dest() + "\\nb10.pdb").c_str(), FALSE));
     const size_t before = OpenHandleCount();
     {
         CScopedHandle extra(CreateEventA(nullptr, TRUE, FALSE, nullptr));
@@ -481,28 +487,30 @@ std::string SamplesServerUrl(const std::string& path)
     return port == 0 ? std::string() : "http://127.0.0.1:" + std::to_string(port) + path;
 }
 
-// Each image whose symbols live in separate files, and those files.
-const struct
-{
-    const char* image;
-    std::vector<std::string> files;
-} kSeparateSymbols[] = {{"rsds.exe", {"rsds.pdb"}},
-                        {"nb10.dll", {"nb10.pdb"}},
-                        {"dbgcv.dll", {"dbgcv.dbg"}},
-                        {"dbgpdb.dll", {"dbgpdb.dbg", "dbgpdb.pdb"}},
-                        {"rsds64.exe", {"rsds64.pdb"}}};
-
-TEST_F(SymbolEngineTest, FetchesAnNb10PdbFromAnHttpStoreWithoutAWarning)
+// From a plain directory and from an HTTP store alike: the first request
+// copies the PDB without a warning, the second finds it in the destination.
+TEST_F(SymbolEngineTest, MatchingNb10PdbIsCopiedWithoutAWarningAndThenNotFetchedAgain)
 {
     const std::string store = SamplesServerUrl("/store");
     ASSERT_FALSE(store.empty()) << "no samples server: run through ctest";
     CTempDir cache;
-    const Outcome outcome = Request("nb10.dll", "srv*" + cache.Path() + "*" + store, Dest());
-    ASSERT_TRUE(outcome.ok);
-    EXPECT_TRUE(outcome.found);
-    EXPECT_EQ(Lines(SampleImage("nb10.dll"), {kDownloading, "QUILLM: Copying to " + Dest() + "\\nb10.pdb\n"}),
-              outcome.lines);
-    EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\nb10.pdb"), ReadFileBytes(Dest() + "\\nb10.pdb"));
+    for (const std::string& path : {SampleSymbolsDir(), "srv*" + cache.Path() + "*" + store})
+    {
+        SCOPED_TRACE(path);
+        CTempDir dest;
+        Outcome outcome = Request("nb10.dll", path, dest.Path());
+        ASSERT_TRUE(outcome.ok);
+        EXPECT_TRUE(outcome.found);
+        EXPECT_EQ(Lines(SampleImage("nb10.dll"), {kDownloading, "QUILLM: Copying to " + dest.File("nb10.pdb") + "\n"}),
+                  outcome.lines);
+        EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\nb10.pdb"), ReadFileBytes(dest.File("nb10.pdb")));
+
+        outcome = Request("nb10.dll", path, dest.Path());
+        ASSERT_TRUE(outcome.ok);
+        EXPECT_TRUE(outcome.found);
+        EXPECT_EQ(Lines(SampleImage("nb10.dll"), {"QUILLM: Symbols are already available.\n"}), outcome.lines);
+        EXPECT_EQ((std::vector<std::string>{"nb10.pdb"}), ListFiles(dest.Path()));
+    }
 }
 
 // The loopback servers of the http fixture: "tlssamples" serves the samples
@@ -523,31 +531,6 @@ protected:
         return "srv*" + m_cache.Path() + "*https://localhost:" + std::to_string(Port("tlssamples")) + "/store";
     }
 
-    // Each sample whose symbols live in separate files, fetched by name
-    // through path into a destination of its own: found, and every symbol
-    // file of the sample whole in the destination.
-    void FetchEachKind(const std::string& path)
-    {
-        for (const char* image : {"rsds.exe", "nb10.dll", "dbgcv.dll", "dbgpdb.dll"})
-        {
-            SCOPED_TRACE(image);
-            CTempDir dest;
-            const Outcome outcome = Request(image, path, dest.Path());
-            std::string all;
-            for (const std::string& line : outcome.log)
-                all += line;
-            ASSERT_TRUE(outcome.ok) << all;
-            EXPECT_TRUE(outcome.found) << all;
-            m_log += all;
-            ASSERT_FALSE(SampleSymbolFiles(image).empty());
-            for (const std::string& file : SampleSymbolFiles(image))
-            {
-                EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\" + file), ReadFileBytes(dest.Path() + "\\" + file))
-                    << file;
-            }
-        }
-    }
-
     size_t CountLogLines(const std::string& fragment) const
     {
         size_t count = 0;
@@ -562,7 +545,7 @@ protected:
 
 TEST_F(SymbolEngineNetworkTest, FetchesEverySymbolKindFromAnHttpsStore)
 {
-    FetchEachKind(HttpsStore());
+    m_log = FetchEachKind(HttpsStore(), kNarrowKinds);
     EXPECT_EQ(5u, CountLogLines("SYMSRV:  HTTP 200 OK")) << m_log;
 }
 
@@ -571,8 +554,9 @@ TEST_F(SymbolEngineNetworkTest, FetchesEverySymbolKindFromAnHttpsStore)
 TEST_F(SymbolEngineNetworkTest, GivesUpATricklingServerAndFetchesEveryKindFromTheNext)
 {
     CTempDir trickleCache;
-    FetchEachKind("srv*" + trickleCache.Path() + "*http://127.0.0.1:" + std::to_string(Port("trickle")) + ";" +
-                  HttpsStore());
+    m_log = FetchEachKind("srv*" + trickleCache.Path() + "*http://127.0.0.1:" + std::to_string(Port("trickle")) + ";" +
+                              HttpsStore(),
+                          kNarrowKinds);
     EXPECT_EQ(1u, CountLogLines(" below the low-speed limit of 4096 bytes per 10 s")) << m_log;
     EXPECT_TRUE(ListFiles(trickleCache.Path()).empty());
 }
@@ -586,7 +570,7 @@ TEST_F(SymbolEngineNetworkTest, FetchesEverySymbolKindThroughTheSystemProxy)
         ASSERT_TRUE(system.IsActive());
         Engine().Close();
         ASSERT_TRUE(Engine().Init());
-        FetchEachKind(HttpsStore());
+        m_log = FetchEachKind(HttpsStore(), kNarrowKinds);
     }
     Engine().Close();
     ASSERT_TRUE(Engine().Init());
@@ -602,39 +586,33 @@ TEST_F(SymbolEngineTest, CopiesEachSymbolKindFromCompressedAndPointerEntries)
     for (const std::string& store :
          {http + "/compressed/store", SamplesDir() + "\\pointer\\path\\store", http + "/pointer/path/store"})
     {
-        for (const auto& kind : kSeparateSymbols)
-        {
-            SCOPED_TRACE(store + " " + kind.image);
-            CTempDir cache;
-            CTempDir dest;
-            const Outcome outcome = Request(kind.image, "srv*" + cache.Path() + "*" + store, dest.Path());
-            EXPECT_TRUE(outcome.ok && outcome.found);
-            EXPECT_EQ(kind.files, ListFiles(dest.Path()));
-            for (const std::string& file : kind.files)
-                EXPECT_EQ(ReadFileBytes(SampleSymbolsDir() + "\\" + file), ReadFileBytes(dest.File(file))) << file;
-        }
+        SCOPED_TRACE(store);
+        CTempDir cache;
+        FetchEachKind("srv*" + cache.Path() + "*" + store);
     }
 }
 
-TEST_F(SymbolEngineTest, DamagedPdbsAreNeitherFoundNorCopied)
+TEST_F(SymbolEngineTest, MismatchedOrDamagedPdbsAreNeitherFoundNorCopied)
 {
     const std::string http = SamplesServerUrl("");
     ASSERT_FALSE(http.empty()) << "no samples server: run through ctest";
+    CTempDir cache;
+    std::vector<std::pair<std::string, std::string>> requests = {{"nb10.dll", SamplesDir() + "\\mismatch\\sig"}};
     for (const auto& damaged : {std::make_pair("rsds.exe", "blocks"), std::make_pair("rsds.exe", "stream"),
                                 std::make_pair("nb10.dll", "blocks20")})
     {
-        const std::string plain = SamplesDir() + "\\damaged\\" + damaged.second;
-        CTempDir cache;
-        for (const std::string& path :
-             {plain, "srv*" + cache.Path() + "*" + http + "/damaged/" + damaged.second + "/store"})
-        {
-            SCOPED_TRACE(path);
-            const Outcome outcome = Request(damaged.first, path, Dest());
-            EXPECT_TRUE(outcome.ok);
-            EXPECT_FALSE(outcome.found);
-            EXPECT_TRUE(ListFiles(Dest()).empty());
-            EXPECT_TRUE(ListFiles(cache.Path()).empty());
-        }
+        requests.emplace_back(damaged.first, SamplesDir() + "\\damaged\\" + damaged.second);
+        requests.emplace_back(damaged.first,
+                              "srv*" + cache.Path() + "*" + http + "/damaged/" + damaged.second + "/store");
+    }
+    for (const auto& [image, path] : requests)
+    {
+        SCOPED_TRACE(path);
+        const Outcome outcome = Request(image, path, Dest());
+        EXPECT_TRUE(outcome.ok);
+        EXPECT_FALSE(outcome.found);
+        EXPECT_TRUE(ListFiles(Dest()).empty());
+        EXPECT_TRUE(ListFiles(cache.Path()).empty());
     }
 }
 

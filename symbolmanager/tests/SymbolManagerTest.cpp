@@ -79,7 +79,7 @@ TEST_F(SymbolManagerTest, RequestsTheEngineRefusesFailWithoutALog)
     EXPECT_EQ(nullptr, m_log.Get());
 }
 
-TEST_F(SymbolManagerTest, CompletedRequestReturnsTheWholeLogAsOneString)
+TEST_F(SymbolManagerTest, CompletedRequestsReturnTheWholeLogAsOneString)
 {
     ASSERT_EQ(S_OK, CallByName(SampleImage("nb10.dll"), SampleSymbolsDir()));
     EXPECT_EQ(1, m_found);
@@ -91,10 +91,14 @@ TEST_F(SymbolManagerTest, CompletedRequestReturnsTheWholeLogAsOneString)
     EXPECT_EQ(copied, log.substr(log.size() - copied.size())) << "nothing follows the last line";
     EXPECT_EQ(std::string::npos, log.find('\r'));
     EXPECT_TRUE(FileExists(m_dest.File("nb10.pdb")));
-}
 
-TEST_F(SymbolManagerTest, RequestWithoutUsableSymbolsCompletesNotFound)
-{
+    // Any non-zero useFileExt is true (the PDB in the destination itself
+    // would count as already there).
+    ASSERT_TRUE(DeleteFileA(m_dest.File("nb10.pdb").c_str()));
+    ASSERT_EQ(S_OK, CallByName(SampleImage("nb10.dll"), SampleSymbolsDir(), -1));
+    EXPECT_TRUE(FileExists(m_dest.File("dll\\nb10.pdb")));
+
+    // Without usable symbols the request completes too, not found.
     CTempDir empty;
     ASSERT_EQ(S_OK, CallByName(SampleImage("exports.dll"), empty.Path()));
     EXPECT_EQ(0, m_found);
@@ -114,12 +118,6 @@ TEST_F(SymbolManagerTest, ByHandleRequestTakesTheNameFromTheClientsHandle)
                            Log().substr(0, StartOfLog(SampleImage("nb10.dll")).size()).c_str()))
         << Log();
     EXPECT_TRUE(FileExists(m_dest.File("nb10.pdb")));
-}
-
-TEST_F(SymbolManagerTest, AnyNonZeroUseFileExtCopiesIntoTheExtensionDirectory)
-{
-    ASSERT_EQ(S_OK, CallByName(SampleImage("nb10.dll"), SampleSymbolsDir(), -1));
-    EXPECT_TRUE(FileExists(m_dest.File("dll\\nb10.pdb")));
 }
 
 TEST_F(SymbolManagerTest, CharactersOutsideTheCodePageFollowItsRulesBothWays)
