@@ -75,7 +75,11 @@ TEST_F(ServerRegistrationTest, RegServerWritesTheRegistrationAndUnregServerRemov
     // The switch in any letter case, after '-' or '/' (TearDown registers
     // with "/RegServer").
     Unregister();
-    ASSERT_FALSE(ClassesKeyExists(kClsidKey));
+    // Named one by one: a key that unregistration wrongly keeps would be in
+    // both snapshots below.
+    for (const char* owned : {kClsidKey, kAppIdKey, "AppID\\qx3fetch.exe", "Quillmar.SymbolManager.1",
+                              "Quillmar.SymbolManager", kTypeLibKey})
+        EXPECT_FALSE(ClassesKeyExists(owned)) << owned;
     const std::map<std::string, std::string> before = Snapshot();
     ASSERT_EQ(0, RunProgram(ServerPath(), "-regserver", kRunMs));
 
