@@ -133,6 +133,34 @@ std::string ExeDirectory()
     return dir;
 }
 
+HANDLE StartProgram(const std::string& commandLine)
+{
+    std::string line = commandLine;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return nullptr;
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+long RunProgram(const std::string& program, const std::string& arguments, DWORD timeoutMs)
+{
+    const std::string path = program.find('\\') != std::string::npos ? program : ExeDirectory() + program;
+    const HANDLE process = StartProgram("\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments));
+    if (process == nullptr)
+        return -1;
+    long result = -1;
+    DWORD code = 0;
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
+        TerminateProcess(process, 1);
+    else if (GetExitCodeProcess(process, &code))
+        result = static_cast<long>(code);
+    CloseHandle(process);
+    return result;
+}
+
 std::string SamplesDir()
 {
     const char* dir = getenv("QX3_SAMPLES");

@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -27,6 +29,13 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 // Directory of the running test program, with a trailing backslash.
 std::string ExeDirectory();
+// Starts a command line as a process of its own and returns the process
+// handle, which the caller closes; null when it could not be started.
+HANDLE StartProgram(const std::string& commandLine);
+// Runs a program of the test directory (or the full path given) with the
+// arguments and returns its exit code, or -1 when it could not be started or
+// did not end within timeoutMs (it is then ended).
+long RunProgram(const std::string& program, const std::string& arguments, DWORD timeoutMs);
 // The generated sample data, named by the harness in QX3_SAMPLES: its
 // images and its flat directory of matching symbol files.
 std::string SamplesDir();

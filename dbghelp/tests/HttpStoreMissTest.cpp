@@ -64,16 +64,12 @@ TEST_F(HttpStoreMissTest, TwoProcessesShareTheirMisses)
     std::vector<HANDLE> children;
     for (int child = 0; child < 2; ++child)
     {
-        std::string command = "\"" + ExeDirectory() +
-                              "qx3dbghelp_test.exe\" --gtest_also_run_disabled_tests "
-                              "--gtest_filter=HttpStoreMissTest.DISABLED_ChildLoadsMissingFileRepeatedly";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info = {};
-        ASSERT_TRUE(
-            CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-        CloseHandle(info.hThread);
-        children.push_back(info.hProcess);
+        const HANDLE process =
+            StartProgram("\"" + ExeDirectory() +
+                         "qx3dbghelp_test.exe\" --gtest_also_run_disabled_tests "
+                         "--gtest_filter=HttpStoreMissTest.DISABLED_ChildLoadsMissingFileRepeatedly");
+        ASSERT_NE(nullptr, process);
+        children.push_back(process);
     }
     SetEnvironmentVariableA("QX3_SHARED_DOWNSTREAM", nullptr);
     for (HANDLE child : children)

@@ -66,18 +66,8 @@ DWORD RunProbeBeside(const std::string& library)
     if (!CopyFileA((ExeDirectory() + "hookloader_probe.exe").c_str(), probe.c_str(), FALSE) ||
         (!library.empty() && !CopyFileA((ExeDirectory() + library).c_str(), dir.File("qx3trap.dll").c_str(), FALSE)))
         return MAXDWORD;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + probe + "\"";
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return MAXDWORD;
-    CScopedHandle processHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    DWORD exitCode = MAXDWORD;
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &exitCode);
-    return exitCode;
+    // A probe that cannot run, or does not end, answers -1: MAXDWORD.
+    return static_cast<DWORD>(RunProgram(probe, "", 60000));
 }
 
 TEST(HookLoaderTest, FailsWithoutTheLibraryOrItsSetHookExport)

@@ -89,27 +89,6 @@ bool WaitForNoServer(DWORD TimeoutMs)
     }
 }
 
-long RunProgram(const std::string& program, const std::string& arguments, DWORD TimeoutMs)
-{
-    const std::string path = program.find('\\') != std::string::npos ? program : ExeDirectory() + program;
-    std::string commandLine = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return -1;
-    CScopedHandle process(info.hProcess);
-    CScopedHandle thread(info.hThread);
-    if (WaitForSingleObject(process.Get(), TimeoutMs) != WAIT_OBJECT_0)
-    {
-        TerminateProcess(process.Get(), 1);
-        return -1;
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(process.Get(), &code);
-    return static_cast<long>(code);
-}
-
 bool ClassesKeyExists(const std::string& path)
 {
     CScopedRegKey key;

@@ -73,8 +73,3 @@ bool ClassesKeyExists(const std::string& path);
 // "sub\key\name" for a named one, with the value's data (trailing NULs
 // dropped); empty when the key is missing.
 std::map<std::string, std::string> ClassesTree(const std::string& path);
-
-// Runs a program of the test directory (or the full path given) with the
-// command line's arguments and returns its exit code, or -1 when it could not
-// be started or did not end within TimeoutMs.
-long RunProgram(const std::string& program, const std::string& arguments, DWORD TimeoutMs);

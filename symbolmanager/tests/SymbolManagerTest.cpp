@@ -158,16 +158,10 @@ TEST_F(SymbolManagerTest, ThreeClientProcessesCallingAtOnceEachGetTheirOwnLines)
     const char* images[3] = {"nb10.dll", "rsds.exe", "dbgcv.dll"};
     for (int i = 0; i < 3; ++i)
     {
-        std::string commandLine = "\"" + ExeDirectory() + "qx3fetch_client.exe\" 200 \"" + SampleImage(images[i]) +
-                                  "\" \"" + SampleSymbolsDir() + "\" \"" + m_dest.File(images[i]) + "\"";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info = {};
-        ASSERT_TRUE(
-            CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-        CloseHandle(info.hThread);
-        processes[i] = info.hProcess;
-        owners.push_back(std::make_unique<CScopedHandle>(info.hProcess));
+        processes[i] = StartProgram("\"" + ExeDirectory() + "qx3fetch_client.exe\" 200 \"" + SampleImage(images[i]) +
+                                    "\" \"" + SampleSymbolsDir() + "\" \"" + m_dest.File(images[i]) + "\"");
+        ASSERT_NE(nullptr, processes[i]);
+        owners.push_back(std::make_unique<CScopedHandle>(processes[i]));
     }
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(3, processes, TRUE, 240000));
     for (int i = 0; i < 3; ++i)

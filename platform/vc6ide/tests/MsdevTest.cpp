@@ -209,19 +209,10 @@ TEST_F(MsdevTest, ProgramRunsLinesFromItsCommandLineIntoItsLog)
 {
     CTempDir dir;
     const std::string log = dir.File("msdev.log");
-    std::string commandLine = "\"" + ExeDirectory() + "msdev.exe\" /log \"" + log +
-                              "\" /c connect /c \"answer Fake click 1\" /c \"run FakeCommand\" /c \"disconnect\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(
-        CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
-    DWORD exitCode = 99;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    EXPECT_EQ(0u, exitCode);
+    EXPECT_EQ(0, RunProgram("msdev.exe",
+                            "/log \"" + log +
+                                "\" /c connect /c \"answer Fake click 1\" /c \"run FakeCommand\" /c \"disconnect\"",
+                            60000));
     const std::string text = ReadFileBytes(log);
     EXPECT_NE(std::string::npos, text.find("fake answer 1\r\n"));
     EXPECT_NE(std::string::npos, text.find("msdev: done\r\n"));
