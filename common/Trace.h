@@ -18,6 +18,12 @@ constexpr int TRACE_MAX_MESSAGE = 1023;
 // indentation. Costs two tests and no formatting while tracing is off.
 void TraceMessage(int category, int level, const char* format, ...) __attribute__((format(ms_printf, 3, 4)));
 
+// How a flag reads in a trace line: "true" or "false".
+inline const char* BoolText(bool value)
+{
+    return value ? "true" : "false";
+}
+
 // Sets which categories pass, the highest level that passes, and which optional
 // columns are written. A negative maximum level is stored as 0.
 void TraceSetOptions(unsigned int categoryMask, int maxLevel, int dateTime, int threadId);

@@ -17,11 +17,6 @@ const char kStatus[] = "Status";
 const char kExclusions[] = "Exclusions";
 constexpr DWORD kPathChars = 4096;
 
-const char* BoolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 // symsrv.ini, the symbol server library's own settings, beside the add-in.
 CIniFile SymSrvIniFile()
 {

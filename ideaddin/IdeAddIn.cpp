@@ -1,5 +1,7 @@
 #include "IdeAddIn.h"
 
+#include "AnsiText.h"
+
 #include <oleauto.h>
 
 #include <new>
@@ -37,16 +39,6 @@ std::string SystemMessage(DWORD code)
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
     return text;
-}
-
-std::wstring ToWide(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &wide[0], size);
-    return wide;
 }
 
 } // namespace
@@ -143,7 +135,7 @@ HRESULT CIdeAddIn::LoadTypeInfo()
     if (!GetModulePathPart(path, MODULE_PATH_FULL, GetComModule().GetModuleInstance()))
         return TYPE_E_CANTLOADLIBRARY;
     CScopedComPtr<ITypeLib> typeLib;
-    HRESULT result = LoadTypeLibEx(ToWide(path).c_str(), REGKIND_NONE, typeLib.Receive());
+    HRESULT result = LoadTypeLibEx(AnsiToWide(path).c_str(), REGKIND_NONE, typeLib.Receive());
     if (FAILED(result))
         return result;
     return typeLib->GetTypeInfoOfGuid(IID_ICommands, m_typeInfo.Receive());
@@ -318,7 +310,7 @@ bool CIdeAddIn::OutputString(const std::string& text)
         return false;
     }
     TraceMessage(TRACE_INFO, 0, "%s", "Displaying the string...\n");
-    const HRESULT result = CIdeApplication(m_application).PrintToOutputWindow(ToWide(text).c_str());
+    const HRESULT result = CIdeApplication(m_application).PrintToOutputWindow(AnsiToWide(text).c_str());
     if (FAILED(result))
     {
         TraceMessage(TRACE_ERROR, 0, "IApplication::PrintToOutputWindow() failed. Error: %08lx\n",

@@ -30,11 +30,6 @@ const char kNoPdbDirs[] =
     "It is recommended to specify additional PDB directories. You can use Defaults button to set the default "
     "values.\nPress Cancel to return to Settings dialog.";
 
-const char* YesNo(bool value)
-{
-    return value ? "true" : "false";
-}
-
 bool IsReadable(const std::string& path)
 {
     CScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -141,9 +136,9 @@ void CSettingsDialog::OnOK()
     else
         TraceMessage(TRACE_INFO, 0, "%s", "PdbDirs not read and not changed: left as it is.\n");
 
-    TraceMessage(TRACE_INFO, 0, "Enabled: %s\n", YesNo(m_config.Enabled));
-    TraceMessage(TRACE_INFO, 0, "ReportProgress: %s\n", YesNo(m_config.ReportProgress));
-    TraceMessage(TRACE_INFO, 0, "UseNtSymPath: %s\n", YesNo(m_config.UseNtSymPath));
+    TraceMessage(TRACE_INFO, 0, "Enabled: %s\n", BoolText(m_config.Enabled));
+    TraceMessage(TRACE_INFO, 0, "ReportProgress: %s\n", BoolText(m_config.ReportProgress));
+    TraceMessage(TRACE_INFO, 0, "UseNtSymPath: %s\n", BoolText(m_config.UseNtSymPath));
     TraceMessage(TRACE_INFO, 0, "SymPath: %s\n", m_config.SymPath.c_str());
     TraceMessage(TRACE_INFO, 0, "DestDir: %s\n", m_config.DestDir.c_str());
     TraceMessage(TRACE_INFO, 0, "PdbDirs: %s\n", pdbDirs.c_str());

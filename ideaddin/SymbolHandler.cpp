@@ -6,16 +6,6 @@
 #include "Trace.h"
 #include "TraceScope.h"
 
-namespace
-{
-
-const char* BoolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
-} // namespace
-
 CSymbolHandler::CSymbolHandler() : m_initialized(false)
 {
     CTraceScope scope("CSymbolHandler::CSymbolHandler()\n", 0);

@@ -4,39 +4,12 @@
 
 #include <vector>
 
+#include "AnsiText.h"
 #include "Trace.h"
 #include "TraceScope.h"
 
 namespace
 {
-
-const char* BoolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
-std::wstring ToWide(const std::string& text)
-{
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 0)
-        return std::wstring();
-    std::vector<wchar_t> buffer(static_cast<size_t>(size));
-    if (MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, buffer.data(), size) <= 0)
-        return std::wstring();
-    return std::wstring(buffer.data());
-}
-
-// Characters the code page lacks become its default character.
-std::string ToNarrow(const wchar_t* text)
-{
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return std::string();
-    std::vector<char> buffer(static_cast<size_t>(size));
-    if (WideCharToMultiByte(CP_ACP, 0, text, -1, buffer.data(), size, nullptr, nullptr) <= 0)
-        return std::string();
-    return std::string(buffer.data());
-}
 
 void TraceRequest(const GetSymbolsCommand& command)
 {
@@ -236,8 +209,8 @@ void CSymbolOperations::RunGetSymbols(GetSymbolsCommand& command)
 
 HRESULT CSymbolOperations::CallGetSymbols(const GetSymbolsCommand& command, BOOL& found, std::string& log)
 {
-    std::wstring symbolPath = ToWide(command.SymbolPath);
-    std::wstring destPath = ToWide(command.DestPath);
+    std::wstring symbolPath = AnsiToWide(command.SymbolPath);
+    std::wstring destPath = AnsiToWide(command.DestPath);
     wchar_t noFileName[1] = {L'\0'};
     // Set before the call: the proxy leaves out-parameters alone when the call fails.
     found = 0;
@@ -251,7 +224,7 @@ HRESULT CSymbolOperations::CallGetSymbols(const GetSymbolsCommand& command, BOOL
     log.clear();
     if (serverLog != nullptr)
     {
-        log = ToNarrow(serverLog);
+        log = WideToAnsi(serverLog);
         CoTaskMemFree(serverLog);
     }
     return S_OK;

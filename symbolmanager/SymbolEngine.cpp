@@ -17,11 +17,6 @@ namespace
 constexpr DWORD kModuleRecordSize = offsetof(IMAGEHLP_MODULE64, MachineType);
 static_assert(kModuleRecordSize == 1672, "IMAGEHLP_MODULE64 up to Publics is 1672 bytes");
 
-const char* BoolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 bool IsUsableHandle(HANDLE handle)
 {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;

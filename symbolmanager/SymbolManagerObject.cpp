@@ -1,5 +1,7 @@
 #include "SymbolManagerObject.h"
 
+#include "AnsiText.h"
+
 #include <new>
 #include <string>
 #include <vector>
@@ -27,21 +29,6 @@ void TraceString(const char* Format, const char* NullFormat, const wchar_t* Wide
 }
 
 } // namespace
-
-std::string WideToAnsi(const wchar_t* Text)
-{
-    if (Text == nullptr)
-        return std::string();
-    // Asking for the size first keeps double-byte code pages safe, whatever
-    // the number of bytes per character.
-    const int size = WideCharToMultiByte(CP_ACP, 0, Text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return std::string();
-    std::vector<char> buffer(static_cast<size_t>(size));
-    if (WideCharToMultiByte(CP_ACP, 0, Text, -1, buffer.data(), size, nullptr, nullptr) <= 0)
-        return std::string();
-    return std::string(buffer.data());
-}
 
 HRESULT CSymbolManager::CreateInstance(IUnknown* Outer, REFIID Iid, void** Object)
 {

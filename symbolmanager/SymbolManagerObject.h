@@ -53,7 +53,3 @@ private:
     // The object's own lock; GetSymbols needs none, the engine serialises.
     CCriticalSection m_objectLock;
 };
-
-// Narrow text in the ANSI code page; a null string gives an empty one.
-// Characters the code page lacks become its default character.
-std::string WideToAnsi(const wchar_t* Text);
