@@ -158,6 +158,9 @@ BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
     }
     session->searchPath = searchPath != nullptr ? searchPath : DefaultSearchPath();
     ReadSettings(*session);
+    // A new session asks every server again; a changed symsrv.ini alone does
+    // not bring back a server that has just failed.
+    session->http.ResetOffline();
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
@@ -181,7 +184,6 @@ void CSymbolLibrary::ReadSettings(Session& session)
                                : CModuleLoader::kMaxSymbolFileBytes;
     http.maxBytes = session.maxFileBytes;
     session.http.SetOptions(http);
-    session.http.ResetOffline();
 }
 
 void CSymbolLibrary::RefreshSettings(Session& session)

@@ -274,7 +274,7 @@ TEST_F(DebugSessionTest, SymbolLibraryRefusesToFetchAnExcludedFile)
     config.ExclusionList = {"qx3e.pdb"};
     Engine().SetConfiguration(config);
     EXPECT_EQ(Lines{"qx3e.pdb"}, Config().ExclusionList);
-    // The symbol library reads symsrv.ini when a server starts.
+    // A new server reads the new list as it starts.
     ASSERT_NE(0u, KillTheServer());
     std::string log = request();
     EXPECT_NE(std::string::npos, log.find("qx3e.pdb - excluded by symsrv.ini")) << log;
