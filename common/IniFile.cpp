@@ -83,6 +83,36 @@ DWORD ReadWholeFile(const std::string& path, std::string& text)
     }
 }
 
+const char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+// Whether a byte-wise rewrite keeps the file's text: true for text in a
+// single-byte code page, false for UTF-16 (a byte order mark, or NUL bytes).
+bool IsSingleByteText(const std::string& text)
+{
+    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0)
+        return false;
+    return text.find('\0') == std::string::npos;
+}
+
+bool IsAscii(const std::string& text)
+{
+    for (const char c : text)
+    {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+// Replaces a file's contents as a whole.
+DWORD WriteWholeFile(const std::string& path, const std::string& text)
+{
+    CTempFile file;
+    if (!file.Create(path) || !file.Write(text.data(), text.size()) || !file.Commit())
+        return file.GetError();
+    return 0;
+}
+
 } // namespace
 
 CIniFile::CIniFile(const char* fileName, bool inModuleDir, HMODULE module) : m_error(0)
@@ -108,15 +138,23 @@ std::string CIniFile::GetString(const char* section, const char* key, const char
     const char* fallback = defaultValue != nullptr ? defaultValue : "";
     if (section == nullptr || key == nullptr || m_fileName.empty())
         return fallback;
-    if (size == 0)
-        return std::string();
+    // Size 0 reads the value whole: the platform cuts a value that does not
+    // fit and then returns the buffer size minus 1, so grow until it fits.
+    const bool whole = size == 0;
+    if (whole)
+        size = 1024;
 
     std::vector<char> buffer;
-    if (!TryResize(buffer, size))
-        return fallback;
-    GetPrivateProfileStringA(section, key, fallback, buffer.data(), size, m_fileName.c_str());
-    buffer[size - 1] = '\0';
-    return buffer.data();
+    for (;;)
+    {
+        if (!TryResize(buffer, size))
+            return fallback;
+        const DWORD copied = GetPrivateProfileStringA(section, key, fallback, buffer.data(), size, m_fileName.c_str());
+        buffer[size - 1] = '\0';
+        if (!whole || copied + 1 < size || size > 0x40000000)
+            return buffer.data();
+        size *= 2;
+    }
 }
 
 bool CIniFile::GetSectionKeys(const char* section, std::vector<std::string>& keys)
@@ -233,6 +271,10 @@ bool CIniFile::WriteSection(const char* section, const std::vector<std::string>&
         m_error = ERROR_NOT_ENOUGH_MEMORY;
         return false;
     }
+    // The file as it is now: what a rewrite starts from, and what a refused
+    // rewrite puts back.
+    std::string original;
+    const DWORD readError = ReadWholeFile(m_fileName, original);
     size_t pos = 0;
     for (const std::string& line : lines)
     {
@@ -251,7 +293,15 @@ bool CIniFile::WriteSection(const char* section, const std::vector<std::string>&
     // report success, and the exclusion list is made of exactly such lines.
     if (SectionHoldsKeys(section, lines))
         return true;
-    return RewriteSection(section, lines);
+    // Everything else in the file is written back, so the rewrite goes on
+    // only from the whole file (or from none at all): a file that cannot be
+    // opened or read to its end keeps what it holds, and the write fails.
+    if (readError != 0)
+    {
+        m_error = readError;
+        return false;
+    }
+    return RewriteSection(section, lines, original);
 }
 
 bool CIniFile::SectionHoldsKeys(const char* section, const std::vector<std::string>& lines)
@@ -269,15 +319,24 @@ bool CIniFile::SectionHoldsKeys(const char* section, const std::vector<std::stri
     return read && actual == expected;
 }
 
-bool CIniFile::RewriteSection(const char* section, const std::vector<std::string>& lines)
+bool CIniFile::RewriteSection(const char* section, const std::vector<std::string>& lines, const std::string& original)
 {
-    // Everything else in the file is written back, so the rewrite goes on
-    // only from the whole file (or from none at all): a file that cannot be
-    // opened or read to its end keeps what it holds, and the write fails.
-    std::string text;
-    m_error = ReadWholeFile(m_fileName, text);
-    if (m_error != 0)
+    // The rewrite works on bytes. A UTF-16 file would come out mangled, and
+    // so would a UTF-8 one given other than ASCII lines: such a file gets
+    // back what it held before the platform's write, and the write fails.
+    std::string text = original;
+    const bool utf8 = text.compare(0, 3, kUtf8Bom) == 0;
+    bool rewritable = IsSingleByteText(text);
+    for (size_t i = 0; rewritable && utf8 && i < lines.size(); ++i)
+        rewritable = IsAscii(lines[i]);
+    if (!rewritable)
+    {
+        WriteWholeFile(m_fileName, original);
+        m_error = ERROR_UNSUPPORTED_TYPE;
         return false;
+    }
+    if (utf8)
+        text.erase(0, 3);
 
     // The file's lines with the section's old lines left out; the new lines
     // go right after its header (or under a new header at the end).
@@ -287,7 +346,7 @@ bool CIniFile::RewriteSection(const char* section, const std::vector<std::string
         if (!line.empty())
             body += line + "\r\n";
     }
-    std::string result;
+    std::string result = utf8 ? kUtf8Bom : "";
     bool inSection = false;
     bool written = false;
     size_t start = 0;
@@ -316,16 +375,11 @@ bool CIniFile::RewriteSection(const char* section, const std::vector<std::string
     }
     if (!written)
     {
-        if (!result.empty() && result.back() != '\n')
+        if (result.size() > (utf8 ? 3u : 0u) && result.back() != '\n')
             result += "\r\n";
         result += "[" + std::string(section) + "]\r\n" + body;
     }
 
-    CTempFile file;
-    if (!file.Create(m_fileName) || !file.Write(result.data(), result.size()) || !file.Commit())
-    {
-        m_error = file.GetError();
-        return false;
-    }
-    return true;
+    m_error = WriteWholeFile(m_fileName, result);
+    return m_error == 0;
 }

@@ -15,7 +15,6 @@ namespace
 const char kSettings[] = "Settings";
 const char kStatus[] = "Status";
 const char kExclusions[] = "Exclusions";
-constexpr DWORD kPathChars = 4096;
 
 // symsrv.ini, the symbol server library's own settings, beside the add-in.
 CIniFile SymSrvIniFile()
@@ -157,8 +156,9 @@ bool CAppEngine::ReadConfiguration()
     m_config.Enabled = ini.GetInt(kSettings, "Enabled", 1) != 0;
     m_config.ReportProgress = ini.GetInt(kSettings, "ReportProgress", 1) != 0;
     m_config.UseNtSymPath = ini.GetInt(kSettings, "UseNtSymPath", 1) != 0;
-    m_config.SymPath = ini.GetString(kSettings, "SymPath", "", kPathChars);
-    m_config.DestDir = ini.GetString(kSettings, "VCSymDir", "", kPathChars);
+    // Read whole: a path cut here would be written back cut by the next save.
+    m_config.SymPath = ini.GetString(kSettings, "SymPath", "", 0);
+    m_config.DestDir = ini.GetString(kSettings, "VCSymDir", "", 0);
 
     std::vector<std::string> exclusions;
     if (SymSrvIniFile().GetSectionKeys(kExclusions, exclusions))

@@ -6,6 +6,8 @@
 #include "TraceScope.h"
 #include "resource.h"
 
+const char CExclusionsDialog::kEqualsInEntry[] = "An excluded file name cannot contain \"=\". Please correct this line:\n";
+
 bool CExclusionsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result)
 {
     switch (message)
@@ -61,7 +63,7 @@ void CExclusionsDialog::OnClose()
 void CExclusionsDialog::OnOK()
 {
     CTraceScope scope("CExclusionsDialog::OnOK\n", 0);
-    m_entries.clear();
+    std::vector<std::string> entries;
     const HWND edit = GetDlgItem(Handle(), IDC_EXCLUSION_LIST);
     const int lineCount = static_cast<int>(SendMessageA(edit, EM_GETLINECOUNT, 0, 0));
     TraceMessage(TRACE_INFO, 0, "LineCount: %d\n", lineCount);
@@ -78,8 +80,20 @@ void CExclusionsDialog::OnOK()
             continue;
         buffer[length] = '\0';
         TraceMessage(TRACE_INFO, 0, "Line: %s\n", buffer);
-        m_entries.push_back(buffer);
+        // symsrv.ini keeps only what comes before an "=": the entry would be
+        // saved cut. The user corrects the line instead.
+        if (strchr(buffer, '=') != nullptr)
+        {
+            TraceMessage(TRACE_INFO, 0, "%s", "Changes are not allowed.\n");
+            ShowMessage((std::string(kEqualsInEntry) + buffer).c_str(), MB_OK);
+            FocusControl(IDC_EXCLUSION_LIST);
+            const LRESULT start = SendMessageA(edit, EM_LINEINDEX, static_cast<WPARAM>(line), 0);
+            SendMessageA(edit, EM_SETSEL, static_cast<WPARAM>(start), start + length);
+            return;
+        }
+        entries.push_back(buffer);
     }
+    m_entries = entries;
     End(IDOK);
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
 }

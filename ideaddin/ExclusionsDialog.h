@@ -8,7 +8,8 @@
 
 // The exclusion list editor (template 204): one file name per line of a
 // multi-line edit control. The caller sets the entries before and reads them
-// after an OK; empty lines are dropped, other lines kept as typed.
+// after an OK; empty lines are dropped, other lines kept as typed, and a line
+// with an "=" keeps the dialog open.
 class CExclusionsDialog : public CModalDialog
 {
 public:
@@ -20,6 +21,9 @@ public:
     // Each line is read through a buffer of this many characters: a longer
     // line comes back cut to its first kMaxLine characters.
     static const int kMaxLine = 1024;
+    // OK refuses a line with an "=", which symsrv.ini would keep only in part:
+    // this text and the line are shown, and the dialog stays open.
+    static const char kEqualsInEntry[];
 
 private:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;

@@ -55,14 +55,12 @@ void CModalDialog::CentreOverOwner()
     SetWindowPos(m_window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-std::string CModalDialog::GetItemText(int id, size_t bufferChars) const
+std::string CModalDialog::GetItemText(int id) const
 {
     const HWND control = GetDlgItem(m_window, id);
     if (control == nullptr)
         return std::string();
-    size_t size = bufferChars;
-    if (size == 0)
-        size = static_cast<size_t>(GetWindowTextLengthA(control)) + 1;
+    const size_t size = static_cast<size_t>(GetWindowTextLengthA(control)) + 1;
     std::string text(size, '\0');
     const int copied = GetWindowTextA(control, &text[0], static_cast<int>(size));
     text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);

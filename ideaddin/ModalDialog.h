@@ -32,9 +32,8 @@ protected:
 
     bool IsChecked(int id) const { return IsDlgButtonChecked(m_window, id) == BST_CHECKED; }
     void SetChecked(int id, bool checked) { CheckDlgButton(m_window, id, checked ? BST_CHECKED : BST_UNCHECKED); }
-    // A control's text through a buffer of bufferChars characters (at most
-    // bufferChars - 1 kept), or whole when bufferChars is 0.
-    std::string GetItemText(int id, size_t bufferChars) const;
+    // A control's whole text.
+    std::string GetItemText(int id) const;
     void SetItemText(int id, const std::string& text) { SetDlgItemTextA(m_window, id, text.c_str()); }
     // Moves the focus to a control the way the dialog manager does.
     void FocusControl(int id);

@@ -16,8 +16,6 @@
 namespace
 {
 
-// SymPath and DestDir are read through a buffer of this many characters.
-const size_t kPathBufferChars = 4096;
 const char kPdbDirsValue[] = "Pdb Dirs";
 
 const char kNoNtSymbolPath[] =
@@ -93,10 +91,12 @@ BOOL CSettingsDialog::OnInitDialog()
     std::string ntSymbolPath;
     GetEnvVar("_NT_SYMBOL_PATH", ntSymbolPath);
     SetItemText(IDC_NTSYMPATH, ntSymbolPath);
+    // Paths and the list are shown and taken whole, however long: no limit
+    // on the fields' text.
+    for (const int field : {IDC_SYMPATH, IDC_DESTDIR, IDC_PDBDIRS})
+        SendDlgItemMessageA(Handle(), field, EM_LIMITTEXT, 0, 0);
     SetItemText(IDC_SYMPATH, m_config.SymPath);
     SetItemText(IDC_DESTDIR, m_config.DestDir);
-    // The list is shown whole, however long: no limit on the field's text.
-    SendDlgItemMessageA(Handle(), IDC_PDBDIRS, EM_LIMITTEXT, 0, 0);
     m_pdbDirsRead = GetPdbDirs(m_pdbDirsShown);
     SetItemText(IDC_PDBDIRS, m_pdbDirsShown);
     CentreOverOwner();
@@ -126,11 +126,11 @@ void CSettingsDialog::OnOK()
     m_config.Enabled = IsChecked(IDC_ENABLED);
     m_config.ReportProgress = IsChecked(IDC_REPORT_PROGRESS);
     m_config.UseNtSymPath = IsChecked(IDC_USE_NTSYMPATH);
-    m_config.SymPath = GetItemText(IDC_SYMPATH, kPathBufferChars);
-    m_config.DestDir = GetItemText(IDC_DESTDIR, kPathBufferChars);
+    m_config.SymPath = GetItemText(IDC_SYMPATH);
+    m_config.DestDir = GetItemText(IDC_DESTDIR);
 
     // The IDE's list is saved now, whatever the checks below decide.
-    const std::string pdbDirs = GetItemText(IDC_PDBDIRS, 0);
+    const std::string pdbDirs = GetItemText(IDC_PDBDIRS);
     if (m_pdbDirsRead || pdbDirs != m_pdbDirsShown)
         SetPdbDirs(pdbDirs);
     else

@@ -64,7 +64,14 @@ TEST_F(IniFileTest, ReadsWrittenValuesOrTheirDefaults)
     EXPECT_EQ("C:\\", ini.GetString("Settings", "Path", "", 4)) << "cut to the buffer, terminator included";
     EXPECT_EQ("fallback", ini.GetString("Settings", "Missing", "fallback", 260));
     EXPECT_EQ("", ini.GetString("Settings", "Missing", nullptr, 260));
+    EXPECT_EQ("fallback", ini.GetString("Settings", "Missing", "fallback", 0));
     EXPECT_EQ(0u, ini.GetError());
+
+    // Size 0: whole, however long.
+    const std::string longPath = "srv*" + std::string(9000, 'p');
+    ASSERT_TRUE(ini.WriteString("Settings", "Long", longPath.c_str()));
+    EXPECT_EQ(longPath, ini.GetString("Settings", "Long", "", 0));
+    EXPECT_EQ(longPath.substr(0, 4095), ini.GetString("Settings", "Long", "", 4096));
 
     // Null names and an object without a file name give the default.
     EXPECT_EQ(9, ini.GetInt(nullptr, "Count", 9));
@@ -190,6 +197,42 @@ TEST_F(IniFileTest, SectionRewriteNeverGoesOnFromAPartOfTheFile)
         }
         EXPECT_EQ((std::vector<std::string>{"settings.ini"}), ListFiles(m_dir.Path())) << "no temporary file is left";
     }
+}
+
+TEST_F(IniFileTest, SectionRewriteRefusesUtf16TextAndKeepsAUtf8ByteOrderMark)
+{
+    // Bare entries make Wine's profile write drop them, so the section is
+    // rewritten in the file's bytes: UTF-16 text must not be.
+    const auto utf16 = [](const std::string& text, bool bigEndian, bool bom)
+    {
+        std::string bytes = bom ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+        for (const char c : text)
+            bytes += bigEndian ? std::string(1, '\0') + c : std::string(1, c) + '\0';
+        return bytes;
+    };
+    const std::string text = "[Exclusions]\r\nold.pdb\r\n[Keep]\r\nk=v\r\n";
+    for (const std::string& file : {utf16(text, false, true), utf16(text, true, true), utf16(text, false, false)})
+    {
+        ASSERT_TRUE(WriteFileBytes(Path(), file));
+        CIniFile ini(Path().c_str());
+        EXPECT_FALSE(ini.WriteSection("Exclusions", {"first.pdb", "second.dll"}));
+        EXPECT_EQ(DWORD(ERROR_UNSUPPORTED_TYPE), ini.GetError());
+        EXPECT_EQ(file, ReadFileBytes(Path())) << "left as it was";
+    }
+
+    // UTF-8 agrees with every single-byte code page on ASCII, and only there.
+    const std::string utf8 = "\xEF\xBB\xBF" + text;
+    ASSERT_TRUE(WriteFileBytes(Path(), utf8));
+    CIniFile ini(Path().c_str());
+    EXPECT_FALSE(ini.WriteSection("Exclusions", {"first.pdb", "caf\xE9.dll"}));
+    EXPECT_EQ(DWORD(ERROR_UNSUPPORTED_TYPE), ini.GetError());
+    EXPECT_EQ(utf8, ReadFileBytes(Path()));
+    ASSERT_TRUE(ini.WriteSection("Exclusions", {"first.pdb", "second.dll"}));
+    std::vector<std::string> keys;
+    ASSERT_TRUE(ini.GetSectionKeys("Exclusions", keys));
+    EXPECT_EQ((std::vector<std::string>{"first.pdb", "second.dll"}), keys);
+    EXPECT_EQ("v", ini.GetString("Keep", "k", "", 16));
+    EXPECT_EQ(0u, ReadFileBytes(Path()).find("\xEF\xBB\xBF[Exclusions]\r\nfirst.pdb\r\n"));
 }
 
 TEST_F(IniFileTest, FailedSectionWriteKeepsTheOldLines)

@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -205,6 +207,49 @@ TEST_F(ImportPatchTest, PatchesReadOnlyImportTablesPuttingTheProtectionBackButNe
     EXPECT_EQ(87u, hook.GetError());
     // Still armed: nothing read the page.
     EXPECT_EQ(DWORD(PAGE_READWRITE | PAGE_GUARD), m_image->Protection(CImageBuilder::kAddressPage));
+}
+
+// What WriteImportSlot's protection changes, made through this program's
+// import of VirtualProtect, leave on the slot's page and on the page before.
+CImportHook* g_virtualProtect = nullptr;
+const CMappedImage* g_watchedImage = nullptr;
+std::vector<std::pair<DWORD, DWORD>> g_protectionsSeen;
+
+BOOL WINAPI WatchedVirtualProtect(LPVOID address, SIZE_T size, DWORD protection, PDWORD old)
+{
+    const BOOL result = reinterpret_cast<decltype(&VirtualProtect)>(g_virtualProtect->GetSavedAddress())(
+        address, size, protection, old);
+    if (g_watchedImage != nullptr)
+        g_protectionsSeen.emplace_back(g_watchedImage->Protection(CImageBuilder::kAddressPage),
+                                       g_watchedImage->Protection(CImageBuilder::kImportPage));
+    return result;
+}
+
+TEST_F(ImportPatchTest, SlotWriteChangesOnlyTheSlotsPageAndKeepsItExecutable)
+{
+    // An import table that shares executable pages with code: while the slot
+    // is written, another thread may be running the rest of its page or the
+    // pages around it.
+    ASSERT_TRUE(m_image->Protect(CImageBuilder::kImportPage, PAGE_EXECUTE_READ));
+    ASSERT_TRUE(m_image->Protect(CImageBuilder::kAddressPage, PAGE_EXECUTE_READ));
+    CImportHook watch(GetModuleHandleA(nullptr), "KERNEL32.dll", "VirtualProtect",
+                      reinterpret_cast<void*>(&WatchedVirtualProtect));
+    ASSERT_TRUE(watch.IsInstalled()) << watch.GetError();
+    g_virtualProtect = &watch;
+    g_protectionsSeen.clear();
+    g_watchedImage = m_image.get();
+    const BOOL written = WriteImportSlot(m_image->SlotAddress(Slot(1)), kReplacement);
+    g_watchedImage = nullptr;
+
+    ASSERT_TRUE(written);
+    EXPECT_EQ(kReplacement, m_image->Slot(Slot(1)));
+    ASSERT_FALSE(g_protectionsSeen.empty());
+    for (const auto& seen : g_protectionsSeen)
+    {
+        EXPECT_NE(0u, seen.first & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE)) << seen.first;
+        EXPECT_EQ(DWORD(PAGE_EXECUTE_READ), seen.second);
+    }
+    EXPECT_EQ(DWORD(PAGE_EXECUTE_READ), m_image->Protection(CImageBuilder::kAddressPage));
 }
 
 unsigned g_countedLoads;

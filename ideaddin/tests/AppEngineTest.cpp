@@ -78,7 +78,7 @@ protected:
     bool Copied(const std::string& relative) const { return FileExists(Dest() + "\\" + relative); }
     std::string UserIni(const char* key) const
     {
-        return CIniFile(UserIniFile().c_str()).GetString("Settings", key, "<missing>", 4096);
+        return CIniFile(UserIniFile().c_str()).GetString("Settings", key, "<missing>", 0);
     }
 
     CAddInDirectory m_addIn;
@@ -141,6 +141,20 @@ TEST_F(AppEngineTest, AddInIniValuesAreCarriedOverOnceAndAnEmptyDestinationFalls
     ASSERT_TRUE(Engine().Init());
     EXPECT_EQ(WindowsSymbolsDir(), Config().DestDir);
     EXPECT_EQ("C:\\mine", Config().SymPath);
+}
+
+TEST_F(AppEngineTest, LongPathsAreReadWholeAndSavedWhole)
+{
+    const std::string symPath = "srv*C:\\cache*http://127.0.0.1/" + std::string(5000, 's');
+    const std::string destDir = "C:\\" + std::string(5000, 'd');
+    ASSERT_TRUE(WriteFileBytes(m_addIn.File("qx3.ini"), "[Settings]\r\nUseNtSymPath=0\r\nSymPath=" + symPath +
+                                                           "\r\nVCSymDir=" + destDir + "\r\n"));
+    ASSERT_TRUE(Engine().Init());
+    EXPECT_EQ(symPath, Config().SymPath);
+    EXPECT_EQ(destDir, Config().DestDir);
+    Engine().SetConfiguration(Config());
+    EXPECT_EQ(symPath, UserIni("SymPath"));
+    EXPECT_EQ(destDir, UserIni("VCSymDir"));
 }
 
 TEST_F(AppEngineTest, SymbolPathVariableIsReadAtEachConfiguration)

@@ -62,14 +62,4 @@ TEST(CallGuiThreadTest, EmptyTextAndOutputWithoutALiveTargetPostNothing)
     EXPECT_EQ(1u, QueuedOutput(window.Handle()));
 }
 
-TEST(CallGuiThreadTest, TextsStillQueuedWhenTheWindowGoesAreFreed)
-{
-    COutputWindow window;
-    for (int i = 0; i < 3; ++i)
-        CCallGuiThread::OutputString("pending\n");
-    CCallGuiThread::SetTargetWindow(nullptr);
-    EXPECT_EQ(3u, CCallGuiThread::DiscardQueuedOutput(window.Handle()));
-    EXPECT_EQ(0u, QueuedOutput(window.Handle()));
-}
-
 } // namespace

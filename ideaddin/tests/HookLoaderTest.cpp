@@ -57,9 +57,10 @@ TEST(HookLoaderTest, LoadsTheLibraryOnceAndPassesHandlersToIt)
     EXPECT_EQ(0u, g_events);
 }
 
-// Exit code of the probe run from a directory of its own that holds, besides
-// it, the given library as qx3trap.dll (none when empty).
-DWORD RunProbeBeside(const std::string& library)
+// Exit code of the probe run, with the given arguments, from a directory of
+// its own that holds, besides it, the given library as qx3trap.dll (none when
+// empty).
+DWORD RunProbeBeside(const std::string& library, const std::string& arguments = "")
 {
     CTempDir dir;
     const std::string probe = dir.File("hookloader_probe.exe");
@@ -67,7 +68,7 @@ DWORD RunProbeBeside(const std::string& library)
         (!library.empty() && !CopyFileA((ExeDirectory() + library).c_str(), dir.File("qx3trap.dll").c_str(), FALSE)))
         return MAXDWORD;
     // A probe that cannot run, or does not end, answers -1: MAXDWORD.
-    return static_cast<DWORD>(RunProgram(probe, "", 60000));
+    return static_cast<DWORD>(RunProgram(probe, arguments, 60000));
 }
 
 TEST(HookLoaderTest, FailsWithoutTheLibraryOrItsSetHookExport)
@@ -76,6 +77,11 @@ TEST(HookLoaderTest, FailsWithoutTheLibraryOrItsSetHookExport)
     // Loaded and left mapped, but not bound: SetHookHandler finds no library.
     EXPECT_EQ(2u, RunProbeBeside("fake_qx3trap.dll"));
     EXPECT_EQ(7u, RunProbeBeside("qx3trap.dll"));
+}
+
+TEST(HookLoaderTest, SecondInitNeitherLoadsTheLibraryAgainNorCallsItsInit)
+{
+    EXPECT_EQ(7u, RunProbeBeside("counting_qx3trap.dll", "twice"));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 #include "AddInDirectory.h"
 #include "IdeAddInLib.h"
+#include "ImportHook.h"
 #include "IniFile.h"
 #include "QuillmarHost.h"
 
@@ -37,8 +39,8 @@ BOOL CALLBACK FindWorkerWindow(HWND window, LPARAM found)
 
 // Hands text to the add-in's worker window the way its GUI-thread bridge
 // does: a heap copy (the C runtime's heap, which the add-in shares) posted
-// with WM_OUTPUTSTRING.
-bool PostOutput(const std::string& text)
+// with WM_OUTPUTSTRING; the buffer goes to posted when asked for.
+bool PostOutput(const std::string& text, void** posted = nullptr)
 {
     HWND window = nullptr;
     EnumThreadWindows(GetCurrentThreadId(), FindWorkerWindow, reinterpret_cast<LPARAM>(&window));
@@ -47,9 +49,27 @@ bool PostOutput(const std::string& text)
     char* buffer = new char[text.size() + 1];
     memcpy(buffer, text.c_str(), text.size() + 1);
     if (PostMessageA(window, WM_USER + 2, reinterpret_cast<WPARAM>(buffer), 0))
+    {
+        if (posted != nullptr)
+            *posted = buffer;
         return true;
+    }
     delete[] buffer;
     return false;
+}
+
+// The blocks that the add-in gives back to the C runtime, noted on the way.
+// Other threads of the add-in free too.
+CImportHook* g_free = nullptr;
+std::mutex g_freedLock;
+std::vector<void*> g_freed;
+void __cdecl NotingFree(void* block)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_freedLock);
+        g_freed.push_back(block);
+    }
+    reinterpret_cast<void(__cdecl*)(void*)>(g_free->GetSavedAddress())(block);
 }
 
 class IdeAddInTest : public QuillmarTest
@@ -171,6 +191,25 @@ public:
     IUnknown* m_inner = nullptr;
     long m_refs = 1;
 };
+
+TEST_F(IdeAddInTest, TextsStillQueuedWhenTheWorkerWindowGoesAreFreed)
+{
+    CQuillmarHost host;
+    ASSERT_TRUE(host.Run({"connect", "echo start"}));
+    CImportHook noting(AddIn().Module(), "msvcrt.dll", "free", reinterpret_cast<void*>(&NotingFree));
+    ASSERT_TRUE(noting.IsInstalled()) << noting.GetError();
+    g_free = &noting;
+    g_freed.clear();
+    std::vector<void*> posted(3);
+    for (void*& buffer : posted)
+        ASSERT_TRUE(PostOutput("pending\n", &buffer));
+    // The window goes before anything is pumped: the texts are never printed.
+    ASSERT_TRUE(host.Run({"disconnect"}));
+    EXPECT_FALSE(ContainsLine(host.Lines(), "pending"));
+    std::lock_guard<std::mutex> lock(g_freedLock);
+    for (void* buffer : posted)
+        EXPECT_NE(g_freed.end(), std::find(g_freed.begin(), g_freed.end(), buffer));
+}
 
 TEST_F(IdeAddInTest, AggregatedObjectAnswersThroughItsOuterObject)
 {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "AddInDirectory.h"
+#include "ImportHook.h"
 #include "IniFile.h"
 #include "MsdevOutput.h"
 #include "MsdevScript.h"
@@ -84,7 +85,7 @@ bool RegisterHtmlOpener()
 
 std::string UserSetting(const char* key)
 {
-    return CIniFile(UserIniFile().c_str()).GetString("Settings", key, "<missing>", 4096);
+    return CIniFile(UserIniFile().c_str()).GetString("Settings", key, "<missing>", 0);
 }
 
 class SettingsCommandTest : public QuillmarTest
@@ -209,17 +210,56 @@ TEST_F(SettingsCommandTest, DialogShowsTheSettingsAndTheEnvironment)
     EXPECT_TRUE(ContainsLine(lines, ControlLine(213, "Z:\\dest\\exe")));
 }
 
-TEST_F(SettingsCommandTest, LongPdbDirsAreShownWholeAndKept)
+TEST_F(SettingsCommandTest, LongPathsAndPdbDirsAreShownWholeAndKept)
 {
+    const std::string symPath = "srv*Z:\\cache*http://127.0.0.1/" + std::string(5000, 's');
+    const std::string destDir = "Z:\\" + std::string(5000, 'd');
+    ASSERT_TRUE(WriteFileBytes(AddIn().File("qx3.ini"), "[Settings]\r\nUseNtSymPath=0\r\nSymPath=" + symPath +
+                                                            "\r\nVCSymDir=" + destDir + "\r\n"));
     std::string longList;
     for (int i = 0; longList.size() < 6000; ++i)
         longList += "Z:\\symbols\\directory" + std::to_string(i) + ";";
     ASSERT_TRUE(WritePdbDirs(longList));
-    const Lines lines = RunSettings({Answer(kSettings, "read 213 check 201 0 click 1")});
+    const Lines lines = RunSettings({Answer(kSettings, "read 206 read 208 read 213 check 201 0 click 1")});
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(206, symPath)));
+    EXPECT_TRUE(ContainsLine(lines, ControlLine(208, destDir)));
     EXPECT_TRUE(ContainsLine(lines, ControlLine(213, longList)));
+    EXPECT_EQ(symPath, UserSetting("SymPath"));
+    EXPECT_EQ(destDir, UserSetting("VCSymDir"));
     std::string pdbDirs;
     ASSERT_TRUE(ReadPdbDirs(pdbDirs));
     EXPECT_EQ(longList, pdbDirs);
+}
+
+// The add-in's reads of "Pdb Dirs" fail as for a value it may not read.
+CImportHook* g_registryQuery = nullptr;
+LONG WINAPI RefusingPdbDirsQuery(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
+{
+    if (name != nullptr && lstrcmpiA(name, "Pdb Dirs") == 0)
+        return ERROR_ACCESS_DENIED;
+    return reinterpret_cast<decltype(&RegQueryValueExA)>(g_registryQuery->GetSavedAddress())(key, name, reserved,
+                                                                                             type, data, size);
+}
+
+TEST_F(SettingsCommandTest, PdbDirsAreWrittenOnlyWhenReadOrChanged)
+{
+    // A missing value stays missing when the field is left empty.
+    RunSettings({Answer(kSettings, "check 201 0 click 1")});
+    std::string pdbDirs;
+    EXPECT_FALSE(ReadPdbDirs(pdbDirs));
+
+    // One that cannot be read shows as empty and is kept.
+    ASSERT_TRUE(WritePdbDirs("Z:\\kept"));
+    {
+        CImportHook refusing(AddIn().Module(), "advapi32.dll", "RegQueryValueExA",
+                             reinterpret_cast<void*>(&RefusingPdbDirsQuery));
+        ASSERT_TRUE(refusing.IsInstalled()) << refusing.GetError();
+        g_registryQuery = &refusing;
+        const Lines lines = RunSettings({Answer(kSettings, "read 213 check 201 0 click 1")});
+        EXPECT_TRUE(ContainsLine(lines, ControlLine(213, "")));
+    }
+    ASSERT_TRUE(ReadPdbDirs(pdbDirs));
+    EXPECT_EQ("Z:\\kept", pdbDirs);
 }
 
 TEST_F(SettingsCommandTest, DefaultsFillTheSymbolDirectories)
@@ -245,6 +285,21 @@ TEST_F(SettingsCommandTest, ExclusionListRoundTripsThroughItsEditor)
     ASSERT_TRUE(CIniFile(AddIn().File("symsrv.ini").c_str()).GetSectionKeys("Exclusions", keys));
     // Empty lines dropped, a long line cut to 1024 characters, duplicates kept.
     EXPECT_EQ((Lines{"x.dll", "y*.pdb", longName.substr(0, 1024), "x.dll"}), keys);
+}
+
+TEST_F(SettingsCommandTest, ExclusionWithAnEqualsSignIsRefusedAndTheEditorStaysOpen)
+{
+    const std::string refusal = std::string("An excluded file name cannot contain \"=\". Please correct this line:\n") +
+                                "b.dll=1";
+    const Lines lines = RunSettings({Answer(kSettings, "click 210"),
+                                     Answer("Exclusions", Set(214, "a.pdb\r\nb.dll=1\r\n") + " click 1"),
+                                     Answer("Quillmar", "click 1"),
+                                     Answer("Exclusions", Set(214, "a.pdb\r\nb.dll\r\n") + " click 1"),
+                                     Answer(kSettings, "check 201 0 click 1")});
+    EXPECT_EQ(Lines{BoxLine(refusal)}, LinesStartingWith(lines, "msdev: message box"));
+    std::vector<std::string> keys;
+    ASSERT_TRUE(CIniFile(AddIn().File("symsrv.ini").c_str()).GetSectionKeys("Exclusions", keys));
+    EXPECT_EQ((Lines{"a.pdb", "b.dll"}), keys);
 }
 
 TEST_F(SettingsCommandTest, HelpOpensTheHelpFileOrSaysItIsMissing)
