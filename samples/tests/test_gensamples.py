@@ -1,4 +1,4 @@
-"""Tests of the sample generator and the loopback store server.
+"""Tests of the sample generator, the loopback store server and the latency proxy.
 
 Run from anywhere:  python3 -m unittest discover -s samples/tests -v
 
