@@ -66,6 +66,8 @@ DEBUG_TYPE_MISC = 4
 
 DIR_EXPORT = 0
 DIR_DEBUG = 6
+DIR_IMPORT = 1
+DIR_IAT = 12
 
 # Optional header magic and size: PE32 for i386, PE32+ for x64 (a 64-bit
 # ImageBase and stack/heap sizes, no BaseOfData).
@@ -195,8 +197,44 @@ def export_table(dll_name, rva, functions, timestamp):
     return out + name_blob
 
 
+def import_tables(rva, imports, wide):
+    """The import directory at `rva` for `imports` [(DLL name, [function
+    names])], by name. Returns (bytes, (IAT RVA, IAT size)): descriptors, then
+    the address table of every DLL in one block, the lookup tables, hint/name
+    entries and DLL names."""
+    thunk = "<Q" if wide else "<I"
+    width = struct.calcsize(thunk)
+    descriptors = 20 * (len(imports) + 1)
+    table_size = width * sum(len(functions) + 1 for _, functions in imports)
+    iat = rva + descriptors
+    lookup = iat + table_size
+    strings = lookup + table_size
+    blob = b""
+    name_rvas, dll_rvas = [], []
+    for dll_name, functions in imports:
+        rvas = []
+        for function in functions:
+            rvas.append(strings + len(blob))
+            blob = pad_to(blob + struct.pack("<H", 0) + function.encode() + b"\0", 2)
+        name_rvas.append(rvas)
+    for dll_name, _ in imports:
+        dll_rvas.append(strings + len(blob))
+        blob = pad_to(blob + dll_name.encode() + b"\0", 2)
+    out = b""
+    tables = b""
+    offset = 0
+    for (dll_name, functions), rvas, dll_rva in zip(imports, name_rvas, dll_rvas):
+        out += struct.pack("<5I", lookup + offset, 0, 0, dll_rva, iat + offset)
+        tables += b"".join(struct.pack(thunk, r) for r in rvas) + struct.pack(thunk, 0)
+        offset += width * (len(functions) + 1)
+    out += bytes(20)
+    # The loader overwrites the address table; the lookup table keeps the names.
+    return out + tables + tables + blob, (iat, table_size)
+
+
 def build_image(name, dll, timestamp, image_base, exports=(), debug=(),
-                stripped=False, coff_symbols=None, size_of_image=None, machine=MACHINE_I386):
+                stripped=False, coff_symbols=None, size_of_image=None, machine=MACHINE_I386,
+                imports=()):
     """Writes a PE32 image for i386 (or, with machine=MACHINE_AMD64, a PE32+
     image for x64) and returns (bytes, layout).
 
@@ -207,7 +245,9 @@ def build_image(name, dll, timestamp, image_base, exports=(), debug=(),
     uninitialised .data section pads the image to `size_of_image` when given.
     `coff_symbols`, when given, is the index of the unmapped debug entry whose
     data holds IMAGE_COFF_SYMBOLS_HEADER; the file header then points at the
-    symbol table inside it."""
+    symbol table inside it. `imports` [(DLL name, [function names])] adds an
+    import directory at the end of .rdata; the loader makes its address table
+    writable while it binds it."""
     wide = machine == MACHINE_AMD64
     if not dll:
         entry = bytes([0x31, 0xC0, 0xC3])
@@ -238,7 +278,12 @@ def build_image(name, dll, timestamp, image_base, exports=(), debug=(),
             cursor = align(cursor, 4)
             mapped_offsets[i] = cursor
             cursor += entry_.size
-    rdata_size = cursor if (exports or debug) else 0
+    imp, iat = b"", (0, 0)
+    if imports:
+        import_off = align(cursor, 8)
+        imp, iat = import_tables(rdata_rva + import_off, imports, wide)
+        cursor = import_off + len(imp)
+    rdata_size = cursor if (exports or debug or imports) else 0
 
     sections = [(b".text", len(text), text_rva, SCN_CNT_CODE | SCN_MEM_EXECUTE | SCN_MEM_READ)]
     if rdata_size:
@@ -282,6 +327,8 @@ def build_image(name, dll, timestamp, image_base, exports=(), debug=(),
 
     rdata = bytearray(rdata_size)
     rdata[0:len(exp)] = exp
+    if imports:
+        rdata[import_off:import_off + len(imp)] = imp
     for i, entry_ in enumerate(debug):
         if entry_.mapped:
             off = mapped_offsets[i]
@@ -315,6 +362,9 @@ def build_image(name, dll, timestamp, image_base, exports=(), debug=(),
         data_dirs[DIR_EXPORT] = (rdata_rva, len(exp))
     if debug:
         data_dirs[DIR_DEBUG] = (rdata_rva + debug_dir_off, 28 * len(debug))
+    if imports:
+        data_dirs[DIR_IMPORT] = (rdata_rva + import_off, 20 * (len(imports) + 1))
+        data_dirs[DIR_IAT] = iat
     size_code = align(len(text), FILE_ALIGNMENT)
     size_init = align(rdata_size, FILE_ALIGNMENT)
     code_and_data = (size_code, size_init, align(bss_size, FILE_ALIGNMENT),

@@ -27,6 +27,11 @@ Other options:
   --ignore-case                 match path components without regard to case,
                                 as a Windows symbol server does
   --log FILE                    append one line per request: METHOD PATH RESULT
+  --keep-alive                  speak HTTP/1.1 and keep connections open
+                                between requests (a cut, mute or trickle reply
+                                still ends its connection)
+  --stats FILE                  kept up to date with two lines, "requests N"
+                                and "connections N"
   --lifetime SECONDS            exit after this long (default 600)
 """
 
@@ -81,8 +86,8 @@ class TrickleWriter:
 
 
 class StoreHandler(http.server.SimpleHTTPRequestHandler):
-    # HTTP/1.0: one request per connection, so a cut or mute affects exactly
-    # one download.
+    # HTTP/1.0 unless --keep-alive: one request per connection, so a cut or
+    # mute affects exactly one download.
     protocol_version = "HTTP/1.0"
     server_version = "QuillmarStore/1"
 
@@ -93,6 +98,12 @@ class StoreHandler(http.server.SimpleHTTPRequestHandler):
             self.request.settimeout(30)
             self.request.do_handshake()
             self.request.settimeout(None)
+        if self.server.keep_alive:
+            self.protocol_version = "HTTP/1.1"
+            # A reply's head and body go out in two writes; with Nagle the
+            # body of a kept connection would wait for the client's delayed
+            # acknowledgement of the head.
+            self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         super().setup()
 
     def log_message(self, fmt, *args):
@@ -115,6 +126,7 @@ class StoreHandler(http.server.SimpleHTTPRequestHandler):
         self.handle_request(send_body=False)
 
     def handle_request(self, send_body):
+        self.server.count("requests")
         path = urllib.parse.urlsplit(self.path).path
         rule = self.rule_for(path)
         if rule:
@@ -204,8 +216,13 @@ class StoreServer(http.server.ThreadingHTTPServer):
     # Muted connections stay open; a test may open many of them at once.
     request_queue_size = 64
 
-    def __init__(self, root, rules, ignore_case, log_path, verbose, tls_context=None):
+    def __init__(self, root, rules, ignore_case, log_path, verbose, tls_context=None,
+                 keep_alive=False, stats_path=None):
         self.root = os.path.abspath(root)
+        self.keep_alive = keep_alive
+        self.stats_path = stats_path
+        self.counts = {"requests": 0, "connections": 0}
+        self.write_stats()
         self.tls_context = tls_context
         self.rules = rules
         self.ignore_case = ignore_case
@@ -217,6 +234,7 @@ class StoreServer(http.server.ThreadingHTTPServer):
 
     def get_request(self):
         connection, address = super().get_request()
+        self.count("connections")
         if self.tls_context is not None:
             connection = self.tls_context.wrap_socket(connection, server_side=True, do_handshake_on_connect=False)
         return connection, address
@@ -236,6 +254,18 @@ class StoreServer(http.server.ThreadingHTTPServer):
                 self.log_file.write(line + "\n")
                 self.log_file.flush()
 
+    def count(self, what):
+        with self.log_lock:
+            self.counts[what] += 1
+            self.write_stats()
+
+    def write_stats(self):
+        # Replaced whole, so that a reader never sees half a file.
+        if self.stats_path:
+            with open(self.stats_path + ".new", "w") as f:
+                f.write("requests %(requests)d\nconnections %(connections)d\n" % self.counts)
+            os.replace(self.stats_path + ".new", self.stats_path)
+
 
 def main(argv=None):
     parser = argparse.ArgumentParser(
@@ -252,6 +282,8 @@ def main(argv=None):
     parser.add_argument("--key", metavar="FILE")
     parser.add_argument("--ignore-case", action="store_true")
     parser.add_argument("--log", metavar="FILE")
+    parser.add_argument("--keep-alive", action="store_true")
+    parser.add_argument("--stats", metavar="FILE")
     parser.add_argument("--lifetime", type=float, default=600.0, metavar="SECONDS")
     parser.add_argument("--verbose", action="store_true", help="log requests to stderr")
     args = parser.parse_args(argv)
@@ -286,7 +318,8 @@ def main(argv=None):
         tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         tls_context.load_cert_chain(args.cert, args.key)
 
-    server = StoreServer(args.root, rules, args.ignore_case, args.log, args.verbose, tls_context)
+    server = StoreServer(args.root, rules, args.ignore_case, args.log, args.verbose, tls_context,
+                         args.keep_alive, args.stats)
     sys.stdout.write("PORT %d\n" % server.server_address[1])
     sys.stdout.flush()
 

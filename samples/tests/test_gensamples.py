@@ -1,4 +1,4 @@
-"""Tests of the sample generator and the loopback store server.
+"""Tests of the sample generator, the loopback store server and the latency proxy.
 
 Run from anywhere:  python3 -m unittest discover -s samples/tests -v
 
@@ -30,6 +30,7 @@ import uuid
 from sampleout import SAMPLES, files_below, output, path, read
 
 SERVER = os.path.join(SAMPLES, "serve_store.py")
+PROXY = os.path.join(SAMPLES, "latency_proxy.py")
 MAKE_CERTS = os.path.join(os.path.dirname(SAMPLES), "dbghelp", "tests", "make-test-certs.sh")
 
 # What each image is meant to be, stated independently of the generator: its
@@ -285,6 +286,22 @@ class ImageTests(unittest.TestCase):
                 stubs = [b"\x31\xC0\xC3", b"\xB8\x01\0\0\0" + (b"\xC3" if wide else b"\xC2\x0C\0")]
                 self.assertTrue(any(code.startswith(stub) for stub in stubs), code.hex())
                 self.assertEqual(u32(data, h["opt"] + 64), image_checksum(data, h["opt"] + 64))
+
+    def test_import_tables_name_each_dll_and_function_for_both_machines(self):
+        sys.path.insert(0, SAMPLES)
+        import gensamples
+        imports = [("one.dll", ["First", "Second"]), ("two.dll", ["Third"])]
+        with tempfile.TemporaryDirectory() as work:
+            for machine in (gensamples.MACHINE_I386, gensamples.MACHINE_AMD64):
+                with self.subTest(machine=machine):
+                    image, _ = gensamples.build_image("imports.exe", False, 1, 0x400000, imports=imports,
+                                                      machine=machine)
+                    name = os.path.join(work, "imports.exe")
+                    with open(name, "wb") as f:
+                        f.write(image)
+                    text = tool("llvm-readobj", "--coff-imports", name)
+                    self.assertEqual(re.findall(r"Name: (\S+)|Symbol: (\w+)", text),
+                                     [("one.dll", ""), ("", "First"), ("", "Second"), ("two.dll", ""), ("", "Third")])
 
     def test_coff_exe_symbol_table_is_reachable_from_header_and_debug_entry(self):
         names = re.findall(r"Name: (\S+)", tool("llvm-readobj", "--symbols", path("images/coff.exe")))
@@ -561,6 +578,43 @@ class ServerTests(unittest.TestCase):
                 # The server still answers after a client refused it.
                 with urllib.request.urlopen(url, timeout=5, context=context) as r:
                     self.assertEqual(r.status, 200)
+
+    def test_keep_alive_serves_a_connection_across_a_404_and_counts_requests_and_connections(self):
+        with tempfile.TemporaryDirectory() as work:
+            stats = os.path.join(work, "stats")
+            with server("--keep-alive", "--stats", stats) as srv:
+                connection = http.client.HTTPConnection("127.0.0.1", srv.port, timeout=5)
+                for url_path, status in (("/missing", 404), (self.path, 200), (self.path, 200)):
+                    connection.request("GET", url_path)
+                    reply = connection.getresponse()
+                    self.assertEqual((reply.status, reply.version), (status, 11))
+                    reply.read()
+                connection.close()
+                self.assertEqual(self.fetch(srv, self.path), (200, self.body))
+                with open(stats) as f:
+                    self.assertEqual(f.read(), "requests 4\nconnections 2\n")
+
+    def test_latency_proxy_relays_each_way_late_a_new_connection_later_and_counts_connections(self):
+        delay = 0.1
+        with tempfile.TemporaryDirectory() as work, server("--keep-alive") as srv:
+            stats = os.path.join(work, "stats")
+            proxy = subprocess.Popen([sys.executable, PROXY, str(srv.port), "--delay-ms", str(delay * 1000),
+                                      "--stats", stats, "--lifetime", "30"], stdout=subprocess.PIPE)
+            self.addCleanup(proxy.wait, 10)
+            self.addCleanup(proxy.kill)
+            self.addCleanup(proxy.stdout.close)
+            port = int(re.match(r"PORT (\d+)\n$", proxy.stdout.readline().decode()).group(1))
+            connection = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
+            # A round trip on a new connection costs two, on a kept one one.
+            for rounds in (2, 1):
+                start = time.monotonic()
+                connection.request("GET", self.path)
+                reply = connection.getresponse()
+                self.assertEqual(reply.read(), self.body)
+                self.assertGreaterEqual(time.monotonic() - start, rounds * 2 * delay)
+            connection.close()
+            with open(stats) as f:
+                self.assertEqual(f.read(), "connections 1\n")
 
     def test_trickle_sends_the_reply_a_byte_at_a_time_and_trickle_body_the_head_at_once(self):
         with server("--trickle", "5=/nothing", "--trickle-body", "5=/nb10.pdb/") as srv:

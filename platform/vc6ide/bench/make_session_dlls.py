@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """The DLLs of the IDE session benchmark: COUNT small DLLs, each with an NB10
-CodeView record naming a PDB 2.00 of its own, for the machine given.
+CodeView record naming a PDB 2.00 of its own, for the machine given, and a
+program that imports a function from each of them.
 
 usage: make_session_dlls.py OUT_DIR COUNT (i386|amd64)
 
 OUT_DIR/images/sessionNNN.dll   the DLLs (base addresses 1 MB apart)
+OUT_DIR/imports.exe             imports SessionNNN from each DLL: the loader
+                                maps them all before the program starts
 OUT_DIR/symbols/sessionNNN.pdb  their PDBs, flat
 OUT_DIR/store/...               the same PDBs in symbol store layout
 """
@@ -26,6 +29,9 @@ def main():
         sys.exit(__doc__)
     out, count = sys.argv[1], int(sys.argv[2])
     machine = g.MACHINE_AMD64 if sys.argv[3] == "amd64" else g.MACHINE_I386
+    imports = [("session%03d.dll" % i, ["Session%03d" % i]) for i in range(count)]
+    program, _ = g.build_image("imports.exe", False, 0x51100000, 0x400000, imports=imports, machine=machine)
+    put(os.path.join(out, "imports.exe"), program)
     for i in range(count):
         name = "session%03d" % i
         signature, age = 0x51000000 + i, 1
