@@ -30,8 +30,8 @@
 // PDB info stream (stream 1): u32 version, u32 signature, u32 age, and for
 // versions from 20000404 (VC70) on a 16-byte GUID.
 //
-// Debug information (DBI) stream (stream 3), header from VC 5.0 on: i32
-// signature -1, u32 version, u32 age. The linker writes the same age into
+// Debug information (DBI) stream (stream 3), current header: i32 signature
+// -1, u32 version, u32 age. The linker writes the same age into
 // both streams, but tools that rewrite a PDB after linking (source indexing,
 // for one) raise only the info stream's: the DBI age is the one that still
 // says which image the file belongs to. Older DBI headers start with a stream

@@ -108,19 +108,16 @@ std::string CServerCertificate::KeyUsageText() const
 
 std::string CServerCertificate::UsageErrorText(PCCERT_CHAIN_CONTEXT chain) const
 {
-    // The chain engine sums up an issuer that is no CA, or that may not sign
-    // certificates, as a usage error; name the certificate at fault.
+    // The chain engine sums up an issuer that is no CA as a usage error:
+    // name the certificate at fault.
     if (chain->cChain > 0)
     {
         const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
         for (DWORD i = 1; i < simple.cElement; ++i)
         {
             PCCERT_CONTEXT issuer = simple.rgpElement[i]->pCertContext;
-            BYTE usage = 0;
             if (!MayBeAuthority(issuer))
                 return "its issuer " + NameOf(issuer) + " is not a certificate authority";
-            if (KeyUsageOf(issuer, usage) && (usage & CERT_KEY_CERT_SIGN_KEY_USAGE) == 0)
-                return "its issuer " + NameOf(issuer) + " has a key usage that does not allow signing certificates";
         }
     }
     const std::string keyUsage = KeyUsageText();
