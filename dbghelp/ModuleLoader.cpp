@@ -123,8 +123,8 @@ bool CModuleLoader::FindPdb(const CCodeViewRecord& record, const std::string& ex
             verdict.reason = "GUID";
         else if (record.GetKind() == CCodeViewRecord::Nb10 && pdb.GetSignature() != record.GetSignature())
             verdict.reason = "signature";
-        else if (pdb.GetAge() != record.GetAge())
-            verdict.reason = "age (" + ToText(pdb.GetAge()) + ", image " + ToText(record.GetAge()) + ")";
+        else if (pdb.GetMatchingAge() != record.GetAge())
+            verdict.reason = "age (" + ToText(pdb.GetMatchingAge()) + ", image " + ToText(record.GetAge()) + ")";
         else
             verdict.kind = CSymbolSearch::Verdict::Match;
         return verdict;

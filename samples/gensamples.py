@@ -14,6 +14,8 @@ Writes, under DIR:
   store/      the same files in symbol store layout (name\\KEY\\name)
   compressed/, cabinet/, damaged/, pointer/   other store forms and damaged
               files, written by storecases.py (see there)
+  reindexed/  PDBs that match their image but whose info stream's age was
+              raised after linking, flat and in store layout (reindexed/store/)
   mismatch/   symbol files that do not match their image, by reason
               (sig/, age/, guid/, time/, size/), and mismatch/store/ holding
               them under the keys of the images they fail to match
@@ -659,17 +661,19 @@ def write_pdb20(streams):
     return pad_to(header, ps) + bytes(fpm) + body + pad_to(table, ps)
 
 
-def pdb20_streams(signature, age):
+def pdb20_streams(signature, age, info_age=None):
     """The streams of a small Visual C++ 6.0 PDB with no symbols in it:
       0: the previous stream table (empty: the file was written once);
       1: PDB info: u32 version 19970604, u32 signature, u32 age; an NB10
-         record in an image or DBG file matches this signature and age;
+         record in an image or DBG file matches this signature and the age
+         in stream 3 (`info_age`, when given, stands for a PDB rewritten
+         after linking, which raises only this stream's age);
       2: type information (TPI) header, VC6 version 19961031, no types
          (type indices 0x1000 up to 0x1000), its hash values in stream 4;
       3: debug information (DBI) header, VC6 version 19970606, the same age,
          no symbol streams (0xFFFF), empty substreams, machine i386;
       4: the TPI hash values: none, as there are no types."""
-    info = struct.pack("<3I", PDB_INFO_VERSION_VC6, signature, age)
+    info = struct.pack("<3I", PDB_INFO_VERSION_VC6, signature, age if info_age is None else info_age)
     # TPI header: version, header size, first and end type index, size of the
     # type records, hash stream and auxiliary hash stream, hash key size,
     # bucket count, then offset/size pairs of hash values, type index
@@ -711,9 +715,11 @@ def msf70_stream_locator(data):
     return locate
 
 
-def patch_pdb70(data, age=None, guid=None):
+def patch_pdb70(data, age=None, guid=None, info_age=None):
     """Copy of a PDB 7.00 file with another age (in the info stream and the
-    DBI stream, which both carry it) and/or another GUID (info stream)."""
+    DBI stream, which both carry it) and/or another GUID (info stream), or
+    with another age in the info stream only (`info_age`), as tools that
+    rewrite a PDB after linking leave it."""
     out = bytearray(data)
     locate = msf70_stream_locator(data)
 
@@ -723,6 +729,8 @@ def patch_pdb70(data, age=None, guid=None):
     if age is not None:
         put(1, 8, struct.pack("<I", age))   # PdbStreamHeader.Age
         put(3, 8, struct.pack("<I", age))   # DbiStreamHeader.Age
+    if info_age is not None:
+        put(1, 8, struct.pack("<I", info_age))
     if guid is not None:
         put(1, 12, guid)                    # PdbStreamHeader.UniqueId
     return bytes(out)
@@ -874,6 +882,12 @@ class Writer:
         self.put("store/" + rel, data)
         return rel
 
+    def reindexed(self, name, key, data):
+        """Puts a matching PDB whose info stream's age was raised after
+        linking into reindexed/ and reindexed/store/."""
+        self.put("reindexed/" + name, data)
+        self.put("reindexed/store/%s/%s/%s" % (name, key, name), data)
+
     def mismatch(self, reason, name, image, key, data, what):
         self.put("mismatch/%s/%s" % (reason, name), data)
         rel = "%s/%s/%s" % (name, key, name)
@@ -920,6 +934,7 @@ def add_rsds(w, clang, name):
         pdb_path=pdb_path, pdb_guid=guid_text(guid), pdb_age=age, pdb_key=key,
         store_pdb=store, loaded_pdb=pdb_name, symbol_files=[pdb_name]))
     w.mismatch("age", pdb_name, exe, key, patch_pdb70(pdb, age=age + 1), "age")
+    w.reindexed(pdb_name, key, patch_pdb70(pdb, info_age=age + 2))
     other_guid = bytes(b ^ 0x5A for b in guid)
     w.mismatch("guid", pdb_name, exe, key, patch_pdb70(pdb, guid=other_guid), "guid")
 
@@ -931,7 +946,8 @@ def export_name(name, machine):
 
 def add_nb10(w, name, sig, age, timestamp, base, machine=MACHINE_I386, mismatches=False):
     """NAME.dll with an NB10 record in .rdata and its PDB 2.00 (and, with
-    `mismatches`, PDBs of another signature and another age)."""
+    `mismatches`, PDBs of another signature and another age, and a matching
+    one rewritten after linking)."""
     dll, pdb = name + ".dll", name + ".pdb"
     export = name.capitalize() + "Sample"
     path = BUILD_DIR + pdb
@@ -948,6 +964,7 @@ def add_nb10(w, name, sig, age, timestamp, base, machine=MACHINE_I386, mismatche
     if mismatches:
         w.mismatch("sig", pdb, dll, key, write_pdb20(pdb20_streams(sig ^ 0x3762, age)), "signature")
         w.mismatch("age", pdb, dll, key, write_pdb20(pdb20_streams(sig, age - 1)), "age")
+        w.reindexed(pdb, key, write_pdb20(pdb20_streams(sig, age, info_age=age + 2)))
 
 
 def add_dbgcv(w, name, timestamp, base, machine=MACHINE_I386, mismatches=False):
@@ -1132,7 +1149,7 @@ def main(argv=None):
         parser.error("%s not found: rsds.exe needs clang and lld" % args.clang)
     out = os.path.abspath(args.out)
     os.makedirs(out, exist_ok=True)
-    for sub in ("images", "symbols", "store", "mismatch"):
+    for sub in ("images", "symbols", "store", "mismatch", "reindexed"):
         shutil.rmtree(os.path.join(out, sub), ignore_errors=True)
     generate(out, args.clang)
     storecases.generate(out, args.windows_path)

@@ -9,7 +9,9 @@ Writes, under the output directory:
                       byte changed, its checksum kept), "truncated" (cut in
                       half), "othername" (holds other.pdb), "undecodable" (no
                       checksum, deflate data that does not decode), "wrongsize"
-                      (claims more bytes than its blocks hold)
+                      (claims more bytes than its blocks hold), "overflow"
+                      (a block whose deflate data expands 32 KB past what it
+                      claims)
   damaged/CASE/       symbol files whose container is damaged, flat and in
                       store layout (damaged/CASE/store/): "blocks" (rsds.pdb,
                       PDB 7.00, header claims 0x7FFFFFFF blocks), "stream"
@@ -109,6 +111,10 @@ def damaged_cabinets(name, data):
         "othername": cabinet("other" + name[name.index("."):], data),
         "undecodable": cabinet(name, data, blocks=[(b"CK" + garbage, len(data))], checksums=False),
         "wrongsize": cabinet(name, data, file_size=len(data) + MSZIP_BLOCK),
+        # Claims the file's size, but its deflate data holds a further 32 KB:
+        # more than any data block may expand to.
+        "overflow": cabinet(name, data, blocks=[(b"CK" + zlib.compress(data + bytes(MSZIP_BLOCK), 9, -15),
+                                                 len(data))]),
     }
 
 

@@ -87,6 +87,21 @@ inline BuiltCabinet BuildCabinet(const CabinetSpec& spec)
     return out;
 }
 
+// One MSZIP block whose header claims the format's limit (32768 bytes) but
+// whose deflate data holds 40000: the platform's expander, trusting the
+// header for its buffer, would write past it.
+inline BuiltCabinet BuildOverExpandingCabinet()
+{
+    CabinetSpec spec;
+    spec.content.assign(40000, 0x5A);
+    spec.blockSize = spec.content.size();
+    spec.checksums = false;
+    BuiltCabinet cabinet = BuildCabinet(spec);
+    PatchU16(cabinet.bytes, cabinet.firstBlockOffset + 6, 32768);
+    PatchU32(cabinet.bytes, cabinet.fileOffset, 32768);
+    return cabinet;
+}
+
 // Content of the given size that no two blocks share.
 inline Bytes PatternBytes(size_t size)
 {

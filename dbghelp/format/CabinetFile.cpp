@@ -15,13 +15,15 @@
 //     continued across cabinets), u16 date, u16 time, u16 attribs, the name
 //     zero-terminated.
 //   CFDATA: u32 csum (0: none), u16 cbData, u16 cbUncomp, cbCFData reserved
-//     bytes, cbData bytes. MSZIP data starts with "CK" and holds one deflate
-//     block that expands to cbUncomp (at most 32768) bytes.
+//     bytes, cbData bytes. MSZIP data starts with "CK" and holds deflate
+//     data, ending with a final deflate block, that expands to cbUncomp (at
+//     most 32768) bytes; its back-references may reach into earlier blocks.
 
 #include <algorithm>
 #include <vector>
 
 #include "ErrorText.h"
+#include "InflateCounter.h"
 
 namespace
 {
@@ -171,6 +173,7 @@ bool CCabinetFile::ReadBlocks(const CByteReader& file, uint32_t dataOffset, uint
     if (!file.GetSubReader(dataOffset, file.GetSize() - std::min<size_t>(dataOffset, file.GetSize()), blocks))
         return Fail("the folder's data lies outside the cabinet");
     uint64_t expanded = 0;
+    CInflateCounter inflater;
     for (uint32_t i = 0; i < blockCount; ++i)
     {
         uint32_t checksum = 0;
@@ -201,6 +204,26 @@ bool CCabinetFile::ReadBlocks(const CByteReader& file, uint32_t dataOffset, uint
             const uint32_t sum = Checksum(head, sizeof(head), Checksum(bytes.data(), bytes.size(), 0));
             if (sum != checksum)
                 return Fail(ErrorText("data block %llu fails its checksum", i));
+        }
+        // The platform's expander sizes its buffer by the format's limit but
+        // fills it as far as the data goes: what counts is what the data
+        // really expands to, not what the header says.
+        if (m_compression == MsZip)
+        {
+            uint32_t real = 0;
+            std::string why;
+            switch (inflater.CountBlock(start, kMaxBlockBytes, real, why))
+            {
+            case CInflateCounter::Result::TooLarge:
+                return Fail(ErrorText("MSZIP data block %llu expands to more than %llu bytes", i, kMaxBlockBytes));
+            case CInflateCounter::Result::Damaged:
+                return Fail(ErrorText("MSZIP data block %llu: its compressed data does not expand (", i) + why + ")");
+            case CInflateCounter::Result::Counted:
+                break;
+            }
+            if (real != unpacked)
+                return Fail(ErrorText("MSZIP data block %llu expands to %llu bytes, not the %llu it claims", i, real,
+                                      unpacked));
         }
         expanded += unpacked;
     }

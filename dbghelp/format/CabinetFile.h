@@ -10,7 +10,9 @@
 // file in one folder. Parse checks the whole cabinet before the platform's
 // cabinet library is given it: the header, the folder, the file entry, and
 // every data block (inside the file, checksum when one is given, sizes that
-// add up to the file's size). Multi-cabinet sets are refused.
+// add up to the file's size, and for MSZIP what its deflate data really
+// expands to, which must be what it claims and at most 32 KiB). Multi-cabinet
+// sets are refused.
 class CCabinetFile
 {
 public:

@@ -29,6 +29,13 @@
 //
 // PDB info stream (stream 1): u32 version, u32 signature, u32 age, and for
 // versions from 20000404 (VC70) on a 16-byte GUID.
+//
+// Debug information (DBI) stream (stream 3), current header: i32 signature
+// -1, u32 version, u32 age. The linker writes the same age into
+// both streams, but tools that rewrite a PDB after linking (source indexing,
+// for one) raise only the info stream's: the DBI age is the one that still
+// says which image the file belongs to. Older DBI headers start with a stream
+// number instead of -1 and carry no age.
 
 //
 // A file counts only when its whole container holds together: the header's
@@ -57,6 +64,9 @@ const size_t kMsf2DirectoryPagesOffset = 60;
 const uint32_t kNilStreamSize = 0xFFFFFFFF;
 const size_t kInfoStream = 1;
 const size_t kInfoStreamMaxPrefix = 28;
+const size_t kDbiStream = 3;
+const size_t kDbiHeaderPrefix = 12;
+const uint32_t kDbiSignature = 0xFFFFFFFF;
 
 bool IsValidPageSize(uint32_t pageSize)
 {
@@ -159,12 +169,20 @@ private:
     std::string m_error;
 };
 
+// Where one stream lies: its byte size (kNilStreamSize when unused or
+// absent) and its pages.
+struct StreamPlace
+{
+    uint32_t size = kNilStreamSize;
+    std::vector<uint32_t> pages;
+};
+
 // The stream directory after its stream count: the sizes (MSF 7.00: u32
 // each; PDB 2.00: a u32 size and an unused u32 each), then every stream's
-// page numbers (u32 or u16). Takes every page and returns the info stream's
-// page list.
+// page numbers (u32 or u16). Takes every page and says where the info and
+// DBI streams lie.
 bool ReadDirectory(CPagedFile& paged, CByteReader& directory, uint32_t streamCount, bool narrow, size_t fileSize,
-                   uint32_t& infoSize, std::vector<uint32_t>& infoPages)
+                   StreamPlace& info, StreamPlace& dbi)
 {
     const size_t entrySize = narrow ? 8 : 4;
     size_t tableSize = 0;
@@ -203,15 +221,27 @@ bool ReadDirectory(CPagedFile& paged, CByteReader& directory, uint32_t streamCou
             return paged.Fail(ErrorText("the stream directory ends inside the block list of stream %llu", i));
         if (!paged.TakeAll(pages, static_cast<long>(i)))
             return false;
-        if (i == kInfoStream)
+        if (i == kInfoStream || i == kDbiStream)
         {
-            infoSize = sizes[i];
-            infoPages = pages;
+            StreamPlace& place = i == kInfoStream ? info : dbi;
+            place.size = sizes[i];
+            place.pages = pages;
         }
     }
-    if (streamCount <= kInfoStream || infoSize == kNilStreamSize)
+    if (info.size == kNilStreamSize)
         return paged.Fail("there is no PDB info stream");
     return true;
+}
+
+// The start of the info stream and of the DBI stream (left empty when there
+// is none): as much of each as the identity needs.
+bool ReadIdentityStreams(CPagedFile& paged, const StreamPlace& info, const StreamPlace& dbi,
+                         std::vector<uint8_t>& infoBytes, std::vector<uint8_t>& dbiBytes)
+{
+    dbiBytes.clear();
+    return paged.ReadStream(info.pages, std::min<size_t>(info.size, kInfoStreamMaxPrefix), infoBytes) &&
+           (dbi.size == kNilStreamSize ||
+            paged.ReadStream(dbi.pages, std::min<size_t>(dbi.size, kDbiHeaderPrefix), dbiBytes));
 }
 } // namespace
 
@@ -226,6 +256,8 @@ void CPdbFile::Clear()
     m_version = 0;
     m_signature = 0;
     m_age = 0;
+    m_hasDbiAge = false;
+    m_dbiAge = 0;
     m_hasGuid = false;
     m_guid.fill(0);
 }
@@ -286,15 +318,16 @@ bool CPdbFile::ParseMsf7(CByteReader& file)
 
     CByteReader directory(directoryBytes.data(), directoryBytes.size());
     uint32_t streamCount = 0;
-    uint32_t infoSize = kNilStreamSize;
-    std::vector<uint32_t> infoPages;
+    StreamPlace info;
+    StreamPlace dbi;
     if (!directory.ReadU32(streamCount) ||
-        !ReadDirectory(paged, directory, streamCount, false, file.GetSize(), infoSize, infoPages))
+        !ReadDirectory(paged, directory, streamCount, false, file.GetSize(), info, dbi))
         return Fail(paged.Error().empty() ? std::string("the stream directory is cut short") : paged.Error());
-    std::vector<uint8_t> info;
-    if (!paged.ReadStream(infoPages, std::min<size_t>(infoSize, kInfoStreamMaxPrefix), info))
+    std::vector<uint8_t> infoBytes;
+    std::vector<uint8_t> dbiBytes;
+    if (!ReadIdentityStreams(paged, info, dbi, infoBytes, dbiBytes))
         return Fail(paged.Error());
-    return ReadInfoStream(info);
+    return ReadIdentity(infoBytes, dbiBytes);
 }
 
 bool CPdbFile::ParseMsf2(CByteReader& file)
@@ -328,25 +361,38 @@ bool CPdbFile::ParseMsf2(CByteReader& file)
     CByteReader directory(directoryBytes.data(), directoryBytes.size());
     uint16_t streamCount = 0;
     uint16_t reserved = 0;
-    uint32_t infoSize = kNilStreamSize;
-    std::vector<uint32_t> infoPages;
+    StreamPlace info;
+    StreamPlace dbi;
     if (!directory.ReadU16(streamCount) || !directory.ReadU16(reserved) ||
-        !ReadDirectory(paged, directory, streamCount, true, file.GetSize(), infoSize, infoPages))
+        !ReadDirectory(paged, directory, streamCount, true, file.GetSize(), info, dbi))
         return Fail(paged.Error().empty() ? std::string("the stream directory is cut short") : paged.Error());
-    std::vector<uint8_t> info;
-    if (!paged.ReadStream(infoPages, std::min<size_t>(infoSize, kInfoStreamMaxPrefix), info))
+    std::vector<uint8_t> infoBytes;
+    std::vector<uint8_t> dbiBytes;
+    if (!ReadIdentityStreams(paged, info, dbi, infoBytes, dbiBytes))
         return Fail(paged.Error());
-    return ReadInfoStream(info);
+    return ReadIdentity(infoBytes, dbiBytes);
 }
 
-bool CPdbFile::ReadInfoStream(const std::vector<uint8_t>& stream)
+bool CPdbFile::ReadIdentity(const std::vector<uint8_t>& info, const std::vector<uint8_t>& dbi)
 {
-    CByteReader reader(stream.data(), stream.size());
+    CByteReader reader(info.data(), info.size());
     if (!reader.ReadU32(m_version) || !reader.ReadU32(m_signature) || !reader.ReadU32(m_age))
         return Fail("the PDB info stream is too short");
     m_hasGuid = m_version >= kVersionVc70;
     if (m_hasGuid && !reader.ReadBytes(m_guid.data(), m_guid.size()))
         return Fail("the PDB info stream ends before its GUID");
+    // A DBI stream too short for its header, or with a header of the format
+    // before ages were recorded there, says nothing about the age: the info
+    // stream's then stands.
+    CByteReader header(dbi.data(), dbi.size());
+    uint32_t signature = 0;
+    uint32_t version = 0;
+    uint32_t age = 0;
+    if (header.ReadU32(signature) && header.ReadU32(version) && header.ReadU32(age) && signature == kDbiSignature)
+    {
+        m_hasDbiAge = true;
+        m_dbiAge = age;
+    }
     return true;
 }
 

@@ -68,6 +68,7 @@ int main(int argc, char** argv)
     cabinet.headerReserve = 6;
     cabinet.blockReserve = 2;
     ok &= Write(root + "/cab/reserved", BuildCabinet(cabinet).bytes);
+    ok &= Write(root + "/cab/overexpanding", BuildOverExpandingCabinet().bytes);
 
     const std::string pointers[] = {"PATH:\\\\server\\share\\app.pdb\\12\\app.pdb\r\n", "MSG:withdrawn\n",
                                     "\xEF\xBB\xBFpath: C:\\sym\\a.pdb "};

@@ -31,6 +31,35 @@ std::string Hex(unsigned long value)
     return text;
 }
 
+// The certificate's common name, for a diagnostic.
+std::string NameOf(PCCERT_CONTEXT certificate)
+{
+    char name[256] = "";
+    CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, sizeof(name));
+    return name;
+}
+
+// False only when the certificate's basic constraints say it is no CA (an
+// old certificate without them is judged by the chain engine alone).
+bool MayBeAuthority(PCCERT_CONTEXT certificate)
+{
+    const CERT_INFO& info = *certificate->pCertInfo;
+    PCERT_EXTENSION extension = CertFindExtension(szOID_BASIC_CONSTRAINTS2, info.cExtension, info.rgExtension);
+    CERT_BASIC_CONSTRAINTS2_INFO constraints = {};
+    DWORD size = sizeof(constraints);
+    if (extension == nullptr || !CryptDecodeObject(X509_ASN_ENCODING, X509_BASIC_CONSTRAINTS2, extension->Value.pbData,
+                                                   extension->Value.cbData, 0, &constraints, &size))
+        return true;
+    return constraints.fCA != FALSE;
+}
+
+// The key usage bits, or false when the certificate does not restrict them.
+bool KeyUsageOf(PCCERT_CONTEXT certificate, BYTE& usage)
+{
+    usage = 0;
+    return CertGetIntendedKeyUsage(X509_ASN_ENCODING, certificate->pCertInfo, &usage, 1) != FALSE;
+}
+
 // Error bits of a chain that say nothing against it when revocation was not
 // asked about.
 const DWORD kRevocationBits = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
@@ -62,6 +91,37 @@ std::string CServerCertificate::ChainErrorText(DWORD status)
     if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
         return "it is not meant for server authentication";
     return "its chain is not valid (trust status " + Hex(status) + ")";
+}
+
+std::string CServerCertificate::KeyUsageText() const
+{
+    BYTE usage = 0;
+    if (m_certificate == nullptr || !KeyUsageOf(m_certificate, usage))
+        return std::string();
+    // A TLS server signs its key exchange, or decrypts the client's secret
+    // (RSA key exchange): its key must be allowed one of the two.
+    if ((usage & (CERT_DIGITAL_SIGNATURE_KEY_USAGE | CERT_KEY_ENCIPHERMENT_KEY_USAGE)) == 0)
+        return "its key usage allows neither digital signatures nor key encipherment, so not TLS server "
+               "authentication";
+    return std::string();
+}
+
+std::string CServerCertificate::UsageErrorText(PCCERT_CHAIN_CONTEXT chain) const
+{
+    // The chain engine sums up an issuer that is no CA as a usage error:
+    // name the certificate at fault.
+    if (chain->cChain > 0)
+    {
+        const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+        for (DWORD i = 1; i < simple.cElement; ++i)
+        {
+            PCCERT_CONTEXT issuer = simple.rgpElement[i]->pCertContext;
+            if (!MayBeAuthority(issuer))
+                return "its issuer " + NameOf(issuer) + " is not a certificate authority";
+        }
+    }
+    const std::string keyUsage = KeyUsageText();
+    return keyUsage.empty() ? ChainErrorText(CERT_TRUST_IS_NOT_VALID_FOR_USAGE) : keyUsage;
 }
 
 std::string CServerCertificate::PolicyErrorText(LONG error, const std::string& host)
@@ -110,9 +170,11 @@ bool CServerCertificate::Verify(const std::string& host, std::string& why) const
     // The chain's own verdict first: the policy check alone lets some chains
     // that end nowhere pass under Wine.
     const DWORD status = chain.Get()->TrustStatus.dwErrorStatus & ~kRevocationBits;
+    const DWORD usageBits = CERT_TRUST_INVALID_BASIC_CONSTRAINTS | CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
     if (status != CERT_TRUST_NO_ERROR)
     {
-        why = ChainErrorText(status);
+        // Other faults (an unknown root, an expired certificate) come first.
+        why = (status & ~usageBits) == 0 ? UsageErrorText(chain.Get()) : ChainErrorText(status);
         return false;
     }
 

@@ -22,10 +22,14 @@ public:
     // True when the certificate may be trusted for host; otherwise false
     // with the reason, as a diagnostic shows it, in why.
     bool Verify(const std::string& host, std::string& why) const;
+    // Why the certificate's key usage keeps it from serving TLS (the reason
+    // as a diagnostic shows it), or empty when it does not.
+    std::string KeyUsageText() const;
 
 private:
     static std::string ChainErrorText(DWORD status);
     static std::string PolicyErrorText(LONG error, const std::string& host);
+    std::string UsageErrorText(PCCERT_CHAIN_CONTEXT chain) const;
 
     PCCERT_CONTEXT m_certificate;
 };

@@ -202,7 +202,9 @@ HttpIo CTlsChannel::Negotiate(std::string& why)
             // The server asked for a client certificate: we go on without one.
             break;
         default:
-            why = NotTlsText();
+            why = CertificateFaultText();
+            if (why.empty())
+                why = NotTlsText();
             if (why.empty())
                 why = "TLS handshake failed (" + StatusText(status) + ")";
             return HttpIo::Refused;
@@ -224,6 +226,19 @@ HttpIo CTlsChannel::Negotiate(std::string& why)
     }
     why = "TLS handshake did not finish after " + std::to_string(kMaxHandshakeRounds) + " messages";
     return HttpIo::Refused;
+}
+
+std::string CTlsChannel::CertificateFaultText()
+{
+    // Schannel gives up with an internal error when the key usage of the
+    // server's certificate does not fit the key exchange; by then it holds
+    // the certificate.
+    PCCERT_CONTEXT remote = nullptr;
+    if (!m_hasContext || QueryContextAttributesA(&m_context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) != SEC_E_OK)
+        return std::string();
+    const CServerCertificate certificate(remote);
+    const std::string reason = certificate.KeyUsageText();
+    return reason.empty() ? reason : "certificate refused: " + reason;
 }
 
 HttpIo CTlsChannel::VerifyCertificate(std::string& why)

@@ -63,6 +63,9 @@ private:
     Decrypted DecryptRecord(char* buffer, size_t size, size_t& got);
     // Why the bytes received so far cannot be TLS; empty when they may be.
     std::string NotTlsText() const;
+    // After a failed handshake: "certificate refused: " and why, when the
+    // certificate the server sent explains the failure; otherwise empty.
+    std::string CertificateFaultText();
     static std::string StatusText(SECURITY_STATUS status);
 
     CTcpSocket& m_socket;

@@ -103,6 +103,17 @@ TEST(CabinetFileTest, RefusesDamagedOrUnsupportedCabinetsSayingWhy)
         {"MSZIP block without its signature", BuildCabinet(unchecked),
          [](BuiltCabinet& c) { c.bytes[c.firstBlockOffset + 8] = 'X'; }, "does not start with CK"},
         {"stored block whose sizes differ", stored, u16(&BuiltCabinet::firstBlockOffset, 6, 99), "stored data block 0"},
+        {"MSZIP data expanding past the limit", BuildOverExpandingCabinet(), [](BuiltCabinet&) {},
+         "MSZIP data block 0 expands to more than 32768 bytes"},
+        {"MSZIP data expanding to less than claimed", BuildCabinet(unchecked),
+         [](BuiltCabinet& c)
+         {
+             PatchU16(c.bytes, c.firstBlockOffset + 6, 101);
+             PatchU32(c.bytes, c.fileOffset, 101);
+         },
+         "expands to 100 bytes, not the 101 it claims"},
+        {"MSZIP data that is no deflate data", BuildCabinet(unchecked),
+         [](BuiltCabinet& c) { c.bytes[c.firstBlockOffset + 10] = 0x07; }, "its compressed data does not expand"},
     };
     for (uint32_t type : {0x0002u, 0x0004u, 0x0E03u, 0x1603u, 0x0101u})
         cases.push_back({"compression " + std::to_string(type), sample, u16(&BuiltCabinet::folderOffset, 6, type),

@@ -152,6 +152,14 @@ TEST_F(HttpClientTest, RefusesEachBadCertificateOrPlainServerAndSkipsIt)
         {Tls("/small.bin", "tlsexpired"), "SYMSRV:  localhost:" + Port("tlsexpired") + refused +
                                               "it or a certificate in its chain has expired or is not valid yet" +
                                               skipped},
+        {Tls("/small.bin", "tlsnotca"), "SYMSRV:  localhost:" + Port("tlsnotca") + refused +
+                                            "its issuer Quillmar Test Not A CA is not a certificate authority" +
+                                            skipped},
+        {Tls("/small.bin", "tlskeyusage"),
+         "SYMSRV:  localhost:" + Port("tlskeyusage") + refused +
+             "its key usage allows neither digital signatures nor key encipherment, so not TLS server "
+             "authentication" +
+             skipped},
         // The certificate names "localhost"; 127.0.0.1 is the same server but
         // not the name it was issued for.
         {"https://127.0.0.1:" + Port("tls") + "/small.bin",

@@ -37,6 +37,59 @@ TEST(PdbFileTest, ReadsInfoStreamOfMsf7WithGuidAndPdb2Without)
     }
 }
 
+// The DBI stream's header: signature -1, version, age; then the rest of a header.
+Bytes DbiHeader(uint32_t age)
+{
+    return CByteWriter().U32(0xFFFFFFFF).U32(19990903).U32(age).Zeros(52).bytes;
+}
+
+// A PDB rewritten after linking carries a higher age in its info stream (3
+// here) than in its DBI stream: the DBI age is the one an image must match.
+TEST(PdbFileTest, MatchesImagesByDbiAgeInBothFormats)
+{
+    for (int msf : {2, 7})
+    {
+        std::vector<Bytes> streams = StandardStreams(msf == 7 ? CPdbFile::kVersionVc70 : kVc98, msf == 7);
+        streams.push_back(DbiHeader(1));
+        CPdbFile pdb;
+        ASSERT_TRUE(Parse(pdb, BuildPdb(msf, StandardPageSize(msf), streams).bytes)) << pdb.GetError();
+        EXPECT_EQ(3u, pdb.GetAge()) << msf;
+        EXPECT_TRUE(pdb.HasDbiAge()) << msf;
+        EXPECT_EQ(1u, pdb.GetMatchingAge()) << msf;
+    }
+}
+
+// No DBI stream, an unused one, one too short for its age, or one whose
+// header is of the format before ages were kept there: the info stream's
+// age is the one to match.
+TEST(PdbFileTest, MatchesByInfoAgeWithoutDbiHeaderThatRecordsOne)
+{
+    const Bytes header = DbiHeader(1);
+    const std::pair<std::string, Bytes> dbis[] = {
+        {"unused", Bytes()},
+        {"empty", Bytes()},
+        {"cut before the age", Bytes(header.begin(), header.begin() + 11)},
+        {"older header", CByteWriter().U32(5).U32(6).U32(1).Zeros(52).bytes},
+    };
+    for (int msf : {2, 7})
+    {
+        CPdbFile pdb;
+        ASSERT_TRUE(Parse(pdb, Standard(msf).bytes));
+        EXPECT_FALSE(pdb.HasDbiAge());
+        EXPECT_EQ(3u, pdb.GetMatchingAge());
+        for (const auto& dbi : dbis)
+        {
+            std::vector<Bytes> streams = StandardStreams(kVc98, false);
+            streams.push_back(dbi.second);
+            ASSERT_TRUE(Parse(
+                pdb, BuildPdb(msf, StandardPageSize(msf), streams, {false, false, false, dbi.first == "unused"}).bytes))
+                << dbi.first << ": " << pdb.GetError();
+            EXPECT_FALSE(pdb.HasDbiAge()) << dbi.first;
+            EXPECT_EQ(3u, pdb.GetMatchingAge()) << msf << " " << dbi.first;
+        }
+    }
+}
+
 TEST(PdbFileTest, FollowsDirectorySpanningSeveralPages)
 {
     for (int msf : {2, 7})

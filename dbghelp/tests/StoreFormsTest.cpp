@@ -55,7 +55,8 @@ TEST_F(StoreFormsTest, RefusesDamagedCabinetsAndKeepsNothing)
                  {"truncated", "but the file has"},
                  {"othername", "the cabinet holds other.pdb, not nb10.pdb"},
                  {"undecodable", "its compressed data does not expand"},
-                 {"wrongsize", "but its data blocks expand to"}};
+                 {"wrongsize", "but its data blocks expand to"},
+                 {"overflow", "MSZIP data block 0 expands to more than 32768 bytes"}};
     for (const auto& c : cases)
     {
         for (const std::string& store : LocalAndHttp(std::string("cabinet/") + c.name + "/store"))

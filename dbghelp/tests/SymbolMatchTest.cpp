@@ -53,6 +53,26 @@ TEST_F(SymbolMatchTest, RefusesPdbNamedByDbgOfOtherAgeUnderExact)
     }
 }
 
+// PDBs rewritten after linking (source indexing) carry a higher age in their
+// info stream than in their DBI stream, which still matches the image: they
+// are the image's symbols, from a directory and from either store.
+TEST_F(SymbolMatchTest, MatchesPdbRewrittenAfterLinkingByItsDbiAge)
+{
+    const std::vector<std::string> stores = LocalAndHttp("reindexed/store");
+    for (const char* image : {"rsds.exe", "nb10.dll"})
+    {
+        for (const std::string& path : {Samples() + "\\reindexed", Chain(stores[0]), Chain(stores[1])})
+        {
+            SCOPED_TRACE(std::string(image) + " " + path);
+            const IMAGEHLP_MODULE64 module = Load(Image(image), path, kExact);
+            EXPECT_EQ(SymPdb, module.SymType) << AllLines();
+            EXPECT_FALSE(module.PdbUnmatched);
+            EXPECT_FALSE(HasLine(" - mismatched "));
+            m_lines.clear();
+        }
+    }
+}
+
 TEST_F(SymbolMatchTest, LoadsMismatchedFileMarkedUnmatchedWithoutExact)
 {
     const IMAGEHLP_MODULE64 pdb = Load(Image("nb10.dll"), MismatchDir("sig"), kLoose);

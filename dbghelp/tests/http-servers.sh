@@ -12,8 +12,10 @@
 # The HTTPS servers use the certificates that make-test-certs.sh makes in
 # BUILD_DIR/testtmp/http/tls (trust_test_ca.exe then trusts its CA inside the
 # private prefix); host names are "localhost". "tls" serves the small store,
-# "tlssamples" the samples; "tlsuntrusted", "tlswronghost" and "tlsexpired"
-# present a self-signed certificate, one for another host and an expired one.
+# "tlssamples" the samples; "tlsuntrusted", "tlswronghost", "tlsexpired",
+# "tlsnotca" and "tlskeyusage" present a self-signed certificate, one for
+# another host, an expired one, one issued by a certificate that is no CA and
+# one whose key usage allows no TLS server.
 # "trickle" sends every reply one byte every 100 ms, "tricklebody" the body
 # only; "proxy" is loopback_proxy.py. Every server ends by itself after 600 s
 # even when stop never runs.
@@ -83,7 +85,7 @@ case "$cmd" in
       --redirect-prefix /tohttps/=https://localhost:$tlsport/ \
       --cut 1000=/cut/
     start_server mute "$dir/store" --mute
-    for cert in untrusted wronghost expired; do
+    for cert in untrusted wronghost expired notca keyusage; do
       start_server "tls$cert" "$dir/store" --cert "$dir/tls/$cert.pem" --key "$dir/tls/server.key"
     done
     start_server trickle "$dir/store" --trickle 100

@@ -7,6 +7,10 @@
 # DIR/wronghost.pem: for "wrong.invalid", issued by the test CA;
 # DIR/expired.pem: for "localhost", issued by the test CA, expired in 2001;
 # DIR/untrusted.pem: for "localhost", signed by itself;
+# DIR/notca.pem: for "localhost", issued by a certificate that the test CA
+#   issued without making it a CA (basicConstraints CA:FALSE), that one after it;
+# DIR/keyusage.pem: for "localhost", issued by the test CA, its key usage
+#   allowing neither digital signatures nor key encipherment;
 # each with the server key DIR/server.key.
 set -euo pipefail
 dir=$1
@@ -35,15 +39,30 @@ extension_file() {
     "$2" >"$1.ext"
 }
 
-# issue NAME HOST: a certificate for HOST issued by the test CA, valid now.
+# issue NAME HOST [ISSUER]: a certificate for HOST issued by the test CA (or
+# by ISSUER.pem with ISSUER.key), valid now.
 issue() {
-  extension_file "$1" "$2"
+  local issuer=${3:-ca}
+  [ -f "$1.ext" ] || extension_file "$1" "$2"
   quiet openssl req -new -key server.key -subj "/CN=$2" -out "$1.csr"
-  quiet openssl x509 -req -sha256 -days 30 -in "$1.csr" -CA ca.pem -CAkey ca.key -CAcreateserial \
+  quiet openssl x509 -req -sha256 -days 30 -in "$1.csr" -CA "$issuer.pem" -CAkey "$issuer.key" -CAcreateserial \
     -extfile "$1.ext" -out "$1.pem"
 }
 issue localhost localhost
 issue wronghost wrong.invalid
+
+# The issuer that is no CA may sign certificates by its key usage: only its
+# basic constraints are wrong.
+quiet openssl genrsa -out notcaissuer.key 2048
+quiet openssl req -new -key notcaissuer.key -subj "/CN=Quillmar Test Not A CA" -out notcaissuer.csr
+printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature,keyCertSign\n' >notcaissuer.ext
+quiet openssl x509 -req -sha256 -days 30 -in notcaissuer.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
+  -extfile notcaissuer.ext -out notcaissuer.pem
+issue notca localhost notcaissuer
+cat notcaissuer.pem >>notca.pem
+printf 'subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\nkeyUsage=critical,cRLSign\nextendedKeyUsage=serverAuth\n' \
+  >keyusage.ext
+issue keyusage localhost
 
 # A validity period in the past needs openssl ca, which takes the dates as given.
 extension_file expired localhost
