@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "FileHandleUtils.h"
 #include "PrefetchSession.h"
+#include "ScopedHandle.h"
 #include "ServerModule.h"
 #include "StringVecToString.h"
 #include "SymbolEngineInstance.h"
@@ -209,10 +211,24 @@ STDMETHODIMP CSymbolManager::GetSymbols(DWORD FileHandle, DWORD ProcessId, LPWST
     return S_OK;
 }
 
-STDMETHODIMP CSymbolManager::Prefetch(LPWSTR ProgramPath, LPWSTR SymbolPath, LPWSTR HistoryFile, DWORD MaxParallel)
+STDMETHODIMP CSymbolManager::Prefetch(DWORD FileHandle, DWORD ProcessId, LPWSTR ProgramPath, LPWSTR SymbolPath,
+                                      LPWSTR HistoryFile, DWORD MaxParallel)
 {
     CTraceScope scope("CSymbolManager::Prefetch()\n", 0);
-    const std::string program = WideToAnsi(ProgramPath);
+    TraceMessage(TRACE_INFO, 0, "FileHandle: %lx\n", static_cast<unsigned long>(FileHandle));
+    TraceMessage(TRACE_INFO, 0, "ProcessId: %lx\n", static_cast<unsigned long>(ProcessId));
+    std::string program = WideToAnsi(ProgramPath);
+    if (!IsNoHandle(FileHandle))
+    {
+        // The name is all the prefetch needs; the handle is closed at once.
+        HANDLE duplicate = nullptr;
+        program.clear();
+        if (DuplicateHandleFromProcess(ProcessId, FileHandle, duplicate))
+        {
+            CScopedHandle local(duplicate);
+            GetFileNameFromHandle(local.Get(), program);
+        }
+    }
     const std::string symbolPath = WideToAnsi(SymbolPath);
     const std::string historyFile = WideToAnsi(HistoryFile);
     TraceMessage(TRACE_INFO, 0, "ProgramPath: %s\n", program.c_str());

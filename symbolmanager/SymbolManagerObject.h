@@ -34,7 +34,8 @@ public:
                             BOOL UseFileExt, BOOL* pFound, LPWSTR* pLog) override;
 
     // ISymbolPrefetch
-    STDMETHODIMP Prefetch(LPWSTR ProgramPath, LPWSTR SymbolPath, LPWSTR HistoryFile, DWORD MaxParallel) override;
+    STDMETHODIMP Prefetch(DWORD FileHandle, DWORD ProcessId, LPWSTR ProgramPath, LPWSTR SymbolPath,
+                          LPWSTR HistoryFile, DWORD MaxParallel) override;
     STDMETHODIMP CancelPrefetch() override;
 
     // Fetches running at once when the caller names no number, and at most.

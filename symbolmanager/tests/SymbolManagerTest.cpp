@@ -187,11 +187,17 @@ TEST_F(SymbolManagerTest, PrefetchesThroughItsOwnInterfaceAndEndsCleanly)
     {
         CScopedComPtr<ISymbolPrefetch> prefetch;
         ASSERT_EQ(S_OK, m_manager->QueryInterface(IID_ISymbolPrefetch, prefetch.ReceiveVoid()));
-        EXPECT_EQ(E_INVALIDARG, prefetch->Prefetch(nullptr, const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 0));
-        EXPECT_EQ(S_OK, prefetch->Prefetch(const_cast<LPWSTR>(Widen(SampleImage("rsds.exe")).c_str()),
+        EXPECT_EQ(E_INVALIDARG, prefetch->Prefetch(0, 0, nullptr, const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 0));
+        EXPECT_EQ(S_OK, prefetch->Prefetch(0, 0, const_cast<LPWSTR>(Widen(SampleImage("rsds.exe")).c_str()),
                                            const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 2));
         EXPECT_EQ(S_OK, prefetch->CancelPrefetch());
-        EXPECT_EQ(S_OK, prefetch->Prefetch(const_cast<LPWSTR>(Widen(SampleImage("nb10.dll")).c_str()),
+        // By the client's handle, as the add-in names the program.
+        CScopedHandle file(CreateFileA(SampleImage("dbgcv.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file.IsValid());
+        EXPECT_EQ(S_OK, prefetch->Prefetch(HandleToULong(file.Get()), GetCurrentProcessId(), nullptr,
+                                           const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 2));
+        EXPECT_EQ(S_OK, prefetch->Prefetch(0, 0, const_cast<LPWSTR>(Widen(SampleImage("nb10.dll")).c_str()),
                                            const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 2));
     }
     m_manager.Reset();
