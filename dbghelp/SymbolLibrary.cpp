@@ -402,7 +402,11 @@ BOOL CSymbolLibrary::FindFileInPath(HANDLE process, PCSTR searchPath, const CSym
     }
     RefreshSettings(*session);
     CSymbolPath path(searchPath != nullptr ? std::string(searchPath) : session->searchPath);
-    CSymbolSearch search(SearchSettings(*session, path));
+    CSymbolSearch::Settings settings = SearchSettings(*session, path);
+    // Reported to no one: a search for a file alone may run beside a load in
+    // the same session, and the session's callback sees the load's lines only.
+    settings.diagnostic = nullptr;
+    CSymbolSearch search(settings);
     found = search.Find(request).matched;
     SetLastError(found.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
     return found.empty() ? FALSE : TRUE;

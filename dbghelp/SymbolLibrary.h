@@ -37,7 +37,7 @@ public:
     BOOL UnloadModule(HANDLE process, DWORD64 base);
     // SymFindFileInPath: request's file along searchPath (the session's path
     // when null), fetched from a store into its downstream store; found is
-    // its full path.
+    // its full path. Nothing of it reaches the session's callback.
     BOOL FindFileInPath(HANDLE process, PCSTR searchPath, const CSymbolSearch::Request& request, std::string& found);
 
     CSymbolLibrary(const CSymbolLibrary&) = delete;

@@ -3,26 +3,22 @@
 
 #include <string>
 
-#include "ScopedHandle.h"
 #include "SymbolPrefetch.h"
 
-// A symbol library session of its own for prefetching: its own handle, so
-// that nothing it does (settings, diagnostics) reaches the symbol engine's
-// session and the log of an image's request, and SymCleanup ends whatever
-// it still holds (connections) when it goes.
+// The prefetch's way into the symbol library: SymFindFileInPath in the
+// symbol engine's own library session, so that the prefetch and the images'
+// own requests share one session's state (which servers are offline, open
+// connections, the download of a key in flight). The library reports nothing
+// of such a search to the session's callback, so the log of an image's
+// request holds only its own lines.
 class CPrefetchSession
 {
 public:
     CPrefetchSession();
-    ~CPrefetchSession();
-    CPrefetchSession(const CPrefetchSession&) = delete;
-    CPrefetchSession& operator=(const CPrefetchSession&) = delete;
 
-    bool IsOpen() const { return m_open; }
-    // SymFindFileInPath along symbolPath: the file lands in its downstream store.
-    bool Fetch(const std::string& symbolPath, const CSymbolPrefetch::Target& target);
+    // The file lands in the downstream store of symbolPath; true when found.
+    bool Fetch(const std::string& symbolPath, const CSymbolPrefetch::Target& target) const;
 
 private:
-    CScopedHandle m_handle;
-    bool m_open = false;
+    HANDLE m_process;
 };

@@ -76,7 +76,7 @@ CSymbolManager::CSymbolManager(IUnknown* Outer) : m_refCount(0), m_inner(*this),
 
 CSymbolManager::~CSymbolManager()
 {
-    // The prefetch's threads and session end before the server may.
+    // The prefetch's threads end before the server may.
     m_prefetch.reset();
     GetServerModule().Unlock();
 }
@@ -243,14 +243,12 @@ STDMETHODIMP CSymbolManager::Prefetch(DWORD FileHandle, DWORD ProcessId, LPWSTR 
     std::lock_guard<CCriticalSection> lock(m_objectLock);
     if (!m_prefetch)
     {
-        // The session is the fetches' own; it goes with the last of them.
-        std::shared_ptr<CPrefetchSession> session = std::make_shared<CPrefetchSession>();
-        if (!session->IsOpen())
-            return E_FAIL;
-        const DWORD parallel = MaxParallel == 0 ? kDefaultParallel : (MaxParallel > kMaxParallel ? kMaxParallel : MaxParallel);
+        const DWORD parallel =
+            MaxParallel == 0 ? kDefaultParallel : (MaxParallel > kMaxParallel ? kMaxParallel : MaxParallel);
+        const CPrefetchSession session;
         m_prefetch.reset(new CSymbolPrefetch(parallel,
                                              [session](const std::string& path, const CSymbolPrefetch::Target& target)
-                                             { session->Fetch(path, target); }));
+                                             { session.Fetch(path, target); }));
     }
     m_prefetch->Start(program, symbolPath, historyFile);
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");

@@ -50,6 +50,8 @@ TEST_F(SymbolFileFinderTest, FetchesByGuidBySignatureAndByImageIdentity)
                                      nullptr));
     EXPECT_STRCASEEQ(InDownstream(Manifest("dbgcv.dll", "store_dbg")).c_str(), m_found);
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(m_found));
+    // The session's callback hears nothing of these searches.
+    EXPECT_TRUE(m_lines.empty()) << AllLines();
 }
 
 TEST_F(SymbolFileFinderTest, LeavesNothingDownstreamForAnotherIdentity)
