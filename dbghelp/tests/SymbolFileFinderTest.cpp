@@ -33,6 +33,7 @@ protected:
 
 TEST_F(SymbolFileFinderTest, FetchesByGuidBySignatureAndByImageIdentity)
 {
+    Lib().SetOptions(kExact);
     GUID guid = GuidOf("rsds.exe");
     ASSERT_TRUE(Lib().FindFileInPath(Process(), Chain(Store()).c_str(), "rsds.pdb", &guid, Number("rsds.exe", "pdb_age"),
                                      0, SSRVOPT_GUIDPTR, m_found, nullptr, nullptr));
