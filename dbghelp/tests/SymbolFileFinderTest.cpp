@@ -1,10 +1,14 @@
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
 
-#include "SymbolLibraryFixture.h"
+#include "HttpStoreFixture.h"
 
 // SymFindFileInPath: one symbol file, named and identified by the caller,
 // fetched along a store chain into the downstream store.
-class SymbolFileFinderTest : public SymbolLibraryFixture
+class SymbolFileFinderTest : public HttpStoreFixture
 {
 protected:
     static GUID GuidOf(const std::string& image)
@@ -25,6 +29,14 @@ protected:
     static DWORD Number(const std::string& image, const char* key)
     {
         return static_cast<DWORD>(ManifestNumber(image, key));
+    }
+    // How often the samples server was asked for path.
+    static size_t Requests(const std::string& path)
+    {
+        size_t count = 0;
+        for (const std::string& line : SplitLines(ServerLog("samples")))
+            count += line.compare(0, path.size() + 5, "GET " + path + " ") == 0 ? 1 : 0;
+        return count;
     }
     std::string InDownstream(const std::string& storePath) const { return Downstream() + "\\" + storePath; }
 
@@ -108,4 +120,56 @@ TEST_F(SymbolFileFinderTest, RefusesUnusableArguments)
             << c.what;
         EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << c.what;
     }
+}
+
+// A file searched for alone and the same file loaded with its image, all
+// asked for at once in one session: the server sees one download.
+TEST_F(SymbolFileFinderTest, OneDownloadPerKeyWhenSearchesAndLoadsAskAtOnce)
+{
+    Lib().SetOptions(kExact);
+    const std::string path = Chain(Url("samples", "/store"));
+    ASSERT_TRUE(Lib().SetSearchPath(Process(), path.c_str()));
+    std::string storePdb = Manifest("rsds.exe", "store_pdb");
+    for (char& c : storePdb)
+        c = c == '\\' ? '/' : c;
+    const size_t before = Requests("/store/" + storePdb);
+
+    std::mutex lock;
+    std::condition_variable start;
+    bool go = false;
+    const GUID guid = GuidOf("rsds.exe");
+    const DWORD age = Number("rsds.exe", "pdb_age");
+    std::vector<int> found(4, 0);
+    std::vector<std::thread> askers;
+    for (int i = 0; i < 4; ++i)
+    {
+        askers.emplace_back(
+            [&, i]
+            {
+                {
+                    std::unique_lock<std::mutex> held(lock);
+                    start.wait(held, [&] { return go; });
+                }
+                if (i % 2 == 0)
+                {
+                    GUID id = guid;
+                    char file[MAX_PATH] = {};
+                    found[i] = Lib().FindFileInPath(Process(), path.c_str(), "rsds.pdb", &id, age, 0,
+                                                    SSRVOPT_GUIDPTR, file, nullptr, nullptr);
+                    return;
+                }
+                const DWORD64 base = 0x10000000ull * (i + 1);
+                found[i] = Lib().LoadModule64(Process(), nullptr, Image("rsds.exe").c_str(), nullptr, base, 0) == base;
+                Lib().UnloadModule64(Process(), base);
+            });
+    }
+    {
+        std::lock_guard<std::mutex> held(lock);
+        go = true;
+    }
+    start.notify_all();
+    for (std::thread& asker : askers)
+        asker.join();
+    EXPECT_EQ(std::vector<int>(4, 1), found);
+    EXPECT_EQ(before + 1, Requests("/store/" + storePdb)) << ServerLog("samples");
 }
