@@ -87,6 +87,20 @@ BOOL CALLBACK RefuseEveryFile(PCSTR, PVOID context)
 }
 } // namespace
 
+// A prefetch asks no server for a file the user excluded.
+TEST_F(SymbolFileFinderTest, AsksNoServerForAnExcludedFile)
+{
+    UseSymsrvIni("[Exclusions]\r\nrsds.pdb\r\n");
+    GUID guid = GuidOf("rsds.exe");
+    std::string storePdb = Manifest("rsds.exe", "store_pdb");
+    for (char& c : storePdb)
+        c = c == '\\' ? '/' : c;
+    const size_t before = Requests("/store/" + storePdb);
+    EXPECT_FALSE(Lib().FindFileInPath(Process(), Chain(Url("samples", "/store")).c_str(), "rsds.pdb", &guid,
+                                      Number("rsds.exe", "pdb_age"), 0, SSRVOPT_GUIDPTR, m_found, nullptr, nullptr));
+    EXPECT_EQ(before, Requests("/store/" + storePdb));
+}
+
 // The callback sees each matching file and, answering TRUE, has the search go on.
 TEST_F(SymbolFileFinderTest, CallbackMayRefuseAMatch)
 {
