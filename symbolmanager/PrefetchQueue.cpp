@@ -19,10 +19,11 @@ CPrefetchQueue::~CPrefetchQueue()
         worker.join();
 }
 
-void CPrefetchQueue::Post(Task task)
+void CPrefetchQueue::Post(Task task, const Cancelled& dropped)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_stopping)
+    // Drop advances the batch under this lock: the answer holds until the task is queued.
+    if (m_stopping || (dropped && dropped()))
         return;
     m_tasks.push_back(Queued{std::move(task), m_batch.load()});
     // One more worker only while all the others are busy.

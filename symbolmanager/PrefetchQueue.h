@@ -26,8 +26,10 @@ public:
     CPrefetchQueue(const CPrefetchQueue&) = delete;
     CPrefetchQueue& operator=(const CPrefetchQueue&) = delete;
 
-    // Queues a task of the current batch.
-    void Post(Task task);
+    // Queues a task of the current batch. A task that posts more work passes
+    // its own flag as dropped: once its batch is dropped nothing more is
+    // queued for it, not even in the instant of the drop.
+    void Post(Task task, const Cancelled& dropped = Cancelled());
     // Drops the current batch and starts a new one; returns at once.
     void Drop();
     // Waits until no task is queued or running.

@@ -99,13 +99,15 @@ void CSymbolPrefetch::Plan(const std::string& program, const std::string& symbol
     const auto plan = [&](const CPeImage& image)
     {
         Target target;
-        if (!TargetOf(image, target) || !planned.insert(target).second || cancelled())
+        if (!TargetOf(image, target) || !planned.insert(target).second)
             return;
-        m_queue.Post([this, symbolPath, target](const CPrefetchQueue::Cancelled& dropped)
-                     {
-                         if (!dropped())
-                             m_fetch(symbolPath, target);
-                     });
+        m_queue.Post(
+            [this, symbolPath, target](const CPrefetchQueue::Cancelled& dropped)
+            {
+                if (!dropped())
+                    m_fetch(symbolPath, target);
+            },
+            cancelled);
     };
     for (const CImportClosure::Image& image : closure.GetImages())
         plan(image.pe);

@@ -94,6 +94,23 @@ TEST(PrefetchQueueTest, DropAbandonsQueuedTasksAndCancelsRunningOnes)
     EXPECT_TRUE(ran);
 }
 
+// A task that outlives its batch queues nothing more, even asked to.
+TEST(PrefetchQueueTest, DroppedTaskQueuesNoMoreWork)
+{
+    Gate gate;
+    std::atomic<bool> followerRan{false};
+    CPrefetchQueue queue(2);
+    queue.Post([&](const CPrefetchQueue::Cancelled& cancelled)
+               {
+                   gate.Pass(cancelled);
+                   queue.Post([&](const CPrefetchQueue::Cancelled&) { followerRan = true; }, cancelled);
+               });
+    gate.WaitRunning(1);
+    queue.Drop();
+    queue.WaitIdle();
+    EXPECT_FALSE(followerRan.load());
+}
+
 // Destruction with work running ends it and joins every worker: the task's
 // last step happens before the destructor returns.
 TEST(PrefetchQueueTest, DestructionCancelsAndJoinsWorkers)
