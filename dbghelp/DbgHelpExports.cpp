@@ -6,9 +6,12 @@
 #pragma GCC diagnostic ignored "-Wattributes"
 #include <dbghelp.h>
 
+#include <cstring>
 #include <new>
+#include <string>
 
 #include "FilePath.h"
+#include "SymbolFileFinder.h"
 #include "SymbolLibrary.h"
 
 namespace
@@ -92,6 +95,34 @@ BOOL WINAPI SymGetModuleInfo64(HANDLE hProcess, DWORD64 qwAddr, PIMAGEHLP_MODULE
 BOOL WINAPI SymUnloadModule64(HANDLE hProcess, DWORD64 BaseOfDll)
 {
     return Guarded<BOOL>(FALSE, [&] { return CSymbolLibrary::Instance().UnloadModule(hProcess, BaseOfDll); });
+}
+
+BOOL WINAPI SymFindFileInPath(HANDLE hprocess, PCSTR SearchPath, PCSTR FileName, PVOID id, DWORD two, DWORD three,
+                              DWORD flags, LPSTR FoundFile, PFINDFILEINPATHCALLBACK callback, PVOID context)
+{
+    (void)three;
+    return Guarded<BOOL>(FALSE,
+                         [&]() -> BOOL
+                         {
+                             CSymbolSearch::Request request;
+                             if (FoundFile == nullptr ||
+                                 !CSymbolFileFinder::MakeRequest(FileName, id, two, flags, callback, context, request))
+                             {
+                                 SetLastError(ERROR_INVALID_PARAMETER);
+                                 return FALSE;
+                             }
+                             std::string found;
+                             if (!CSymbolLibrary::Instance().FindFileInPath(hprocess, SearchPath, request, found))
+                                 return FALSE;
+                             // FoundFile holds MAX_PATH characters, as the platform documents.
+                             if (found.size() >= MAX_PATH)
+                             {
+                                 SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                                 return FALSE;
+                             }
+                             memcpy(FoundFile, found.c_str(), found.size() + 1);
+                             return TRUE;
+                         });
 }
 
 BOOL WINAPI MakeSureDirectoryPathExists(PCSTR DirPath)

@@ -93,17 +93,10 @@ bool CModuleLoader::ParseImage(const uint8_t* data, size_t size)
     return m_image.Parse(data, size) && m_image.GetSizeOfImage() != 0;
 }
 
-bool CModuleLoader::FindPdb(const CCodeViewRecord& record, const std::string& extension, bool exact, std::string& path,
-                            bool& unmatched)
+CSymbolSearch::Verifier CModuleLoader::PdbVerifier(bool guidSigned, const std::array<uint8_t, 16>& guid,
+                                                   uint32_t signature, uint32_t age)
 {
-    CSymbolSearch::Request request;
-    request.fileName = CFilePath::FileName(record.GetPdbName());
-    request.storeKey = record.GetKind() == CCodeViewRecord::Rsds
-                           ? CSymbolStoreKey::ForGuid(record.GetGuid(), record.GetAge())
-                           : CSymbolStoreKey::ForSignature(record.GetSignature(), record.GetAge());
-    request.imageExtension = extension;
-    request.recordedPath = record.GetPdbName();
-    request.verify = [&record](const std::string& candidate)
+    return [guidSigned, guid, signature, age](const std::string& candidate)
     {
         CSymbolSearch::Verdict verdict;
         CMappedFile file;
@@ -119,36 +112,21 @@ bool CModuleLoader::FindPdb(const CCodeViewRecord& record, const std::string& ex
             return verdict;
         }
         verdict.kind = CSymbolSearch::Verdict::Mismatch;
-        if (record.GetKind() == CCodeViewRecord::Rsds && (!pdb.HasGuid() || pdb.GetGuid() != record.GetGuid()))
+        if (guidSigned && (!pdb.HasGuid() || pdb.GetGuid() != guid))
             verdict.reason = "GUID";
-        else if (record.GetKind() == CCodeViewRecord::Nb10 && pdb.GetSignature() != record.GetSignature())
+        else if (!guidSigned && pdb.GetSignature() != signature)
             verdict.reason = "signature";
-        else if (pdb.GetMatchingAge() != record.GetAge())
-            verdict.reason = "age (" + ToText(pdb.GetMatchingAge()) + ", image " + ToText(record.GetAge()) + ")";
+        else if (pdb.GetMatchingAge() != age)
+            verdict.reason = "age (" + ToText(pdb.GetMatchingAge()) + ", image " + ToText(age) + ")";
         else
             verdict.kind = CSymbolSearch::Verdict::Match;
         return verdict;
     };
-    return ChooseFile(m_search.Find(request), exact, path, unmatched);
 }
 
-bool CModuleLoader::FindDbg(const std::string& imageName, const std::string& extension, bool exact, std::string& path,
-                            bool& unmatched, CCodeViewRecord& codeView, bool& hasCoff)
+CSymbolSearch::Verifier CModuleLoader::DbgVerifier(uint32_t timeDateStamp, uint32_t sizeOfImage)
 {
-    CSymbolSearch::Request request;
-    request.fileName = CFilePath::FileName(m_image.GetMiscDbgName());
-    if (request.fileName.empty())
-    {
-        if (imageName.empty())
-            return false;
-        request.fileName = CFilePath::BaseName(imageName) + ".dbg";
-    }
-    request.storeKey = CSymbolStoreKey::ForImage(m_image.GetTimeDateStamp(), m_image.GetSizeOfImage());
-    request.imageExtension = extension;
-    request.recordedPath = m_image.GetMiscDbgName();
-    const uint32_t timeDateStamp = m_image.GetTimeDateStamp();
-    const uint32_t sizeOfImage = m_image.GetSizeOfImage();
-    request.verify = [timeDateStamp, sizeOfImage](const std::string& candidate)
+    return [timeDateStamp, sizeOfImage](const std::string& candidate)
     {
         CSymbolSearch::Verdict verdict;
         CMappedFile file;
@@ -169,6 +147,38 @@ bool CModuleLoader::FindDbg(const std::string& imageName, const std::string& ext
             verdict.kind = CSymbolSearch::Verdict::Match;
         return verdict;
     };
+}
+
+bool CModuleLoader::FindPdb(const CCodeViewRecord& record, const std::string& extension, bool exact, std::string& path,
+                            bool& unmatched)
+{
+    CSymbolSearch::Request request;
+    request.fileName = CFilePath::FileName(record.GetPdbName());
+    request.storeKey = record.GetKind() == CCodeViewRecord::Rsds
+                           ? CSymbolStoreKey::ForGuid(record.GetGuid(), record.GetAge())
+                           : CSymbolStoreKey::ForSignature(record.GetSignature(), record.GetAge());
+    request.imageExtension = extension;
+    request.recordedPath = record.GetPdbName();
+    request.verify = PdbVerifier(record.GetKind() == CCodeViewRecord::Rsds, record.GetGuid(), record.GetSignature(),
+                                 record.GetAge());
+    return ChooseFile(m_search.Find(request), exact, path, unmatched);
+}
+
+bool CModuleLoader::FindDbg(const std::string& imageName, const std::string& extension, bool exact, std::string& path,
+                            bool& unmatched, CCodeViewRecord& codeView, bool& hasCoff)
+{
+    CSymbolSearch::Request request;
+    request.fileName = CFilePath::FileName(m_image.GetMiscDbgName());
+    if (request.fileName.empty())
+    {
+        if (imageName.empty())
+            return false;
+        request.fileName = CFilePath::BaseName(imageName) + ".dbg";
+    }
+    request.storeKey = CSymbolStoreKey::ForImage(m_image.GetTimeDateStamp(), m_image.GetSizeOfImage());
+    request.imageExtension = extension;
+    request.recordedPath = m_image.GetMiscDbgName();
+    request.verify = DbgVerifier(m_image.GetTimeDateStamp(), m_image.GetSizeOfImage());
     if (!ChooseFile(m_search.Find(request), exact, path, unmatched))
         return false;
 

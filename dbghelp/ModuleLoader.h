@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <dbghelp.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -35,6 +36,13 @@ public:
     // imageName may be empty (a load by handle alone).
     void Resolve(const std::string& imageName, const std::string& moduleName, DWORD64 base, DWORD size, DWORD options,
                  IMAGEHLP_MODULE64& module);
+
+    // The check of a candidate PDB: a GUID-signed one (PDB 7.00) must carry
+    // guid, else signature (PDB 2.00); and age.
+    static CSymbolSearch::Verifier PdbVerifier(bool guidSigned, const std::array<uint8_t, 16>& guid,
+                                               uint32_t signature, uint32_t age);
+    // The check of a candidate DBG file: the image's TimeDateStamp and SizeOfImage.
+    static CSymbolSearch::Verifier DbgVerifier(uint32_t timeDateStamp, uint32_t sizeOfImage);
 
 private:
     struct DbgResult;

@@ -146,6 +146,19 @@ void CSymbolLibrary::Notify(Session& session, const std::string& line)
     }
 }
 
+CSymbolSearch::Settings CSymbolLibrary::SearchSettings(Session& session, const CSymbolPath& path)
+{
+    CSymbolSearch::Settings settings;
+    settings.path = &path;
+    settings.exclusions = &session.exclusions;
+    settings.http = &session.http;
+    settings.defaultStore = BesideLibrary("sym");
+    settings.maxFileBytes = session.maxFileBytes;
+    settings.missSeconds = session.missSeconds;
+    settings.diagnostic = [this, &session](const std::string& line) { Notify(session, line); };
+    return settings;
+}
+
 BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
 {
     std::lock_guard<CCriticalSection> lock(m_lock);
@@ -282,16 +295,7 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
     Session& current = *session;
     RefreshSettings(current);
     CSymbolPath path(current.searchPath);
-    CSymbolSearch::Settings settings;
-    settings.path = &path;
-    settings.exclusions = &current.exclusions;
-    settings.http = &current.http;
-    settings.defaultStore = BesideLibrary("sym");
-    settings.maxFileBytes = current.maxFileBytes;
-    settings.missSeconds = current.missSeconds;
-    settings.diagnostic = [this, &current](const std::string& line) { Notify(current, line); };
-
-    CModuleLoader loader(settings);
+    CModuleLoader loader(SearchSettings(current, path));
     if (!loader.ParseImage(image.Data(), image.Size()))
     {
         Notify(current, "DBGHELP: " + (name.empty() ? std::string("image") : name) + " - not a PE image\n");
@@ -383,4 +387,27 @@ BOOL CSymbolLibrary::UnloadModule(HANDLE process, DWORD64 base)
     session->modules.erase(found);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+}
+
+BOOL CSymbolLibrary::FindFileInPath(HANDLE process, PCSTR searchPath, const CSymbolSearch::Request& request,
+                                    std::string& found)
+{
+    std::lock_guard<CCriticalSection> lock(m_lock);
+    found.clear();
+    Session* session = FindSession(process);
+    if (session == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    RefreshSettings(*session);
+    CSymbolPath path(searchPath != nullptr ? std::string(searchPath) : session->searchPath);
+    CSymbolSearch::Settings settings = SearchSettings(*session, path);
+    // Reported to no one: a search for a file alone may run beside a load in
+    // the same session, and the session's callback sees the load's lines only.
+    settings.diagnostic = nullptr;
+    CSymbolSearch search(settings);
+    found = search.Find(request).matched;
+    SetLastError(found.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
+    return found.empty() ? FALSE : TRUE;
 }

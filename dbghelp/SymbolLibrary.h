@@ -8,6 +8,7 @@
 
 #include "CriticalSection.h"
 #include "ExclusionList.h"
+#include "SymbolSearch.h"
 
 class CHttpClient;
 
@@ -34,6 +35,10 @@ public:
     DWORD64 LoadModule(HANDLE process, HANDLE file, PCSTR imageName, PCSTR moduleName, DWORD64 base, DWORD size);
     BOOL GetModuleInfo(HANDLE process, DWORD64 address, PIMAGEHLP_MODULE64 info);
     BOOL UnloadModule(HANDLE process, DWORD64 base);
+    // SymFindFileInPath: request's file along searchPath (the session's path
+    // when null), fetched from a store into its downstream store; found is
+    // its full path. Nothing of it reaches the session's callback.
+    BOOL FindFileInPath(HANDLE process, PCSTR searchPath, const CSymbolSearch::Request& request, std::string& found);
 
     CSymbolLibrary(const CSymbolLibrary&) = delete;
     CSymbolLibrary& operator=(const CSymbolLibrary&) = delete;
@@ -51,6 +56,8 @@ private:
     void ReadSettings(Session& session);
     void RefreshSettings(Session& session);
     void Notify(Session& session, const std::string& line);
+    // The search settings of the session, along path.
+    CSymbolSearch::Settings SearchSettings(Session& session, const CSymbolPath& path);
     std::string DefaultSearchPath() const;
     std::string BesideLibrary(const char* name) const;
 

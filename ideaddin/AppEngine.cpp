@@ -6,6 +6,7 @@
 #include "ConfigLocation.h"
 #include "ErrorReport.h"
 #include "IniFile.h"
+#include "PathSplit.h"
 #include "Trace.h"
 #include "TraceScope.h"
 
@@ -111,6 +112,8 @@ void TraceAppConfiguration(const AppConfiguration& config)
     TraceMessage(TRACE_INFO, 0, "UseNtSymPath: %s\n", BoolText(config.UseNtSymPath));
     TraceMessage(TRACE_INFO, 0, "SymPath: %s\n", config.SymPath.c_str());
     TraceMessage(TRACE_INFO, 0, "DestDir: %s\n", config.DestDir.c_str());
+    TraceMessage(TRACE_INFO, 0, "Prefetch: %s\n", BoolText(config.Prefetch));
+    TraceMessage(TRACE_INFO, 0, "PrefetchParallel: %u\n", config.PrefetchParallel);
     for (const std::string& entry : config.ExclusionList)
         TraceMessage(TRACE_INFO, 0, "Exclusion: %s\n", entry.c_str());
 }
@@ -159,6 +162,9 @@ bool CAppEngine::ReadConfiguration()
     // Read whole: a path cut here would be written back cut by the next save.
     m_config.SymPath = ini.GetString(kSettings, "SymPath", "", 0);
     m_config.DestDir = ini.GetString(kSettings, "VCSymDir", "", 0);
+    m_config.Prefetch = ini.GetInt(kSettings, "Prefetch", 1) != 0;
+    const int parallel = ini.GetInt(kSettings, "PrefetchParallel", 0);
+    m_config.PrefetchParallel = parallel > 0 ? static_cast<unsigned>(parallel) : 0;
 
     std::vector<std::string> exclusions;
     if (SymSrvIniFile().GetSectionKeys(kExclusions, exclusions))
@@ -229,6 +235,13 @@ void CAppEngine::ConfigureSymbolHandler()
     config.Enabled = m_config.Enabled;
     config.ReportProgress = m_config.ReportProgress;
     config.DestDir = m_config.DestDir;
+    config.Prefetch = m_config.Prefetch;
+    config.PrefetchParallel = m_config.PrefetchParallel;
+    // What each program's last session loaded is kept beside the user's settings.
+    std::string userFile;
+    GetIniFileName(userFile, false);
+    const PathParts userParts = SplitPath(userFile);
+    config.HistoryFile = userParts.drive + userParts.dir + "qx3loaded.txt";
     // Read again each time: a changed variable applies at the next change of settings.
     if (m_config.UseNtSymPath)
     {
@@ -286,6 +299,11 @@ BOOL WINAPI WFDOHandler(LPDEBUG_EVENT pDE, DWORD Timeout)
     }
     // The handle belongs to this process: the debugger received it here.
     if (file != nullptr && file != INVALID_HANDLE_VALUE)
+    {
+        // A new program: its DLLs' symbols are fetched while its own are asked for.
+        if (code == CREATE_PROCESS_DEBUG_EVENT)
+            CAppEngine::GetInstance().m_symbolHandler.Prefetch(file);
         CAppEngine::GetInstance().m_symbolHandler.GetSymbols(file);
+    }
     return TRUE;
 }

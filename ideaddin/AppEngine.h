@@ -20,6 +20,11 @@ struct AppConfiguration
     std::string DestDir;
     // File names that the symbol server must not fetch (symsrv.ini).
     std::vector<std::string> ExclusionList;
+    // Fetch a new program's symbol files ahead of the debugger ([Settings]
+    // Prefetch), at most PrefetchParallel at once ([Settings] PrefetchParallel,
+    // 0: the server's default). Not part of the settings dialog.
+    bool Prefetch = true;
+    unsigned PrefetchParallel = 0;
 };
 
 // Traces every member of the settings and each exclusion entry.

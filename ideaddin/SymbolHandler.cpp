@@ -142,3 +142,23 @@ void CSymbolHandler::GetSymbols(HANDLE hFile)
     }
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
 }
+
+void CSymbolHandler::Prefetch(HANDLE hFile)
+{
+    CTraceScope scope("CSymbolHandler::Prefetch()\n", 0);
+    std::lock_guard<CCriticalSection> lock(m_lock);
+    TraceMessage(TRACE_INFO, 0, "%s", "Instance locked.\n");
+    if (!m_initialized)
+    {
+        TraceMessage(TRACE_WARNING, 0, "%s", "Not yet initialized.\n");
+        return;
+    }
+    if (!m_config.Enabled || !m_config.Prefetch || m_config.SymPath.empty())
+    {
+        TraceMessage(TRACE_INFO, 0, "%s", "Disabled.\n");
+        return;
+    }
+    if (!m_symbolOperations.Prefetch(HandleToULong(hFile), GetCurrentProcessId(), m_config.SymPath,
+                                     m_config.HistoryFile, m_config.PrefetchParallel))
+        TraceMessage(TRACE_INFO, 0, "%s", "CSymbolOperations::Prefetch() failed.\n");
+}

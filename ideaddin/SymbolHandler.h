@@ -14,6 +14,12 @@ struct SymbolHandlerConfiguration
     std::string SymPath;
     std::string DestDir;
     bool UseFileExt = true;
+    // Prefetch a new program's symbol files, at most PrefetchParallel at
+    // once (0: the server's default); what each program's session loaded is
+    // kept in HistoryFile.
+    bool Prefetch = true;
+    unsigned PrefetchParallel = 0;
+    std::string HistoryFile;
 };
 
 // Turns the file handle of a new image of the debuggee into a symbol request,
@@ -37,6 +43,10 @@ public:
     // hFile: an image file handle valid in this process. Waits, without a
     // time limit, until the request is done.
     void GetSymbols(HANDLE hFile);
+    // hFile: the new program's image file handle, valid in this process.
+    // Hands the program to the server's prefetch, which answers at once; a
+    // server without it is left alone.
+    void Prefetch(HANDLE hFile);
 
 private:
     void TraceSettings() const;

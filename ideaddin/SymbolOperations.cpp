@@ -174,6 +174,8 @@ void CSymbolOperations::OnCommand(void* pCmd)
     TraceMessage(TRACE_INFO, 0, "CommandId: %u\n", static_cast<unsigned>(info->CommandId));
     if (info->CommandId == CMD_GET_SYMBOLS)
         RunGetSymbols(*static_cast<GetSymbolsCommand*>(info->pCommand));
+    else if (info->CommandId == CMD_PREFETCH)
+        RunPrefetch(*static_cast<PrefetchCommand*>(info->pCommand));
     else
         TraceMessage(TRACE_WARNING, 0, "%s", "Unknown command.\n");
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
@@ -228,4 +230,50 @@ HRESULT CSymbolOperations::CallGetSymbols(const GetSymbolsCommand& command, BOOL
         CoTaskMemFree(serverLog);
     }
     return S_OK;
+}
+
+bool CSymbolOperations::Prefetch(DWORD hFile, DWORD ProcessId, const std::string& SymbolPath,
+                                 const std::string& HistoryFile, DWORD MaxParallel)
+{
+    CTraceScope scope("CSymbolOperations::Prefetch()\n", 0);
+    PrefetchCommand command;
+    command.hFile = hFile;
+    command.ProcessId = ProcessId;
+    command.SymbolPath = SymbolPath;
+    command.HistoryFile = HistoryFile;
+    command.MaxParallel = MaxParallel;
+    CommandInfo info;
+    info.CommandId = CMD_PREFETCH;
+    info.pCommand = &command;
+    // The hand-over waits only for the server's acceptance, never for a fetch.
+    if (!ExecuteCommand(&info))
+    {
+        TraceMessage(TRACE_ERROR, 0, "%s", "ExecuteCommand() failed.\n");
+        return false;
+    }
+    return command.Success;
+}
+
+void CSymbolOperations::RunPrefetch(PrefetchCommand& command)
+{
+    // A server of an earlier version has no such interface: nothing is prefetched.
+    CScopedComPtr<ISymbolPrefetch> prefetch;
+    HRESULT result = m_symbolManager->QueryInterface(IID_ISymbolPrefetch, prefetch.ReceiveVoid());
+    if (result != S_OK)
+    {
+        TraceMessage(TRACE_INFO, 0, "QueryInterface(ISymbolPrefetch) failed. Error: %x\n", static_cast<unsigned>(result));
+        if (IsServerGone(result))
+        {
+            m_symbolManager.Reset();
+            m_recreate = true;
+        }
+        return;
+    }
+    std::wstring symbolPath = AnsiToWide(command.SymbolPath);
+    std::wstring historyFile = AnsiToWide(command.HistoryFile);
+    result = prefetch->Prefetch(command.hFile, command.ProcessId, nullptr, &symbolPath[0], &historyFile[0],
+                                command.MaxParallel);
+    if (result != S_OK)
+        TraceMessage(TRACE_INFO, 0, "ISymbolPrefetch::Prefetch() failed. Error: %x\n", static_cast<unsigned>(result));
+    command.Success = result == S_OK;
 }

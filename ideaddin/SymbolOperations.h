@@ -7,8 +7,9 @@
 #include "SymbolManager.h"
 #include "WorkerThread.h"
 
-// The one command id: get symbols, with a GetSymbolsCommand.
+// The command ids: get symbols, with a GetSymbolsCommand; prefetch, with a PrefetchCommand.
 constexpr DWORD CMD_GET_SYMBOLS = 1;
+constexpr DWORD CMD_PREFETCH = 2;
 
 // A command handed to the worker thread: its id and its parameter record.
 struct CommandInfo
@@ -33,6 +34,17 @@ struct GetSymbolsCommand
     bool Success = false;
 };
 
+// Parameters and result of one prefetch request (ISymbolPrefetch::Prefetch).
+struct PrefetchCommand
+{
+    DWORD hFile = 0;
+    DWORD ProcessId = 0;
+    std::string SymbolPath;
+    std::string HistoryFile;
+    DWORD MaxParallel = 0;
+    bool Success = false;
+};
+
 // The add-in's client of the symbol manager (qx3fetch). Its worker thread
 // joins the multithreaded apartment and holds the one SymbolManager object;
 // every request from any other thread is carried to that thread and made
@@ -49,6 +61,10 @@ public:
     // True when the server answered; bFound and Log are then its answer.
     bool GetSymbols(DWORD hFile, DWORD ProcessId, const std::string& SymbolPath, const std::string& DestPath,
                     bool UseFileExt, bool& bFound, std::string& Log);
+    // Starts the server's prefetch of the program whose image hFile is; the
+    // server queues the work and answers at once. True when it accepted.
+    bool Prefetch(DWORD hFile, DWORD ProcessId, const std::string& SymbolPath, const std::string& HistoryFile,
+                  DWORD MaxParallel);
 
 protected:
     bool OnStart() override;
@@ -59,6 +75,7 @@ private:
     bool CreateSymbolManager();
     void RunGetSymbols(GetSymbolsCommand& command);
     HRESULT CallGetSymbols(const GetSymbolsCommand& command, BOOL& found, std::string& log);
+    void RunPrefetch(PrefetchCommand& command);
 
     bool m_comInitialized;
     CScopedComPtr<ISymbolManager> m_symbolManager;

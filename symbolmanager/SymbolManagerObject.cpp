@@ -2,13 +2,18 @@
 
 #include "AnsiText.h"
 
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "FileHandleUtils.h"
+#include "PrefetchSession.h"
+#include "ScopedHandle.h"
 #include "ServerModule.h"
 #include "StringVecToString.h"
 #include "SymbolEngineInstance.h"
+#include "SymbolPrefetch.h"
 #include "Trace.h"
 #include "TraceScope.h"
 
@@ -26,6 +31,20 @@ void TraceString(const char* Format, const char* NullFormat, const wchar_t* Wide
         TraceMessage(TRACE_INFO, 0, "%s", NullFormat);
     else
         TraceMessage(TRACE_INFO, 0, Format, Narrow.c_str());
+}
+
+// The image's path from a completed request's log, whose first line is
+// "QUILLM: File: " and the path.
+std::string ImageOfLog(const std::vector<std::string>& lines)
+{
+    static const char kPrefix[] = "QUILLM: File: ";
+    const size_t prefix = sizeof(kPrefix) - 1;
+    if (lines.empty() || lines.front().compare(0, prefix, kPrefix) != 0)
+        return std::string();
+    std::string image = lines.front().substr(prefix);
+    if (!image.empty() && image.back() == '\n')
+        image.pop_back();
+    return image;
 }
 
 } // namespace
@@ -57,6 +76,8 @@ CSymbolManager::CSymbolManager(IUnknown* Outer) : m_refCount(0), m_inner(*this),
 
 CSymbolManager::~CSymbolManager()
 {
+    // The prefetch's threads end before the server may.
+    m_prefetch.reset();
     GetServerModule().Unlock();
 }
 
@@ -83,6 +104,8 @@ STDMETHODIMP CSymbolManager::CInnerUnknown::QueryInterface(REFIID Iid, void** Ob
         *Object = static_cast<IUnknown*>(this);
     else if (IsEqualIID(Iid, IID_ISymbolManager))
         *Object = static_cast<ISymbolManager*>(&m_owner);
+    else if (IsEqualIID(Iid, IID_ISymbolPrefetch))
+        *Object = static_cast<ISymbolPrefetch*>(&m_owner);
     else
     {
         *Object = nullptr;
@@ -153,6 +176,11 @@ STDMETHODIMP CSymbolManager::GetSymbols(DWORD FileHandle, DWORD ProcessId, LPWST
         return E_FAIL;
     }
     *pFound = found ? TRUE : FALSE;
+    {
+        std::lock_guard<CCriticalSection> lock(m_objectLock);
+        if (m_prefetch)
+            m_prefetch->RecordLoaded(ImageOfLog(lines));
+    }
 
     std::string text;
     StringVecToString(lines, text);
@@ -180,5 +208,58 @@ STDMETHODIMP CSymbolManager::GetSymbols(DWORD FileHandle, DWORD ProcessId, LPWST
         *pLog = log;
     }
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
+    return S_OK;
+}
+
+STDMETHODIMP CSymbolManager::Prefetch(DWORD FileHandle, DWORD ProcessId, LPWSTR ProgramPath, LPWSTR SymbolPath,
+                                      LPWSTR HistoryFile, DWORD MaxParallel)
+{
+    CTraceScope scope("CSymbolManager::Prefetch()\n", 0);
+    TraceMessage(TRACE_INFO, 0, "FileHandle: %lx\n", static_cast<unsigned long>(FileHandle));
+    TraceMessage(TRACE_INFO, 0, "ProcessId: %lx\n", static_cast<unsigned long>(ProcessId));
+    std::string program = WideToAnsi(ProgramPath);
+    if (!IsNoHandle(FileHandle))
+    {
+        // The name is all the prefetch needs; the handle is closed at once.
+        HANDLE duplicate = nullptr;
+        program.clear();
+        if (DuplicateHandleFromProcess(ProcessId, FileHandle, duplicate))
+        {
+            CScopedHandle local(duplicate);
+            GetFileNameFromHandle(local.Get(), program);
+        }
+    }
+    const std::string symbolPath = WideToAnsi(SymbolPath);
+    const std::string historyFile = WideToAnsi(HistoryFile);
+    TraceMessage(TRACE_INFO, 0, "ProgramPath: %s\n", program.c_str());
+    TraceMessage(TRACE_INFO, 0, "SymbolPath: %s\n", symbolPath.c_str());
+    TraceMessage(TRACE_INFO, 0, "HistoryFile: %s\n", historyFile.c_str());
+    TraceMessage(TRACE_INFO, 0, "MaxParallel: %lu\n", static_cast<unsigned long>(MaxParallel));
+    if (program.empty() || symbolPath.empty())
+    {
+        TraceMessage(TRACE_ERROR, 0, "%s", "File information is not specified.\n");
+        return E_INVALIDARG;
+    }
+    std::lock_guard<CCriticalSection> lock(m_objectLock);
+    if (!m_prefetch)
+    {
+        const DWORD parallel =
+            MaxParallel == 0 ? kDefaultParallel : (MaxParallel > kMaxParallel ? kMaxParallel : MaxParallel);
+        const CPrefetchSession session;
+        m_prefetch.reset(new CSymbolPrefetch(parallel,
+                                             [session](const std::string& path, const CSymbolPrefetch::Target& target)
+                                             { session.Fetch(path, target); }));
+    }
+    m_prefetch->Start(program, symbolPath, historyFile);
+    TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
+    return S_OK;
+}
+
+STDMETHODIMP CSymbolManager::CancelPrefetch()
+{
+    CTraceScope scope("CSymbolManager::CancelPrefetch()\n", 0);
+    std::lock_guard<CCriticalSection> lock(m_objectLock);
+    if (m_prefetch)
+        m_prefetch->Stop();
     return S_OK;
 }

@@ -131,6 +131,7 @@ struct BuiltFile
     size_t dataDirectories = 0;
     size_t sectionTable = 0;
     size_t exportDirectory = 0;
+    size_t importDirectory = 0;
     size_t debugDirectory = 0;
     std::vector<size_t> debugData;
 };
@@ -166,6 +167,8 @@ struct PeSpec
     bool exports = false;
     uint32_t fileHeaderSymbols = 0;
     std::vector<DebugEntrySpec> debug;
+    // DLL names of the import directory (descriptors, ending descriptor, names).
+    std::vector<std::string> imports;
 };
 
 // TimeDateStamp 0x3A1B2C3D, SizeOfImage 0x5000, ImageBase 0x400000 (PE32+:
@@ -201,6 +204,19 @@ inline BuiltFile BuildPe(const PeSpec& spec)
         w.U32(0x1100).U32(rva(table + 12)).U16(0).U16(0).CString("Func").PadTo(table + 20);
         PatchU32(w.bytes, out.dataDirectories, rva(out.exportDirectory));
         PatchU32(w.bytes, out.dataDirectories + 4, 40);
+    }
+    if (!spec.imports.empty())
+    {
+        out.importDirectory = w.Size();
+        const size_t descriptors = spec.imports.size() + 1;
+        w.Zeros(20 * descriptors);
+        for (size_t i = 0; i < spec.imports.size(); ++i)
+        {
+            PatchU32(w.bytes, out.importDirectory + 20 * i + 12, rva(w.Size()));
+            w.CString(spec.imports[i]);
+        }
+        PatchU32(w.bytes, out.dataDirectories + 8, rva(out.importDirectory));
+        PatchU32(w.bytes, out.dataDirectories + 12, uint32_t(20 * descriptors));
     }
     if (!spec.debug.empty())
     {

@@ -1,6 +1,7 @@
 #include "PeImage.h"
 
 #include "DebugDirectory.h"
+#include "ImportDirectory.h"
 
 // What is read, at file offsets:
 //   DOS header: "MZ", and at 0x3C e_lfanew, the offset of "PE\0\0".
@@ -14,7 +15,7 @@
 //                    112 the data directories (PE32+ drops BaseOfData and
 //                    widens ImageBase and the four stack and heap sizes);
 //     both: at 56 SizeOfImage, at 60 SizeOfHeaders, at 64 CheckSum. Data
-//     directories are (RVA, size) pairs, of which 0 is exports and 6 is debug.
+//     directories are (RVA, size) pairs, of which 0 is exports, 1 imports and 6 debug.
 //   Section table: NumberOfSections headers right after the optional header.
 //   Export directory (40 bytes): at 20 NumberOfFunctions, NumberOfNames,
 //   AddressOfFunctions, AddressOfNames. Its tables hold 32-bit RVAs in both
@@ -34,6 +35,7 @@ const size_t kPe32NumberOfRvaAndSizesOffset = 92;
 const size_t kPe32PlusNumberOfRvaAndSizesOffset = 108;
 const uint32_t kMaxDataDirectories = 16;
 const uint32_t kExportDirectory = 0;
+const uint32_t kImportDirectory = 1;
 const uint32_t kDebugDirectory = 6;
 const size_t kExportDirectorySize = 40;
 } // namespace
@@ -57,12 +59,14 @@ void CPeImage::Clear()
     m_numberOfSymbols = 0;
     m_exportRva = 0;
     m_exportSize = 0;
+    m_importRva = 0;
     m_debugRva = 0;
     m_debugSize = 0;
     m_hasExports = false;
     m_hasCoffSymbols = false;
     m_codeView = CCodeViewRecord();
     m_miscDbgName.clear();
+    m_importNames.clear();
     m_sections = CSectionTable();
 }
 
@@ -76,6 +80,7 @@ bool CPeImage::Parse(const uint8_t* data, size_t size)
         return false;
     }
     ReadExports(file);
+    ReadImports(file);
 
     if (m_pointerToSymbolTable != 0 && m_numberOfSymbols != 0)
     {
@@ -133,6 +138,11 @@ bool CPeImage::ReadHeaders(CByteReader& file)
             m_exportRva = rva;
             m_exportSize = directorySize;
         }
+        else if (index == kImportDirectory)
+        {
+            // The size is often imprecise; the table ends with its all-zero descriptor.
+            m_importRva = directorySize != 0 ? rva : 0;
+        }
         else if (index == kDebugDirectory)
         {
             m_debugRva = rva;
@@ -168,6 +178,21 @@ void CPeImage::ReadExports(const CByteReader& file)
     const bool names = numberOfNames != 0 && numberOfNames <= UINT32_MAX / 4 &&
                        MapRange(file, addressOfNames, numberOfNames * 4, table);
     m_hasExports = functions || names;
+}
+
+void CPeImage::ReadImports(const CByteReader& file)
+{
+    if (m_importRva == 0)
+        return;
+    CImportDirectory directory;
+    const auto locate = [&](uint32_t rva, CByteReader& rest)
+    {
+        size_t offset = 0;
+        return m_sections.MapRva(rva, 1, m_sizeOfHeaders, offset) && offset < file.GetSize() &&
+               file.GetSubReader(offset, file.GetSize() - offset, rest);
+    };
+    directory.Parse(m_importRva, locate);
+    m_importNames = directory.GetNames();
 }
 
 bool CPeImage::ReadDebugDirectory(const CByteReader& file)

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ByteReader.h"
 #include "CodeViewRecord.h"
@@ -44,11 +45,15 @@ public:
     const CCodeViewRecord& GetCodeView() const { return m_codeView; }
     // The DBG file name from the MISC debug entry; empty when there is none.
     const std::string& GetMiscDbgName() const { return m_miscDbgName; }
+    // The DLL names of the import directory, in table order (CImportDirectory);
+    // a damaged table gives the names read before the damage.
+    const std::vector<std::string>& GetImportNames() const { return m_importNames; }
 
 private:
     void Clear();
     bool ReadHeaders(CByteReader& file);
     void ReadExports(const CByteReader& file);
+    void ReadImports(const CByteReader& file);
     bool ReadDebugDirectory(const CByteReader& file);
     bool ReadDebugEntry(uint32_t type, const CByteReader& data);
     bool MapRange(const CByteReader& file, uint32_t rva, uint32_t size, CByteReader& out) const;
@@ -65,11 +70,13 @@ private:
     uint32_t m_numberOfSymbols;
     uint32_t m_exportRva;
     uint32_t m_exportSize;
+    uint32_t m_importRva;
     uint32_t m_debugRva;
     uint32_t m_debugSize;
     bool m_hasExports;
     bool m_hasCoffSymbols;
     CCodeViewRecord m_codeView;
     std::string m_miscDbgName;
+    std::vector<std::string> m_importNames;
     CSectionTable m_sections;
 };

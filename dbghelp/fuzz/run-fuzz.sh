@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets of the format readers natively (clang with
 # ASan and UBSan) into build/fuzz/ and runs each for a bounded time.
 # Usage: run-fuzz.sh [seconds per target, default 300] [target...]
-# Targets (all when none is named): PeImage DbgFile PdbFile CodeView Cabinet PointerFile
+# Targets (all when none is named): PeImage ImportClosure DbgFile PdbFile CodeView Cabinet PointerFile
 # Needs clang++ and libFuzzer's runtime (Debian: clang, libclang-rt-14-dev).
 set -euo pipefail
 
@@ -15,8 +15,9 @@ OUT=$ROOT/build/fuzz
 CXX=${CXX_FUZZ:-clang++}
 
 mkdir -p "$OUT"
-INCLUDES=(-I"$ROOT/common" -I"$HERE/../format" -I"$HERE/../builders")
-SOURCES=("$ROOT/common/ByteReader.cpp" "$HERE"/../format/*.cpp)
+INCLUDES=(-I"$ROOT/common" -I"$HERE/../format" -I"$HERE/../builders" -I"$ROOT/symbolmanager")
+# The import-closure walk of the symbol manager is plain C++ over the readers.
+SOURCES=("$ROOT/common/ByteReader.cpp" "$HERE"/../format/*.cpp "$ROOT/symbolmanager/ImportClosure.cpp")
 FLAGS=(-std=c++17 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=undefined)
 
@@ -35,7 +36,7 @@ for samples in "$ROOT/build/samples/images" "$ROOT/build-x64/samples/images"; do
 done
 
 status=0
-for target in PeImage:pe DbgFile:dbg PdbFile:pdb CodeView:codeview Cabinet:cab PointerFile:ptr; do
+for target in PeImage:pe ImportClosure:pe DbgFile:dbg PdbFile:pdb CodeView:codeview Cabinet:cab PointerFile:ptr; do
     name=${target%%:*}
     kind=${target##*:}
     if [ "$ONLY" != "  " ] && [[ "$ONLY" != *" $name "* ]]; then

@@ -13,6 +13,7 @@ CDbgHelpLibrary::CDbgHelpLibrary(const std::string& directory)
     m_ready = true;
     Resolve(Initialize, "SymInitialize");
     Resolve(Cleanup, "SymCleanup");
+    Resolve(FindFileInPath, "SymFindFileInPath");
     Resolve(GetOptions, "SymGetOptions");
     Resolve(SetOptions, "SymSetOptions");
     Resolve(RegisterCallback64, "SymRegisterCallback64");

@@ -31,6 +31,7 @@ public:
     decltype(&::SymGetModuleInfo64) GetModuleInfo64 = nullptr;
     decltype(&::SymUnloadModule64) UnloadModule64 = nullptr;
     decltype(&::MakeSureDirectoryPathExists) MakeSureDirectoryPathExists = nullptr;
+    decltype(&::SymFindFileInPath) FindFileInPath = nullptr;
 
 private:
     template <typename Function>

@@ -13,6 +13,7 @@
 #include "ErrorReport.h"
 #include "IniFile.h"
 #include "OutputWindow.h"
+#include "PathSplit.h"
 #include "ScopedHandle.h"
 #include "SymbolServerFixture.h"
 #include "TestSupport.h"
@@ -21,6 +22,12 @@ namespace
 {
 
 using Lines = std::vector<std::string>;
+
+std::string SplitDirectory(const std::string& path)
+{
+    const PathParts parts = SplitPath(path);
+    return parts.drive + parts.dir;
+}
 
 Lines SectionKeys(const std::string& file, const char* section)
 {
@@ -197,6 +204,32 @@ TEST_F(AppEngineTest, OnlyNewImagesWithAFileHandleMakeRequests)
     EXPECT_EQ(1u, Event(LOAD_DLL_DEBUG_EVENT, "nb10.dll"));
     EXPECT_TRUE(Copied("exe\\rsds.pdb"));
     EXPECT_TRUE(Copied("dll\\nb10.pdb"));
+}
+
+// A new program starts the server's prefetch; the images its session asked
+// for are remembered beside the user's settings once the add-in lets go of
+// the server. [Settings] Prefetch=0 turns all of it off.
+TEST_F(AppEngineTest, PrefetchRemembersTheSessionsImagesUnlessTurnedOff)
+{
+    const std::string history = SplitDirectory(UserIniFile()) + "qx3loaded.txt";
+    for (const bool on : {false, true})
+    {
+        SCOPED_TRACE(on);
+        DeleteFileA(history.c_str());
+        ASSERT_TRUE(WriteFileBytes(UserIniFile(), on ? "[Settings]\r\n" : "[Settings]\r\nPrefetch=0\r\n"));
+        ASSERT_TRUE(Engine().Init());
+        EXPECT_EQ(on, Config().Prefetch);
+        Engine().SetConfiguration(Fetching());
+        EXPECT_EQ(1u, Event(CREATE_PROCESS_DEBUG_EVENT, "rsds.exe"));
+        EXPECT_EQ(1u, Event(LOAD_DLL_DEBUG_EVENT, "nb10.dll"));
+        EXPECT_TRUE(Copied("dll\\nb10.pdb"));
+        Engine().Close();
+        EXPECT_EQ(on, FileExists(history));
+        if (on)
+        {
+            EXPECT_NE(std::string::npos, ReadFileBytes(history).find("nb10.dll"));
+        }
+    }
 }
 
 TEST_F(AppEngineTest, ExclusionListRoundTripsThroughSymsrvIni)

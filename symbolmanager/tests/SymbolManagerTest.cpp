@@ -173,3 +173,39 @@ TEST_F(SymbolManagerTest, ThreeClientProcessesCallingAtOnceEachGetTheirOwnLines)
 }
 
 } // namespace
+
+// ISymbolPrefetch is a second interface of the same object, marshalled by the
+// same proxy/stub; asking for it changes nothing for ISymbolManager's callers.
+// Ending the object mid-prefetch leaves no partial file in the store, and the
+// next object fetches and copies as ever.
+TEST_F(SymbolManagerTest, PrefetchesThroughItsOwnInterfaceAndEndsCleanly)
+{
+    const unsigned port = HttpServerPort("tlssamples");
+    ASSERT_NE(0u, port) << "no servers in QX3_TESTDIR\\http-servers.ini: run through ctest";
+    CTempDir cache;
+    const std::string path = "srv*" + cache.Path() + "*https://localhost:" + std::to_string(port) + "/store";
+    {
+        CScopedComPtr<ISymbolPrefetch> prefetch;
+        ASSERT_EQ(S_OK, m_manager->QueryInterface(IID_ISymbolPrefetch, prefetch.ReceiveVoid()));
+        EXPECT_EQ(E_INVALIDARG, prefetch->Prefetch(0, 0, nullptr, const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 0));
+        EXPECT_EQ(S_OK, prefetch->Prefetch(0, 0, const_cast<LPWSTR>(Widen(SampleImage("rsds.exe")).c_str()),
+                                           const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 2));
+        EXPECT_EQ(S_OK, prefetch->CancelPrefetch());
+        // By the client's handle, as the add-in names the program.
+        CScopedHandle file(CreateFileA(SampleImage("dbgcv.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file.IsValid());
+        EXPECT_EQ(S_OK, prefetch->Prefetch(HandleToULong(file.Get()), GetCurrentProcessId(), nullptr,
+                                           const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 2));
+        EXPECT_EQ(S_OK, prefetch->Prefetch(0, 0, const_cast<LPWSTR>(Widen(SampleImage("nb10.dll")).c_str()),
+                                           const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 2));
+    }
+    m_manager.Reset();
+    for (const std::string& file : ListFiles(cache.Path()))
+        EXPECT_EQ(std::string::npos, file.find(".tmp")) << file;
+
+    ASSERT_HRESULT_SUCCEEDED(CreateSymbolManager(m_manager));
+    ASSERT_EQ(S_OK, CallByName(SampleImage("nb10.dll"), path));
+    EXPECT_EQ(1, m_found) << Log();
+    EXPECT_TRUE(StartsWith(Log(), StartOfLog(SampleImage("nb10.dll"))));
+}

@@ -1,0 +1,160 @@
+#include "SymbolPrefetch.h"
+
+#include <cctype>
+#include <tuple>
+
+#include "DllSearchPath.h"
+#include "ImportClosure.h"
+#include "LoadedImageHistory.h"
+#include "MappedFile.h"
+#include "PeImage.h"
+
+namespace
+{
+// Images are mapped whole to read their headers; none is larger.
+const uint64_t kMaxImageBytes = 0x10000000ull;
+
+bool ReadImage(const std::string& path, CPeImage& image)
+{
+    CMappedFile file;
+    return file.OpenByName(path, kMaxImageBytes) && image.Parse(file.Data(), file.Size());
+}
+
+std::string Folded(const std::string& text)
+{
+    std::string folded(text);
+    for (char& c : folded)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return folded;
+}
+
+// The file name part of a recorded path (PDB paths are recorded as built).
+std::string LastPart(const std::string& path)
+{
+    const size_t slash = path.find_last_of("\\/:");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+} // namespace
+
+bool CSymbolPrefetch::Target::operator<(const Target& other) const
+{
+    return std::tie(fileName, byGuid, guid, value, two) <
+           std::tie(other.fileName, other.byGuid, other.guid, other.value, other.two);
+}
+
+CSymbolPrefetch::CSymbolPrefetch(size_t maxParallel, Fetch fetch) : m_fetch(std::move(fetch)), m_queue(maxParallel)
+{
+}
+
+CSymbolPrefetch::~CSymbolPrefetch()
+{
+    Stop();
+}
+
+bool CSymbolPrefetch::TargetOf(const CPeImage& image, Target& target)
+{
+    target = Target();
+    const CCodeViewRecord& codeView = image.GetCodeView();
+    if (codeView.RefersToPdb())
+    {
+        target.fileName = Folded(LastPart(codeView.GetPdbName()));
+        target.byGuid = codeView.GetKind() == CCodeViewRecord::Rsds;
+        target.guid = codeView.GetGuid();
+        target.value = codeView.GetSignature();
+        target.two = codeView.GetAge();
+    }
+    else if (image.IsDebugStripped() && !image.GetMiscDbgName().empty())
+    {
+        target.fileName = Folded(LastPart(image.GetMiscDbgName()));
+        target.value = image.GetTimeDateStamp();
+        target.two = image.GetSizeOfImage();
+    }
+    return !target.fileName.empty();
+}
+
+void CSymbolPrefetch::Start(const std::string& program, const std::string& symbolPath,
+                            const std::string& historyFile)
+{
+    Stop();
+    std::vector<std::string> remembered;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_program = program;
+        m_historyFile = historyFile;
+        CLoadedImageHistory history;
+        if (!historyFile.empty() && history.Load(historyFile))
+            remembered = history.ImagesOf(program);
+    }
+    m_queue.Post([this, program, symbolPath, remembered](const CPrefetchQueue::Cancelled& cancelled)
+                 { Plan(program, symbolPath, remembered, cancelled); });
+}
+
+void CSymbolPrefetch::Plan(const std::string& program, const std::string& symbolPath,
+                           const std::vector<std::string>& remembered, const CPrefetchQueue::Cancelled& cancelled)
+{
+    const CDllSearchPath search = CDllSearchPath::ForProgram(program);
+    CImportClosure closure;
+    closure.Walk(program, [&search](const std::string& name) { return search.Resolve(name); }, ReadImage, cancelled);
+    std::set<Target> planned;
+    const auto plan = [&](const CPeImage& image)
+    {
+        Target target;
+        if (!TargetOf(image, target) || !planned.insert(target).second)
+            return;
+        m_queue.Post(
+            [this, symbolPath, target](const CPrefetchQueue::Cancelled& dropped)
+            {
+                if (!dropped())
+                    m_fetch(symbolPath, target);
+            },
+            cancelled);
+    };
+    for (const CImportClosure::Image& image : closure.GetImages())
+        plan(image.pe);
+    // What the last session loaded at run time; the walk found the rest.
+    const bool pe32Plus = !closure.GetImages().empty() && closure.GetImages().front().pe.IsPe32Plus();
+    for (const std::string& path : remembered)
+    {
+        CPeImage image;
+        if (cancelled())
+            return;
+        if (ReadImage(path, image) && image.IsPe32Plus() == pe32Plus)
+            plan(image);
+    }
+}
+
+void CSymbolPrefetch::RecordLoaded(const std::string& image)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_program.empty() || image.empty() || m_loaded.size() >= kMaxRecorded ||
+        !m_loadedFolded.insert(Folded(image)).second)
+        return;
+    m_loaded.push_back(image);
+}
+
+void CSymbolPrefetch::Stop()
+{
+    m_queue.Drop();
+    Record();
+}
+
+void CSymbolPrefetch::Record()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_program.empty() && !m_historyFile.empty() && !m_loaded.empty())
+    {
+        CLoadedImageHistory history;
+        history.Load(m_historyFile);
+        history.Remember(m_program, m_loaded);
+        history.Save(m_historyFile);
+    }
+    m_program.clear();
+    m_historyFile.clear();
+    m_loaded.clear();
+    m_loadedFolded.clear();
+}
+
+void CSymbolPrefetch::WaitIdle()
+{
+    m_queue.WaitIdle();
+}
