@@ -72,14 +72,18 @@ bool CAppEngine::Init()
     }
     ConfigureSymbolHandler();
     TraceMessage(TRACE_INFO, 0, "%s", "Installing hooks...\n");
+    // A failed start leaves no worker thread behind: the module may be
+    // unloaded next, and its unloading must not meet a thread of its own.
     if (!m_hookLoader.Init())
     {
         TraceMessage(TRACE_ERROR, 0, "%s", "CHookLoader::Init() failed.\n");
+        m_symbolHandler.Close();
         return false;
     }
     if (!m_hookLoader.SetHookHandler(kHookIdWaitForDebugEvent, &WFDOHandler))
     {
         TraceMessage(TRACE_ERROR, 0, "%s", "CHookLoader::SetHookHandler() failed.\n");
+        m_symbolHandler.Close();
         return false;
     }
     m_initialized = true;
