@@ -14,6 +14,7 @@
 #include "AppEngine.h"
 #include "ComTestSupport.h"
 #include "DebuggerPackage.h"
+#include "HeldStore.h"
 #include "IniFile.h"
 #include "OutputWindow.h"
 #include "PathSplit.h"
@@ -291,6 +292,26 @@ TEST_F(DebugSessionTest, SymbolLibraryRefusesToFetchAnExcludedFile)
 // Lock order: the settings thread takes the engine's lock, then the hook
 // library's (setting the handler) and the symbol handler's; the debugger
 // thread takes the hook library's, then the symbol handler's.
+TEST_F(DebugSessionTest, DisconnectionDuringAHeldRequestReturnsAndTheEngineStartsAgain)
+{
+    CHeldStore store;
+    ASSERT_TRUE(store.IsListening());
+    AppConfiguration config = Config();
+    config.SymPath = store.SymbolPath(Dest() + "\\cache");
+    Engine().SetConfiguration(config);
+    CScopedHandle debuggee(StartDebug(Quoted(SampleImage(kProgram))));
+    ASSERT_TRUE(debuggee.IsValid());
+    // The debugger thread is in the handler, its request held by the store.
+    ASSERT_TRUE(store.WaitArrived(60000));
+    Engine().Close();
+    EXPECT_TRUE(store.IsHolding());
+    store.Release();
+    DEBUG_SESSION_RESULT result = {};
+    EXPECT_TRUE(s_package->WaitDebugEnd(120000, result));
+    EXPECT_EQ(0u, result.error);
+    ASSERT_TRUE(Engine().Init());
+}
+
 TEST_F(DebugSessionTest, SettingsChangesWhileManyImagesLoadNeverDeadlock)
 {
     CScopedHandle debuggee(StartDebug("-cycle 500 version.dll"));

@@ -2,10 +2,13 @@
 // the GUI-thread bridge's target.
 #include <windows.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "HeldStore.h"
 #include "OutputWindow.h"
 #include "ScopedHandle.h"
 #include "SymbolHandler.h"
@@ -96,6 +99,74 @@ TEST_F(SymbolHandlerTest, DisabledWithoutPathsOrClosedRequestsNothingAndStartsAg
     ASSERT_TRUE(m_handler.Init());
     Request("nb10.dll");
     EXPECT_TRUE(Copied());
+    EXPECT_EQ(1u, m_window.Texts().size());
+}
+
+} // namespace
+
+namespace
+{
+
+TEST_F(SymbolHandlerTest, RequestHeldByTheStoreHoldsNeitherNewSettingsNorTheClose)
+{
+    CHeldStore store;
+    ASSERT_TRUE(store.IsListening());
+    ASSERT_TRUE(m_handler.Init());
+    SymbolHandlerConfiguration held = Configured(true, true);
+    held.SymPath = store.SymbolPath(Dest() + "\\cache");
+    m_handler.SetConfiguration(held);
+    std::atomic<bool> done{false};
+    std::thread debugger(
+        [&]
+        {
+            CScopedHandle file(OpenImage("nb10.dll"));
+            m_handler.GetSymbols(file.Get());
+            done = true;
+        });
+    ASSERT_TRUE(store.WaitArrived(60000));
+    // The GUI thread's new settings apply at once, to the next request; the
+    // held one goes on with those it started with (its log is shown).
+    m_handler.SetConfiguration(Configured(true, false));
+    EXPECT_FALSE(done);
+    SymbolHandlerConfiguration now;
+    ASSERT_TRUE(m_handler.GetConfiguration(now));
+    EXPECT_FALSE(now.ReportProgress);
+    store.Release();
+    debugger.join();
+    m_window.PumpPending();
+    EXPECT_EQ(1u, m_window.Texts().size());
+    Request("nb10.dll");
+    EXPECT_TRUE(Copied());
+    EXPECT_EQ(1u, m_window.Texts().size());
+}
+
+TEST_F(SymbolHandlerTest, CloseReleasesAHeldRequestAndTheHandlerStartsAgain)
+{
+    CHeldStore store;
+    ASSERT_TRUE(store.IsListening());
+    ASSERT_TRUE(m_handler.Init());
+    SymbolHandlerConfiguration held = Configured(true, true);
+    held.SymPath = store.SymbolPath(Dest() + "\\cache");
+    m_handler.SetConfiguration(held);
+    std::thread debugger(
+        [&]
+        {
+            CScopedHandle file(OpenImage("nb10.dll"));
+            m_handler.GetSymbols(file.Get());
+        });
+    ASSERT_TRUE(store.WaitArrived(60000));
+    m_handler.Close();
+    EXPECT_TRUE(store.IsHolding());
+    debugger.join();
+    EXPECT_TRUE(m_handler.IsWorkerAlive());
+    store.Release();
+    // Started again, the handler first ends the thread still finishing the
+    // abandoned request.
+    ASSERT_TRUE(m_handler.Init());
+    m_handler.SetConfiguration(Configured(true, true));
+    Request("nb10.dll");
+    EXPECT_TRUE(Copied());
+    m_window.PumpPending();
     EXPECT_EQ(1u, m_window.Texts().size());
 }
 
