@@ -38,9 +38,35 @@ protected:
         m_window.PumpPending();
     }
     bool Copied() const { return FileExists(Dest() + "\\dll\\nb10.pdb"); }
+    // Starts the handler with the store as its only server and a request
+    // for a sample image on another thread (the debugger's), which sets
+    // m_done when it returns; true once the request has reached the store.
+    bool StartHeldRequest(CHeldStore& store)
+    {
+        EXPECT_TRUE(m_handler.Init());
+        SymbolHandlerConfiguration held = Configured(true, true);
+        held.SymPath = store.SymbolPath(Dest() + "\\cache");
+        m_handler.SetConfiguration(held);
+        m_debugger = std::thread(
+            [this]
+            {
+                CScopedHandle file(OpenImage("nb10.dll"));
+                m_handler.GetSymbols(file.Get());
+                m_done = true;
+            });
+        return store.WaitArrived(60000);
+    }
+    // The test's store has gone by now, and with it any hold.
+    void TearDown() override
+    {
+        if (m_debugger.joinable())
+            m_debugger.join();
+    }
 
     CSymbolHandler m_handler;
     COutputWindow m_window;
+    std::thread m_debugger;
+    std::atomic<bool> m_done{false};
 };
 
 TEST_F(SymbolHandlerTest, ConfigurationBeforeInitIsIgnored)
@@ -102,37 +128,20 @@ TEST_F(SymbolHandlerTest, DisabledWithoutPathsOrClosedRequestsNothingAndStartsAg
     EXPECT_EQ(1u, m_window.Texts().size());
 }
 
-} // namespace
-
-namespace
-{
-
 TEST_F(SymbolHandlerTest, RequestHeldByTheStoreHoldsNeitherNewSettingsNorTheClose)
 {
     CHeldStore store;
     ASSERT_TRUE(store.IsListening());
-    ASSERT_TRUE(m_handler.Init());
-    SymbolHandlerConfiguration held = Configured(true, true);
-    held.SymPath = store.SymbolPath(Dest() + "\\cache");
-    m_handler.SetConfiguration(held);
-    std::atomic<bool> done{false};
-    std::thread debugger(
-        [&]
-        {
-            CScopedHandle file(OpenImage("nb10.dll"));
-            m_handler.GetSymbols(file.Get());
-            done = true;
-        });
-    ASSERT_TRUE(store.WaitArrived(60000));
+    ASSERT_TRUE(StartHeldRequest(store));
     // The GUI thread's new settings apply at once, to the next request; the
     // held one goes on with those it started with (its log is shown).
     m_handler.SetConfiguration(Configured(true, false));
-    EXPECT_FALSE(done);
+    EXPECT_FALSE(m_done);
     SymbolHandlerConfiguration now;
     ASSERT_TRUE(m_handler.GetConfiguration(now));
     EXPECT_FALSE(now.ReportProgress);
     store.Release();
-    debugger.join();
+    m_debugger.join();
     m_window.PumpPending();
     EXPECT_EQ(1u, m_window.Texts().size());
     Request("nb10.dll");
@@ -144,20 +153,11 @@ TEST_F(SymbolHandlerTest, CloseReleasesAHeldRequestAndTheHandlerStartsAgain)
 {
     CHeldStore store;
     ASSERT_TRUE(store.IsListening());
-    ASSERT_TRUE(m_handler.Init());
-    SymbolHandlerConfiguration held = Configured(true, true);
-    held.SymPath = store.SymbolPath(Dest() + "\\cache");
-    m_handler.SetConfiguration(held);
-    std::thread debugger(
-        [&]
-        {
-            CScopedHandle file(OpenImage("nb10.dll"));
-            m_handler.GetSymbols(file.Get());
-        });
-    ASSERT_TRUE(store.WaitArrived(60000));
+    ASSERT_TRUE(StartHeldRequest(store));
     m_handler.Close();
+    // Neither the closing thread nor the requesting one waited for the store.
+    m_debugger.join();
     EXPECT_TRUE(store.IsHolding());
-    debugger.join();
     EXPECT_TRUE(m_handler.IsWorkerAlive());
     store.Release();
     // Started again, the handler first ends the thread still finishing the
