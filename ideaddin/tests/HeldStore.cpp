@@ -7,7 +7,7 @@
 namespace
 {
 
-constexpr DWORD kHoldLimitMs = 60000;
+constexpr DWORD kHoldLimitMs = 30000;
 
 } // namespace
 

@@ -9,9 +9,10 @@
 
 // A symbol store on loopback that holds the requests it receives: each one
 // is read, reported (WaitArrived) and answered (404) only once the test
-// releases the store, or after 60 s (the store is then released). For as long as it lives, symsrv.ini
-// beside the symbol library raises the library's network waits above that,
-// so that the held request stays in flight on the client's side too.
+// releases the store, or after 30 s (the store is then released). For as
+// long as it lives, symsrv.ini beside the symbol library raises the
+// library's network waits above that, so that a held request stays in
+// flight on the client's side too.
 class CHeldStore
 {
 public:
