@@ -19,7 +19,8 @@ enum HookedModule
 // All state of qx3trap: the import hooks of the three debugger modules and
 // the handler under hook id 1, behind one lock that its owning thread may
 // take again. The debugger thread does not hold it while it waits for a
-// debug event or runs the handler, so SetHook never waits for either. One instance per process, reached through GetHookHandler().
+// debug event or runs the handler, so SetHook never waits for either. One
+// instance per process, reached through GetHookHandler().
 class CHookHandler
 {
 public:
@@ -46,8 +47,9 @@ public:
 
     static constexpr DWORD kHandlerDrainTimeoutMs = 5000;
 
-    // For the replacement procedures, which hold the lock while they pass
-    // the call on, run the handler and re-hook.
+    // For the replacement procedures: the LoadLibraryA ones hold the lock
+    // while they pass the call on and re-hook, DmWaitForDebugEvent only
+    // while it reads its pass-on address.
     CCriticalSection& GetLock() { return m_lock; }
     // The address the module's slot held before it was redirected; null
     // when the module has no installed hook.
