@@ -51,7 +51,12 @@ CHookHandler& GetHookHandler()
     return g_hookHandler;
 }
 
-CHookHandler::CHookHandler() : m_initialized(false), m_hooks{}, m_handler(nullptr)
+CHookHandler::CHookHandler()
+    : m_initialized(false),
+      m_hooks{},
+      m_handler(nullptr),
+      m_handlerCalls(0),
+      m_handlerIdle(CreateEventA(nullptr, TRUE, TRUE, nullptr))
 {
     CTraceScope scope("CHookHandler::CHookHandler()\n", 0);
 }
@@ -83,7 +88,7 @@ bool CHookHandler::Initialize()
     return true;
 }
 
-bool CHookHandler::SetHookPtr(DWORD hookId, HookHandlerProc handler)
+bool CHookHandler::StoreHookPtr(DWORD hookId, HookHandlerProc handler)
 {
     CTraceScope scope("CHookHandler::SetHookPtr()\n", 0);
     // The C runtime writes %p zero-padded to the pointer's width: eight
@@ -101,6 +106,34 @@ bool CHookHandler::SetHookPtr(DWORD hookId, HookHandlerProc handler)
         m_handler = handler;
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
     return true;
+}
+
+bool CHookHandler::SetHookPtr(DWORD hookId, HookHandlerProc handler)
+{
+    if (!StoreHookPtr(hookId, handler))
+        return false;
+    // A call of the old handler may still run; its module may be unloaded
+    // once this returns. The wait is bounded: a handler that does not come
+    // back must not hold the caller (the IDE's GUI thread) for ever.
+    if (hookId == kHookIdWaitForDebugEvent &&
+        WaitForSingleObject(m_handlerIdle.Get(), kHandlerDrainTimeoutMs) == WAIT_TIMEOUT)
+        TraceMessage(TRACE_WARNING, 0, "%s", "Handler call still running.\n");
+    return true;
+}
+
+HookHandlerProc CHookHandler::BeginHandlerCall()
+{
+    std::lock_guard<CCriticalSection> lock(m_lock);
+    if (m_handler != nullptr && m_handlerCalls++ == 0)
+        ResetEvent(m_handlerIdle.Get());
+    return m_handler;
+}
+
+void CHookHandler::EndHandlerCall()
+{
+    std::lock_guard<CCriticalSection> lock(m_lock);
+    if (--m_handlerCalls == 0)
+        SetEvent(m_handlerIdle.Get());
 }
 
 void* CHookHandler::GetSavedAddress(HookedModule module) const

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "CriticalSection.h"
+#include "ScopedHandle.h"
 #include "qx3trap.h"
 
 class CImportHook;
@@ -17,7 +18,9 @@ enum HookedModule
 
 // All state of qx3trap: the import hooks of the three debugger modules and
 // the handler under hook id 1, behind one lock that its owning thread may
-// take again. One instance per process, reached through GetHookHandler().
+// take again. The debugger thread does not hold it while it waits for a
+// debug event or runs the handler, so SetHook never waits for either. One
+// instance per process, reached through GetHookHandler().
 class CHookHandler
 {
 public:
@@ -32,11 +35,21 @@ public:
     // later calls change nothing. Always true.
     bool Initialize();
     // Sets, replaces or (null) removes the handler of hook id 1; other ids
-    // are ignored. False before Initialize.
+    // are ignored. False before Initialize. A handler call still running on
+    // the debugger thread is waited for, kHandlerDrainTimeoutMs at most, so
+    // that the old handler's module may go once this returns.
     bool SetHookPtr(DWORD hookId, HookHandlerProc handler);
 
-    // For the replacement procedures, which hold the lock while they pass
-    // the call on, run the handler and re-hook.
+    // For DmWaitForDebugEvent: the handler to call now (null: none), counted
+    // as running until EndHandlerCall. Neither holds the lock during the call.
+    HookHandlerProc BeginHandlerCall();
+    void EndHandlerCall();
+
+    static constexpr DWORD kHandlerDrainTimeoutMs = 5000;
+
+    // For the replacement procedures: the LoadLibraryA ones hold the lock
+    // while they pass the call on and re-hook, DmWaitForDebugEvent only
+    // while it reads its pass-on address.
     CCriticalSection& GetLock() { return m_lock; }
     // The address the module's slot held before it was redirected; null
     // when the module has no installed hook.
@@ -47,6 +60,8 @@ public:
     void UpdateDmHook();
 
 private:
+    // SetHookPtr's part under the lock.
+    bool StoreHookPtr(DWORD hookId, HookHandlerProc handler);
     void InstallHooks();
     void UninstallHooks();
     // Drops the module's hook without writing to its slot, whose image may be gone.
@@ -63,6 +78,9 @@ private:
     // an installed hook owned here.
     CImportHook* m_hooks[HOOKED_MODULE_COUNT];
     HookHandlerProc m_handler;
+    // Handler calls running, and an event set while there are none.
+    LONG m_handlerCalls;
+    CScopedHandle m_handlerIdle;
 };
 
 // The process's one hook handler, created when the library is loaded.

@@ -112,10 +112,15 @@ BOOL WINAPI DmWaitForDebugEvent(LPDEBUG_EVENT debugEvent, DWORD timeout)
     CLastErrorKeeper lastError;
     CTraceScope scope("DmWaitForDebugEvent()\n", 0);
     CHookHandler& handler = GetHookHandler();
-    std::lock_guard<CCriticalSection> lock(handler.GetLock());
-    WaitForDebugEventProc wait = reinterpret_cast<WaitForDebugEventProc>(
-        PassOnAddress(HOOKED_DM, reinterpret_cast<void*>(&DmWaitForDebugEvent), "WaitForDebugEvent"));
-    const HookHandlerProc eventHandler = handler.GetHandler();
+    // The lock only while the pass-on address is read: the wait (up to the
+    // debugger's time-out) and the handler (a whole symbol request) run
+    // without it, so that SetHook and the other hooks never wait for them.
+    WaitForDebugEventProc wait = nullptr;
+    {
+        std::lock_guard<CCriticalSection> lock(handler.GetLock());
+        wait = reinterpret_cast<WaitForDebugEventProc>(
+            PassOnAddress(HOOKED_DM, reinterpret_cast<void*>(&DmWaitForDebugEvent), "WaitForDebugEvent"));
+    }
     BOOL received = FALSE;
     DWORD error = ERROR_PROC_NOT_FOUND;
     if (wait != nullptr)
@@ -124,11 +129,16 @@ BOOL WINAPI DmWaitForDebugEvent(LPDEBUG_EVENT debugEvent, DWORD timeout)
         error = GetLastError();
     }
 
+    // Taken after the wait: a handler removed meanwhile is not called.
+    const HookHandlerProc eventHandler = received ? handler.BeginHandlerCall() : handler.GetHandler();
     TraceMessage(TRACE_INFO, 0, "WFDE: pDebugEvent=%p Timeout=%u RetValue=%u Handler=%p\n",
                  static_cast<void*>(debugEvent), static_cast<unsigned>(timeout), static_cast<unsigned>(received),
                  reinterpret_cast<void*>(eventHandler));
     if (received && eventHandler != nullptr)
+    {
         eventHandler(debugEvent, timeout);
+        handler.EndHandlerCall();
+    }
     // A time-out is told from a failure by the last error (121, or 258).
     lastError.Keep(error);
     return received;

@@ -72,14 +72,18 @@ bool CAppEngine::Init()
     }
     ConfigureSymbolHandler();
     TraceMessage(TRACE_INFO, 0, "%s", "Installing hooks...\n");
+    // A failed start leaves no worker thread behind: the module may be
+    // unloaded next, and its unloading must not meet a thread of its own.
     if (!m_hookLoader.Init())
     {
         TraceMessage(TRACE_ERROR, 0, "%s", "CHookLoader::Init() failed.\n");
+        m_symbolHandler.Close();
         return false;
     }
     if (!m_hookLoader.SetHookHandler(kHookIdWaitForDebugEvent, &WFDOHandler))
     {
         TraceMessage(TRACE_ERROR, 0, "%s", "CHookLoader::SetHookHandler() failed.\n");
+        m_symbolHandler.Close();
         return false;
     }
     m_initialized = true;
@@ -97,12 +101,22 @@ void CAppEngine::Close()
         TraceMessage(TRACE_INFO, 0, "%s", "Not yet initialized.\n");
         return;
     }
-    // The hook library's lock makes this wait until the debugger thread has
-    // left the handler; no request starts after it.
-    m_hookLoader.SetHookHandler(kHookIdWaitForDebugEvent, nullptr);
+    // The symbol handler first: closing it releases a request in flight, so
+    // the debugger thread's handler call returns at once instead of after a
+    // whole download, and no request starts after it. Then the handler goes
+    // from the hook library, whose SetHook waits for a handler call still
+    // running, 5000 ms at most. With the worker's own bound of 5000 ms the
+    // disconnection waits 10 s at the very most, and only for threads that
+    // are not in a symbol request.
     m_symbolHandler.Close();
+    m_hookLoader.SetHookHandler(kHookIdWaitForDebugEvent, nullptr);
     m_initialized = false;
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
+}
+
+bool CAppEngine::IsWorkerAlive()
+{
+    return m_symbolHandler.IsWorkerAlive();
 }
 
 void TraceAppConfiguration(const AppConfiguration& config)

@@ -56,6 +56,10 @@ public:
     // settings apply all the same. Ignored before Init.
     void SetConfiguration(const AppConfiguration& config);
 
+    // Whether a thread of the symbol handler still runs code of this module:
+    // while initialised, and after a Close that left a busy thread behind.
+    bool IsWorkerAlive();
+
     // Whether the add-in's toolbar button has been added, kept in the user INI.
     static bool IsToolbarAdded();
     static void SetToolbarAdded(bool added);

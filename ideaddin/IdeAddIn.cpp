@@ -181,6 +181,40 @@ STDMETHODIMP CIdeAddIn::Invoke(DISPID Id, REFIID, LCID, WORD Flags, DISPPARAMS* 
     return DispInvoke(static_cast<ICommands*>(this), m_typeInfo.Get(), Id, Flags, Params, Result, Exception, ArgError);
 }
 
+bool CIdeAddIn::RegisterWithIde(IDispatch* pApp, LONG dwCookie)
+{
+    CIdeApplication application(pApp);
+    TraceMessage(TRACE_INFO, 0, "%s", "Setting addin information...\n");
+    HRESULT result = application.SetAddInInfo(GetComModule().GetModuleInstance(), static_cast<ICommands*>(this),
+                                              IDB_MEDIUM, IDB_LARGE, dwCookie);
+    if (FAILED(result))
+    {
+        TraceMessage(TRACE_ERROR, 0, "IApplication::SetAddInInfo() failed. Error: %08lx\n",
+                     static_cast<unsigned long>(result));
+        return false;
+    }
+    TraceMessage(TRACE_INFO, 0, "%s", "Adding Settings command...\n");
+    VARIANT_BOOL added = VARIANT_FALSE;
+    result = application.AddCommand(kCommandText, kCommandMethod, 0, dwCookie, &added);
+    if (FAILED(result))
+    {
+        TraceMessage(TRACE_ERROR, 0, "IApplication::AddCommand() failed. Error: %08lx\n",
+                     static_cast<unsigned long>(result));
+        return false;
+    }
+    if (added == VARIANT_FALSE)
+    {
+        TraceMessage(TRACE_ERROR, 0, "%s", "IApplication::AddCommand() failed.\n");
+        return false;
+    }
+    if (!AddToolbar())
+    {
+        TraceMessage(TRACE_ERROR, 0, "%s", "RequestAddToolbar() failed.\n");
+        return false;
+    }
+    return true;
+}
+
 STDMETHODIMP CIdeAddIn::OnConnection(IDispatch* pApp, VARIANT_BOOL bFirstTime, LONG dwCookie,
                                      VARIANT_BOOL* bOnConnection)
 {
@@ -199,33 +233,12 @@ STDMETHODIMP CIdeAddIn::OnConnection(IDispatch* pApp, VARIANT_BOOL bFirstTime, L
         TraceMessage(TRACE_ERROR, 0, "%s", "CAppEngine::Init() failed.\n");
         return S_OK;
     }
-    CIdeApplication application(pApp);
-    TraceMessage(TRACE_INFO, 0, "%s", "Setting addin information...\n");
-    HRESULT result = application.SetAddInInfo(GetComModule().GetModuleInstance(), static_cast<ICommands*>(this),
-                                              IDB_MEDIUM, IDB_LARGE, dwCookie);
-    if (FAILED(result))
+    if (!RegisterWithIde(pApp, dwCookie))
     {
-        TraceMessage(TRACE_ERROR, 0, "IApplication::SetAddInInfo() failed. Error: %08lx\n",
-                     static_cast<unsigned long>(result));
-        return S_OK;
-    }
-    TraceMessage(TRACE_INFO, 0, "%s", "Adding Settings command...\n");
-    VARIANT_BOOL added = VARIANT_FALSE;
-    result = application.AddCommand(kCommandText, kCommandMethod, 0, dwCookie, &added);
-    if (FAILED(result))
-    {
-        TraceMessage(TRACE_ERROR, 0, "IApplication::AddCommand() failed. Error: %08lx\n",
-                     static_cast<unsigned long>(result));
-        return S_OK;
-    }
-    if (added == VARIANT_FALSE)
-    {
-        TraceMessage(TRACE_ERROR, 0, "%s", "IApplication::AddCommand() failed.\n");
-        return S_OK;
-    }
-    if (!AddToolbar())
-    {
-        TraceMessage(TRACE_ERROR, 0, "%s", "RequestAddToolbar() failed.\n");
+        // Refused: nothing that leads into this module may stay running (the
+        // worker thread, the handler in the hook library), since the IDE may
+        // unload the module without a disconnection.
+        CAppEngine::GetInstance().Close();
         return S_OK;
     }
     TraceMessage(TRACE_INFO, 0, "%s", "Calling IApplication::AddRef()...\n");

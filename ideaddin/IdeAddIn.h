@@ -75,6 +75,9 @@ private:
 
     // ICommands' type information, loaded on first use.
     HRESULT LoadTypeInfo();
+    // The connection's steps after the engine has started: the add-in's
+    // info, its command and the toolbar request. False at the first refusal.
+    bool RegisterWithIde(IDispatch* pApp, LONG dwCookie);
 
     volatile LONG m_refCount = 0;
     CInnerUnknown m_inner;

@@ -96,46 +96,54 @@ bool CSymbolHandler::GetConfiguration(SymbolHandlerConfiguration& config)
 void CSymbolHandler::GetSymbols(HANDLE hFile)
 {
     CTraceScope scope("CSymbolHandler::GetSymbols()\n", 0);
-    std::lock_guard<CCriticalSection> lock(m_lock);
-    TraceMessage(TRACE_INFO, 0, "%s", "Instance locked.\n");
     // Handle values have 32 significant bits, in 64-bit processes too.
     const DWORD fileHandle = HandleToULong(hFile);
-    TraceMessage(TRACE_INFO, 0, "hFile: %x\n", static_cast<unsigned>(fileHandle));
-    if (!m_initialized)
+    // The request runs with the settings in force when it starts, and
+    // without the instance lock: a new configuration (the GUI thread) takes
+    // effect for the next request instead of waiting for this one, and a
+    // Close releases this caller instead of waiting for the server.
+    SymbolHandlerConfiguration config;
     {
-        TraceMessage(TRACE_WARNING, 0, "%s", "Not yet initialized.\n");
-        return;
+        std::lock_guard<CCriticalSection> lock(m_lock);
+        TraceMessage(TRACE_INFO, 0, "%s", "Instance locked.\n");
+        TraceMessage(TRACE_INFO, 0, "hFile: %x\n", static_cast<unsigned>(fileHandle));
+        if (!m_initialized)
+        {
+            TraceMessage(TRACE_WARNING, 0, "%s", "Not yet initialized.\n");
+            return;
+        }
+        config = m_config;
     }
-    if (!m_config.Enabled)
+    if (!config.Enabled)
     {
         TraceMessage(TRACE_INFO, 0, "%s", "Disabled.\n");
         return;
     }
-    if (m_config.SymPath.empty())
+    if (config.SymPath.empty())
     {
         TraceMessage(TRACE_ERROR, 0, "%s", "Symbol path is not specified.\n");
         return;
     }
-    if (m_config.DestDir.empty())
+    if (config.DestDir.empty())
     {
         TraceMessage(TRACE_ERROR, 0, "%s", "Destination path is not specified.\n");
         return;
     }
-    TraceMessage(TRACE_INFO, 0, "ReportProgress: %s\n", BoolText(m_config.ReportProgress));
+    TraceMessage(TRACE_INFO, 0, "ReportProgress: %s\n", BoolText(config.ReportProgress));
     TraceMessage(TRACE_INFO, 0, "%s", "Getting symbols...\n");
 
     // The debugger received the handle in this process, so the request names it.
     bool found = false;
     std::string log;
-    if (!m_symbolOperations.GetSymbols(fileHandle, GetCurrentProcessId(), m_config.SymPath, m_config.DestDir,
-                                       m_config.UseFileExt, found, log))
+    if (!m_symbolOperations.GetSymbols(fileHandle, GetCurrentProcessId(), config.SymPath, config.DestDir,
+                                       config.UseFileExt, found, log))
     {
         TraceMessage(TRACE_ERROR, 0, "%s", "CSymbolOperations::GetSymbols() failed.\n");
         return;
     }
     TraceMessage(TRACE_INFO, 0, "Found: %s\n", BoolText(found));
     TraceMessage(TRACE_INFO, 0, "Log size: %u\n", static_cast<unsigned>(log.size()));
-    if (!log.empty() && m_config.ReportProgress)
+    if (!log.empty() && config.ReportProgress)
     {
         TraceMessage(TRACE_INFO, 0, "%s", "Displaying the log...\n");
         CCallGuiThread::OutputString(log);

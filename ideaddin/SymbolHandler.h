@@ -25,8 +25,9 @@ struct SymbolHandlerConfiguration
 // Turns the file handle of a new image of the debuggee into a symbol request,
 // made through the symbol operations worker under the settings in force, and
 // passes the server's log on to the GUI thread when progress is reported.
-// GetSymbols runs on the debugger thread and holds the instance lock for the
-// whole request, so a configuration change waits until it has finished.
+// GetSymbols runs on the debugger thread and holds the instance lock only to
+// take the settings in force: a configuration change applies from the next
+// request on, and Close releases a waiting request instead of waiting for it.
 class CSymbolHandler
 {
 public:
@@ -36,12 +37,16 @@ public:
     CSymbolHandler& operator=(const CSymbolHandler&) = delete;
 
     bool Init();
+    // Releases a request in flight at once and stops the worker, waiting for
+    // its thread a bounded time (CWorkerThread::Stop).
     void Close();
+    // Whether the worker's thread still runs (also one left busy by Close).
+    bool IsWorkerAlive() { return m_symbolOperations.IsThreadAlive(); }
     // Ignored before Init.
     void SetConfiguration(const SymbolHandlerConfiguration& config);
     bool GetConfiguration(SymbolHandlerConfiguration& config);
     // hFile: an image file handle valid in this process. Waits, without a
-    // time limit, until the request is done.
+    // time limit, until the request is done or the handler is closed.
     void GetSymbols(HANDLE hFile);
     // hFile: the new program's image file handle, valid in this process.
     // Hands the program to the server's prefetch, which answers at once; a

@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include <memory>
 #include <vector>
 
 #include "AnsiText.h"
@@ -62,19 +63,26 @@ bool CSymbolOperations::GetSymbols(DWORD hFile, DWORD ProcessId, const std::stri
     CTraceScope scope("CSymbolOperations::GetSymbols()\n", 0);
     bFound = false;
     Log.clear();
-    GetSymbolsCommand command;
+    // Shared with the worker thread, which finishes it even when this caller
+    // is released early by a Stop.
+    struct SharedRequest
+    {
+        GetSymbolsCommand command;
+        CommandInfo info;
+    };
+    const std::shared_ptr<SharedRequest> request = std::make_shared<SharedRequest>();
+    GetSymbolsCommand& command = request->command;
     command.hFile = hFile;
     command.ProcessId = ProcessId;
     command.SymbolPath = SymbolPath;
     command.DestPath = DestPath;
     command.UseFileExt = UseFileExt;
     TraceRequest(command);
-    CommandInfo info;
-    info.CommandId = CMD_GET_SYMBOLS;
-    info.pCommand = &command;
+    request->info.CommandId = CMD_GET_SYMBOLS;
+    request->info.pCommand = &command;
 
     TraceMessage(TRACE_INFO, 0, "%s", "Calling ExecuteCommand()...\n");
-    if (!ExecuteCommand(&info))
+    if (!ExecuteCommand(std::shared_ptr<void>(request, &request->info)))
     {
         TraceMessage(TRACE_ERROR, 0, "%s", "ExecuteCommand() failed.\n");
         return false;

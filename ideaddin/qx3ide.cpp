@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "AppEngine.h"
 #include "ComModule.h"
 #include "IdeAddIn.h"
 #include "ModuleTrace.h"
@@ -40,7 +41,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 
 STDAPI DllCanUnloadNow()
 {
-    return GetComModule().GetLockCount() == 0 ? S_OK : S_FALSE;
+    // A thread of this module still running would be waited for by the
+    // static destructors in the unloading, under the loader lock it needs to
+    // end: the module stays while one runs.
+    if (GetComModule().GetLockCount() != 0 || CAppEngine::GetInstance().IsWorkerAlive())
+        return S_FALSE;
+    return S_OK;
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)

@@ -14,6 +14,7 @@
 #include "AppEngine.h"
 #include "ComTestSupport.h"
 #include "DebuggerPackage.h"
+#include "HeldStore.h"
 #include "IniFile.h"
 #include "OutputWindow.h"
 #include "PathSplit.h"
@@ -93,13 +94,13 @@ protected:
         EXPECT_TRUE(Engine().GetConfiguration(config));
         return config;
     }
-    // Starts the debuggee with the arguments; the debugger waits 10 ms at a
+    // Starts the debuggee with the arguments; the debugger waits waitMs at a
     // time. The debuggee's process, opened for waiting, or null.
-    static HANDLE StartDebug(const std::string& arguments)
+    static HANDLE StartDebug(const std::string& arguments, DWORD waitMs = 10)
     {
         const std::string commandLine = Quoted(ExeDirectory() + "vc6_debuggee.exe") + " " + arguments;
         DWORD processId = 0;
-        if (!s_package->StartDebug(commandLine, 10, &processId))
+        if (!s_package->StartDebug(commandLine, waitMs, &processId))
             return nullptr;
         return OpenProcess(SYNCHRONIZE, FALSE, processId);
     }
@@ -291,6 +292,32 @@ TEST_F(DebugSessionTest, SymbolLibraryRefusesToFetchAnExcludedFile)
 // Lock order: the settings thread takes the engine's lock, then the hook
 // library's (setting the handler) and the symbol handler's; the debugger
 // thread takes the hook library's, then the symbol handler's.
+TEST_F(DebugSessionTest, DisconnectionWaitsNeitherForAHeldRequestNorForTheDebuggersWait)
+{
+    CHeldStore store;
+    ASSERT_TRUE(store.IsListening());
+    AppConfiguration config = Config();
+    config.SymPath = store.SymbolPath(Dest() + "\\cache");
+    Engine().SetConfiguration(config);
+    // After the image, the debuggee waits (60 s at most) for an event of the
+    // test, and the debugger waits for its next event as long.
+    const std::string name = "QuillmarDebuggee" + std::to_string(GetCurrentProcessId());
+    CScopedHandle proceed(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+    CScopedHandle debuggee(StartDebug(Quoted(SampleImage(kProgram)) + " -wait " + name, 60000));
+    ASSERT_TRUE(debuggee.IsValid());
+    // The debugger thread is in the handler, its request held by the store.
+    ASSERT_TRUE(store.WaitArrived(60000));
+    Engine().Close();
+    EXPECT_TRUE(store.IsHolding());
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(debuggee.Get(), 0));
+    store.Release();
+    SetEvent(proceed.Get());
+    DEBUG_SESSION_RESULT result = {};
+    EXPECT_TRUE(s_package->WaitDebugEnd(120000, result));
+    EXPECT_EQ(0u, result.error);
+    ASSERT_TRUE(Engine().Init());
+}
+
 TEST_F(DebugSessionTest, SettingsChangesWhileManyImagesLoadNeverDeadlock)
 {
     CScopedHandle debuggee(StartDebug("-cycle 500 version.dll"));

@@ -143,6 +143,28 @@ TEST_F(IdeAddInTest, ConnectionFailsWhenTheIdeRefusesItsInfoOrItsCommand)
     }
 }
 
+TEST_F(IdeAddInTest, RefusedConnectionLeavesTheModuleFreeToUnload)
+{
+    // Refused by the IDE after the engine started, or by the engine itself
+    // for want of qx3trap.dll; disconnected afterwards or not. The probe
+    // unloads the module as COM would; a thread left running would hold
+    // its unloading for ever.
+    for (const bool withHookLibrary : {true, false})
+    {
+        for (const char* after : {"", "disconnect"})
+        {
+            CTempDir dir;
+            ASSERT_TRUE(CopyFileA(AddIn().File("qx3ide.dll").c_str(), dir.File("qx3ide.dll").c_str(), FALSE));
+            if (withHookLibrary)
+            {
+                ASSERT_TRUE(CopyFileA(AddIn().File("qx3trap.dll").c_str(), dir.File("qx3trap.dll").c_str(), FALSE));
+            }
+            EXPECT_EQ(0, RunProgram("addin_unload_probe.exe", "\"" + dir.Path() + "\" " + after, 30000))
+                << (withHookLibrary ? "with" : "without") << " qx3trap.dll, " << after;
+        }
+    }
+}
+
 TEST_F(IdeAddInTest, OutputTextIsPrintedLineByLineAndLongLinesInPiecesAndAFailedPrintStopsNoLaterLine)
 {
     CQuillmarHost host;

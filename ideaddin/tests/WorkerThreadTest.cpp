@@ -2,6 +2,7 @@
 #include <process.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -17,6 +18,7 @@ enum Command
 {
     kRecordThread = 1,
     kEndThread = 2,
+    kHoldCommand = 3,
 };
 
 // What a test worker did, kept outside it so that it outlives the worker.
@@ -34,6 +36,11 @@ struct Activity
     HANDLE holdStart = nullptr;
     HANDLE startEntered = nullptr;
     bool endInStart = false;
+    // A kHoldCommand signals commandEntered and waits (30 s at most) for
+    // holdCommand; commandsDone counts the commands that have returned.
+    HANDLE holdCommand = nullptr;
+    HANDLE commandEntered = nullptr;
+    std::atomic<int> commandsDone{0};
     // A duplicate of the last worker thread's handle, to see it end.
     HANDLE thread = nullptr;
 
@@ -57,6 +64,7 @@ public:
             Stop();
     }
     using CWorkerThread::SetStartTimeout;
+    using CWorkerThread::SetStopTimeout;
 
 protected:
     bool OnStart() override
@@ -91,12 +99,23 @@ protected:
         --m_activity.inside;
         if (*static_cast<int*>(pCmd) == kEndThread)
             _endthreadex(0);
+        if (*static_cast<int*>(pCmd) == kHoldCommand)
+        {
+            SetEvent(m_activity.commandEntered);
+            WaitForSingleObject(m_activity.holdCommand, 30000);
+        }
+        ++m_activity.commandsDone;
     }
 
 private:
     Activity& m_activity;
     bool m_stopInDestructor;
 };
+
+std::shared_ptr<void> Command(int command)
+{
+    return std::make_shared<int>(command);
+}
 
 bool HasEnded(HANDLE thread)
 {
@@ -109,15 +128,15 @@ TEST(WorkerThreadTest, RunsStartCommandsAndStopOnItsOwnThreadAndRefusesCommandsU
     CTestWorker worker(activity);
     int command = kRecordThread;
     worker.Stop();
-    EXPECT_FALSE(worker.ExecuteCommand(&command));
+    EXPECT_FALSE(worker.ExecuteCommand(Command(command)));
     ASSERT_TRUE(worker.Start());
     EXPECT_TRUE(worker.Start());
     EXPECT_EQ(1, activity.starts);
-    EXPECT_FALSE(worker.ExecuteCommand(nullptr));
-    EXPECT_TRUE(worker.ExecuteCommand(&command));
-    EXPECT_TRUE(worker.ExecuteCommand(&command));
+    EXPECT_FALSE(worker.ExecuteCommand(std::shared_ptr<void>()));
+    EXPECT_TRUE(worker.ExecuteCommand(Command(command)));
+    EXPECT_TRUE(worker.ExecuteCommand(Command(command)));
     worker.Stop();
-    EXPECT_FALSE(worker.ExecuteCommand(&command));
+    EXPECT_FALSE(worker.ExecuteCommand(Command(command)));
     EXPECT_EQ(2, activity.commands);
     EXPECT_EQ(1, activity.stops);
     EXPECT_NE(GetCurrentThreadId(), activity.startThread);
@@ -128,7 +147,7 @@ TEST(WorkerThreadTest, RunsStartCommandsAndStopOnItsOwnThreadAndRefusesCommandsU
     // Started after the stop, it runs a fresh thread.
     const DWORD first = activity.startThread;
     ASSERT_TRUE(worker.Start());
-    EXPECT_TRUE(worker.ExecuteCommand(&command));
+    EXPECT_TRUE(worker.ExecuteCommand(Command(command)));
     EXPECT_EQ(2, activity.starts);
     EXPECT_NE(first, activity.commandThread);
 }
@@ -148,7 +167,7 @@ TEST(WorkerThreadTest, CallersOnManyThreadsRunOneCommandAtATime)
                 for (int n = 0; n < 250; ++n)
                 {
                     int command = kRecordThread;
-                    if (worker.ExecuteCommand(&command))
+                    if (worker.ExecuteCommand(Command(command)))
                         ++succeeded;
                 }
             });
@@ -166,14 +185,42 @@ TEST(WorkerThreadTest, ThreadEndingInACommandReleasesItsCaller)
     CTestWorker worker(activity);
     ASSERT_TRUE(worker.Start());
     int command = kEndThread;
-    EXPECT_FALSE(worker.ExecuteCommand(&command));
+    EXPECT_FALSE(worker.ExecuteCommand(Command(command)));
     command = kRecordThread;
-    EXPECT_FALSE(worker.ExecuteCommand(&command));
+    EXPECT_FALSE(worker.ExecuteCommand(Command(command)));
     // The object recovers: stopped and started again, it runs commands.
     worker.Stop();
     ASSERT_TRUE(worker.Start());
-    EXPECT_TRUE(worker.ExecuteCommand(&command));
+    EXPECT_TRUE(worker.ExecuteCommand(Command(command)));
     EXPECT_EQ(2, activity.commands);
+}
+
+TEST(WorkerThreadTest, StopReleasesTheWaitingCallerAndLeavesABusyThreadForTheNextStart)
+{
+    Activity activity;
+    CScopedHandle hold(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    CScopedHandle entered(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    activity.holdCommand = hold.Get();
+    activity.commandEntered = entered.Get();
+    CTestWorker worker(activity);
+    worker.SetStopTimeout(0);
+    ASSERT_TRUE(worker.Start());
+    std::atomic<bool> executed{true};
+    std::thread caller([&] { executed = worker.ExecuteCommand(Command(kHoldCommand)); });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered.Get(), 30000));
+    // Neither Stop nor the caller waits for the held command.
+    worker.Stop();
+    caller.join();
+    EXPECT_EQ(0, activity.commandsDone);
+    EXPECT_FALSE(executed);
+    EXPECT_TRUE(worker.IsThreadAlive());
+    // The thread finishes the command; the next start ends it first.
+    SetEvent(hold.Get());
+    ASSERT_TRUE(worker.Start());
+    EXPECT_EQ(2, activity.starts);
+    EXPECT_EQ(1, activity.commandsDone);
+    EXPECT_EQ(1, activity.stops);
+    EXPECT_TRUE(worker.ExecuteCommand(Command(kRecordThread)));
 }
 
 TEST(WorkerThreadTest, ThreadEndingBeforeItReportsFailsTheStartAtOnce)
@@ -185,10 +232,10 @@ TEST(WorkerThreadTest, ThreadEndingBeforeItReportsFailsTheStartAtOnce)
     worker.SetStartTimeout(INFINITE);
     EXPECT_FALSE(worker.Start());
     int command = kRecordThread;
-    EXPECT_FALSE(worker.ExecuteCommand(&command));
+    EXPECT_FALSE(worker.ExecuteCommand(Command(command)));
 }
 
-TEST(WorkerThreadTest, ThreadOfATimedOutStartIsEndedBeforeANewOne)
+TEST(WorkerThreadTest, ThreadOfATimedOutStartIsEndedOnceItHasReportedAndANewOneStarts)
 {
     Activity activity;
     CScopedHandle hold(CreateEventA(nullptr, TRUE, FALSE, nullptr));
@@ -200,17 +247,23 @@ TEST(WorkerThreadTest, ThreadOfATimedOutStartIsEndedBeforeANewOne)
     EXPECT_FALSE(worker.Start());
     // The 1 ms start may time out before the thread has even begun.
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered.Get(), 30000));
-    // The first thread still runs: no second one beside it.
+    // The first thread has not reported yet: no second one beside it.
     EXPECT_FALSE(worker.Start());
     EXPECT_EQ(1, activity.starts);
-    SetEvent(hold.Get());
-    worker.Stop();
-    EXPECT_TRUE(HasEnded(activity.thread));
+    HANDLE firstThread = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), activity.thread, GetCurrentProcess(), &firstThread, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    CScopedHandle first(firstThread);
+    // Once it reports, the next start ends it and runs a fresh thread.
     activity.holdStart = nullptr;
+    SetEvent(hold.Get());
     worker.SetStartTimeout(INFINITE);
     ASSERT_TRUE(worker.Start());
+    EXPECT_TRUE(HasEnded(first.Get()));
+    EXPECT_EQ(2, activity.starts);
+    EXPECT_EQ(1, activity.stops);
     int command = kRecordThread;
-    EXPECT_TRUE(worker.ExecuteCommand(&command));
+    EXPECT_TRUE(worker.ExecuteCommand(Command(command)));
 }
 
 TEST(WorkerThreadTest, DestructionEndsTheThreadWithoutTheGoneSubclassOnStop)
