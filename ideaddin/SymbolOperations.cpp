@@ -12,6 +12,24 @@
 namespace
 {
 
+// A command and its CommandInfo, shared with the worker thread, which
+// finishes the command even when its caller is released early by a Stop.
+template <typename Command>
+struct SharedCommand
+{
+    Command command;
+    CommandInfo info;
+};
+
+template <typename Command>
+std::shared_ptr<SharedCommand<Command>> MakeSharedCommand(DWORD commandId)
+{
+    auto shared = std::make_shared<SharedCommand<Command>>();
+    shared->info.CommandId = commandId;
+    shared->info.pCommand = &shared->command;
+    return shared;
+}
+
 void TraceRequest(const GetSymbolsCommand& command)
 {
     TraceMessage(TRACE_INFO, 0, "hFile: %x\n", static_cast<unsigned>(command.hFile));
@@ -63,14 +81,7 @@ bool CSymbolOperations::GetSymbols(DWORD hFile, DWORD ProcessId, const std::stri
     CTraceScope scope("CSymbolOperations::GetSymbols()\n", 0);
     bFound = false;
     Log.clear();
-    // Shared with the worker thread, which finishes it even when this caller
-    // is released early by a Stop.
-    struct SharedRequest
-    {
-        GetSymbolsCommand command;
-        CommandInfo info;
-    };
-    const std::shared_ptr<SharedRequest> request = std::make_shared<SharedRequest>();
+    const auto request = MakeSharedCommand<GetSymbolsCommand>(CMD_GET_SYMBOLS);
     GetSymbolsCommand& command = request->command;
     command.hFile = hFile;
     command.ProcessId = ProcessId;
@@ -78,8 +89,6 @@ bool CSymbolOperations::GetSymbols(DWORD hFile, DWORD ProcessId, const std::stri
     command.DestPath = DestPath;
     command.UseFileExt = UseFileExt;
     TraceRequest(command);
-    request->info.CommandId = CMD_GET_SYMBOLS;
-    request->info.pCommand = &command;
 
     TraceMessage(TRACE_INFO, 0, "%s", "Calling ExecuteCommand()...\n");
     if (!ExecuteCommand(std::shared_ptr<void>(request, &request->info)))
@@ -244,17 +253,15 @@ bool CSymbolOperations::Prefetch(DWORD hFile, DWORD ProcessId, const std::string
                                  const std::string& HistoryFile, DWORD MaxParallel)
 {
     CTraceScope scope("CSymbolOperations::Prefetch()\n", 0);
-    PrefetchCommand command;
+    const auto request = MakeSharedCommand<PrefetchCommand>(CMD_PREFETCH);
+    PrefetchCommand& command = request->command;
     command.hFile = hFile;
     command.ProcessId = ProcessId;
     command.SymbolPath = SymbolPath;
     command.HistoryFile = HistoryFile;
     command.MaxParallel = MaxParallel;
-    CommandInfo info;
-    info.CommandId = CMD_PREFETCH;
-    info.pCommand = &command;
     // The hand-over waits only for the server's acceptance, never for a fetch.
-    if (!ExecuteCommand(&info))
+    if (!ExecuteCommand(std::shared_ptr<void>(request, &request->info)))
     {
         TraceMessage(TRACE_ERROR, 0, "%s", "ExecuteCommand() failed.\n");
         return false;
