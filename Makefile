@@ -9,6 +9,10 @@
 # forces one build for every target; HOST_I386=no acts as such a host would.
 
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+# CMake's build runs make within make, and a make started by another one
+# names every directory it enters: about 150 lines before the first figure of
+# make bench. The flag reaches those makes through MAKEFLAGS.
+MAKEFLAGS  += --no-print-directory
 ifeq ($(origin HOST_I386),undefined)
   HOST_I386 := $(shell bash cmake/host-runs-i386.sh && echo yes || echo no)
 endif
@@ -63,7 +67,7 @@ test: all
 
 # Builds only what the demo runs.
 demo:
-	@$(MAKE) --no-print-directory build-$(RUN_ARCH) HOST_I386=$(HOST_I386) TARGETS=demo_programs
+	@$(MAKE) build-$(RUN_ARCH) HOST_I386=$(HOST_I386) TARGETS=demo_programs
 	@echo "== make demo: the $(call arch_name,$(RUN_ARCH)) build ($(RUN_BUILD))"
 	QX3_BUILD=$(CURDIR)/$(RUN_BUILD) bash cmake/demo.sh
 
@@ -74,12 +78,12 @@ bench: build-$(RUN_ARCH)
 # The add-in's dialogs as PNG files in docs/screenshots/, drawn by Wine's X11
 # driver under Xvfb (installed when missing).
 screenshots:
-	@$(MAKE) --no-print-directory build-$(RUN_ARCH) HOST_I386=$(HOST_I386) TARGETS=demo_programs
+	@$(MAKE) build-$(RUN_ARCH) HOST_I386=$(HOST_I386) TARGETS=demo_programs
 	QX3_BUILD=$(CURDIR)/$(RUN_BUILD) bash cmake/screenshots.sh
 
 # A zip of the 32-bit build (the product) for a real Windows machine.
 package:
-	@$(MAKE) --no-print-directory build-x86 ARCH=x86 HOST_I386=$(HOST_I386) TARGETS=demo_programs
+	@$(MAKE) build-x86 ARCH=x86 HOST_I386=$(HOST_I386) TARGETS=demo_programs
 	bash cmake/package.sh build
 
 # Each reader of outside files, fuzzed natively with libFuzzer and ASan/UBSan.

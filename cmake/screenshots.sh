@@ -30,12 +30,24 @@ trap cleanup EXIT
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 quiet() { "$@" </dev/null >/dev/null 2>&1; }
 
-# A display of our own: the first free number from 90 on.
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+# A display of our own. Xvfb picks a free number itself and writes it once
+# it accepts connections: a number picked here could be taken by another run
+# starting at the same moment, whose end would then take our display away.
+display_file="$work.display"
+rm -f "$display_file"
+mkdir -p "$(dirname "$display_file")"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 3>"$display_file" &
 xvfb_pid=$!
-for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.05; done
+for _ in $(seq 1 600); do
+  [ -s "$display_file" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || break
+  sleep 0.05
+done
+display=$(tr -dc 0-9 <"$display_file")
+if [ -z "$display" ]; then
+  echo "screenshots.sh: Xvfb did not start" >&2
+  exit 1
+fi
 export DISPLAY=":$display"
 # The prefix draws with the null driver for the tests: X11 here, with Wine
 # drawing the window frames itself.

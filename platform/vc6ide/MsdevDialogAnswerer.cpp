@@ -3,6 +3,7 @@
 #include <process.h>
 
 #include <cstring>
+#include <vector>
 
 namespace
 {
@@ -100,16 +101,17 @@ bool IsAutoRadio(HWND control)
     return IsButton(control) && (GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
 }
 
-// Copies the window as the screen shows it, frame and caption included, into
-// a 24-bit bitmap and writes it as a BMP file.
-bool WritePicture(HWND window, const std::string& path)
+// The 24-bit pixels of a rectangle of the screen, bottom-up rows padded to
+// four bytes, as a BMP file holds them; false when the copy fails.
+bool CopyFromScreen(const RECT& rect, std::vector<BYTE>& pixels)
 {
-    RECT rect;
-    if (!GetWindowRect(window, &rect))
-        return false;
     const int width = rect.right - rect.left;
     const int height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0)
+        return false;
     const HDC screen = GetDC(nullptr);
+    if (screen == nullptr)
+        return false;
     const HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -120,34 +122,16 @@ bool WritePicture(HWND window, const std::string& path)
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool written = false;
+    bool copied = false;
     if (memory != nullptr && bitmap != nullptr)
     {
         const HGDIOBJ old = SelectObject(memory, bitmap);
-        // As the user sees it: the active window, its caption drawn active.
-        // Without a window manager the display may not hand the activation
-        // over, so the frame is told to draw itself active.
-        SendMessageTimeoutA(window, WM_NCACTIVATE, TRUE, 0, SMTO_NORMAL, kSendTimeoutMs, nullptr);
-        // Painted now, then copied from the screen where it is shown.
-        RedrawWindow(window, nullptr, nullptr,
-                     RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
-        if (BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY))
+        copied = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
+        GdiFlush();
+        if (copied)
         {
-            GdiFlush();
-            const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) & ~3u);
-            const DWORD imageSize = stride * static_cast<DWORD>(height);
-            BITMAPFILEHEADER file = {};
-            file.bfType = 0x4D42;
-            file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
-            file.bfSize = file.bfOffBits + imageSize;
-            CScopedHandle out(
-                CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-            DWORD done = 0;
-            written = out.IsValid() && WriteFile(out.Get(), &file, sizeof(file), &done, nullptr) &&
-                      WriteFile(out.Get(), &info.bmiHeader, sizeof(info.bmiHeader), &done, nullptr) &&
-                      WriteFile(out.Get(), bits, imageSize, &done, nullptr);
+            const BYTE* first = static_cast<const BYTE*>(bits);
+            pixels.assign(first, first + ((static_cast<size_t>(width) * 3 + 3) & ~size_t(3)) * height);
         }
         SelectObject(memory, old);
     }
@@ -156,7 +140,69 @@ bool WritePicture(HWND window, const std::string& path)
     if (memory != nullptr)
         DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    return written;
+    return copied;
+}
+
+bool WriteBitmapFile(const std::string& path, const RECT& rect, const std::vector<BYTE>& pixels)
+{
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof(header);
+    header.biWidth = rect.right - rect.left;
+    header.biHeight = rect.bottom - rect.top;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(header);
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    CScopedHandle out(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD done = 0;
+    return out.IsValid() && WriteFile(out.Get(), &file, sizeof(file), &done, nullptr) &&
+           WriteFile(out.Get(), &header, sizeof(header), &done, nullptr) &&
+           WriteFile(out.Get(), pixels.data(), static_cast<DWORD>(pixels.size()), &done, nullptr);
+}
+
+// Writes the window as the screen shows it, frame and caption included, as a
+// 24-bit BMP file. The screen is the display's copy of the window, and under
+// Wine's X11 driver the display receives what a window painted only when a
+// thread of the process next waits for messages: a copy taken right after
+// the dialog painted could show it as it was before, or not yet shown at all,
+// and the display may refuse a copy while the window is being mapped. So the
+// picture is taken once two copies in a row, each after every painting so far
+// was handed to the display, came out the same; until then, or until the
+// time-out, it copies again.
+bool WritePicture(HWND window, const std::string& path, DWORD timeoutMs)
+{
+    // As the user sees it: the active window, its caption drawn active.
+    // Without a window manager the display may not hand the activation
+    // over, so the frame is told to draw itself active.
+    SendMessageTimeoutA(window, WM_NCACTIVATE, TRUE, 0, SMTO_NORMAL, kSendTimeoutMs, nullptr);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    const DWORD start = GetTickCount();
+    RECT previousRect = {};
+    std::vector<BYTE> previous;
+    std::vector<BYTE> current;
+    for (;;)
+    {
+        // The dialog's thread has handled everything sent before (its
+        // painting included) once it answers; this thread's wait then hands
+        // the process's painting to the display, on the connection that the
+        // copy below reads from.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
+        RECT rect = {};
+        current.clear();
+        if (GetWindowRect(window, &rect) && CopyFromScreen(rect, current) && !previous.empty() &&
+            EqualRect(&rect, &previousRect) && current == previous)
+            return WriteBitmapFile(path, rect, current);
+        previousRect = rect;
+        previous.swap(current);
+        if (!IsWindow(window) || GetTickCount() - start >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT);
+    }
 }
 
 } // namespace
@@ -271,7 +317,16 @@ HWND CMsdevDialogAnswerer::WaitForDialog(const std::string& caption, HWND exclud
     const DWORD start = GetTickCount();
     for (;;)
     {
-        const HWND dialog = FindDialog(caption, excluded);
+        const bool timedOut = GetTickCount() - start >= m_stepTimeoutMs;
+        // A dialog asked to close enables its owner and hides itself, then
+        // leaves its modal loop, and only then is destroyed. The dialog below
+        // waits until it is gone: that loop takes in whatever the thread is
+        // posted, so a command that ended the dialog below meanwhile could
+        // lose the wake-up its own loop needs, which is dropped with the
+        // closing dialog, and that loop would wait for ever (seen under
+        // Wine's X11 driver).
+        const bool closing = excluded != nullptr && IsWindow(excluded) && !IsWindowVisible(excluded);
+        const HWND dialog = closing && !timedOut ? nullptr : FindDialog(caption, excluded);
         if (dialog != nullptr)
         {
             // Let the dialog's thread finish what it is doing (such as moving
@@ -282,7 +337,7 @@ HWND CMsdevDialogAnswerer::WaitForDialog(const std::string& caption, HWND exclud
                 return dialog;
             continue;
         }
-        if (CommandEnded() || GetTickCount() - start >= m_stepTimeoutMs)
+        if (CommandEnded() || timedOut)
             return nullptr;
         WaitForSingleObject(m_commandEnded.Get(), kPollMs);
     }
@@ -351,7 +406,7 @@ bool CMsdevDialogAnswerer::Perform(HWND dialog, const Action& action)
     case Action::Close:
         return Deliver(dialog, WM_CLOSE, 0, 0);
     case Action::Picture:
-        if (!WritePicture(dialog, action.Text))
+        if (!WritePicture(dialog, action.Text, m_stepTimeoutMs))
         {
             m_output.Record("no picture of the dialog in " + action.Text);
             return false;
