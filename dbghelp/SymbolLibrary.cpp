@@ -14,6 +14,7 @@
 #include "MappedFile.h"
 #include "ModuleLoader.h"
 #include "ModulePath.h"
+#include "SingleFlight.h"
 #include "SymbolPath.h"
 
 namespace
@@ -82,6 +83,7 @@ struct CSymbolLibrary::Session
     CExclusionList exclusions;
     std::map<DWORD64, IMAGEHLP_MODULE64> modules;
     CHttpClient http;
+    CSingleFlight flights;
     uint64_t maxFileBytes = CModuleLoader::kMaxSymbolFileBytes;
     DWORD missSeconds = kDefaultMissSeconds;
     FileStamp settingsRead;
@@ -286,6 +288,7 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
     settings.path = &path;
     settings.exclusions = &current.exclusions;
     settings.http = &current.http;
+    settings.flights = &current.flights;
     settings.defaultStore = BesideLibrary("sym");
     settings.maxFileBytes = current.maxFileBytes;
     settings.missSeconds = current.missSeconds;

@@ -204,9 +204,15 @@ void CScriptedServer::Answer(SOCKET client)
             sent += count;
         }
     }
-    // Graceful close: the client reads to the end, then closes its side.
+    // Graceful close: the client reads to the end, then closes its side, or
+    // keeps the connection until the test ends.
     shutdown(client, SD_SEND);
-    while (recv(client, buffer, sizeof(buffer), 0) > 0)
+    const DWORD wait = 100;
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof(wait));
+    for (;;)
     {
+        const int got = recv(client, buffer, sizeof(buffer), 0);
+        if (got == 0 || (got < 0 && (WSAGetLastError() != WSAETIMEDOUT || m_stopping)))
+            break;
     }
 }
