@@ -113,12 +113,10 @@ void CKeepAliveServer::Serve(SOCKET client)
         const std::string reply = m_answer(path);
         if (reply.empty())
             continue; // a server that never answers
-        // A reply without its length ends with the connection, as does one
-        // that says so.
-        const bool closes = reply.find("Connection: close") != std::string::npos ||
-                            reply.compare(0, 8, "HTTP/1.0") == 0 ||
-                            (reply.find("Content-Length") == std::string::npos &&
-                             reply.find("chunked") == std::string::npos);
+        // A reply without its length ends with the connection. One that
+        // says it closes does not: the client must not take the chance.
+        const bool closes =
+            reply.find("Content-Length") == std::string::npos && reply.find("chunked") == std::string::npos;
         if (send(client, reply.data(), static_cast<int>(reply.size()), 0) != static_cast<int>(reply.size()) || closes)
             break;
     }
