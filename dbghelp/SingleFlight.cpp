@@ -1,22 +1,10 @@
 #include "SingleFlight.h"
 
-namespace
-{
-std::string Folded(const std::string& key)
-{
-    std::string folded = key;
-    for (char& c : folded)
-    {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return folded;
-}
-} // namespace
+#include "HttpText.h"
 
 std::string CSingleFlight::Run(const std::string& key, const Work& work, bool& shared)
 {
-    const std::string folded = Folded(key);
+    const std::string folded = CHttpText::LowerCase(key);
     std::shared_ptr<Flight> flight;
     {
         std::unique_lock<std::mutex> hold(m_lock);

@@ -4,28 +4,14 @@
 
 CKeepAliveServer::CKeepAliveServer(Answer answer) : m_answer(std::move(answer))
 {
-    m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof(address);
-    bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(m_listener, 16);
-    getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
-    m_port = ntohs(address.sin_port);
+    m_listener = ListenOnLoopback(m_port);
     m_acceptor = std::thread([this] { Accept(); });
 }
 
 CKeepAliveServer::~CKeepAliveServer()
 {
     m_stopping = true;
-    // Wakes the accept: closing the listener alone does not under Wine.
-    SOCKET waker = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<u_short>(m_port));
-    connect(waker, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    SOCKET waker = ConnectToLoopback(m_port);
     m_acceptor.join();
     closesocket(waker);
     closesocket(m_listener);
