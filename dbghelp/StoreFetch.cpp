@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "CabinetExpander.h"
 #include "FilePath.h"
 #include "HttpClient.h"
@@ -223,69 +225,61 @@ std::string CStoreFetch::FromHttp(const std::string& store, const std::string& d
     }
 
     // Each form is downloaded under a temporary name of its own beside the
-    // target (the download replaces the empty file made for it).
+    // target (the download replaces the empty file made for it). All forms
+    // are asked at once; the first found, in the order above, is used.
     const HttpDiag relay = [this](const std::string& line)
     { Emit(line.compare(0, 8, "SYMSRV: ") == 0 ? line : kSymsrv + line); };
-    unsigned long long bytes = 0;
-    auto fetch = [&](const std::string& from, CTempFile& into)
+    const std::string compressed = CompressedName(m_fileName);
+    CTempFile files[3];
+    std::vector<CHttpClient::Probe> probes;
+    for (const std::string& leaf : {m_fileName, compressed, std::string(kPointerName)})
     {
+        if (leaf.empty())
+            continue;
+        CTempFile& into = files[probes.size()];
         if (!into.Create(target) || !into.Close())
         {
             Emit(kSymsrv + target + " - cannot be written (error " + Decimal(into.GetError()) + ")\n");
-            return HttpResult::Failed;
-        }
-        const HttpResult outcome = m_settings.http->Download(from, into.Path(), relay, &bytes);
-        switch (outcome)
-        {
-        case HttpResult::Ok:
-        case HttpResult::NotFound:
-            break;
-        case HttpResult::Offline:
-            Emit(kSymsrv + from + " - server skipped (offline)\n");
-            break;
-        case HttpResult::TimedOut:
-            Emit(kSymsrv + from + " - timed out\n");
-            break;
-        case HttpResult::Unreachable:
-            Emit(kSymsrv + from + " - server unreachable\n");
-            break;
-        default:
-            Emit(kSymsrv + from + " - download failed\n");
-            break;
-        }
-        return outcome;
-    };
-
-    CTempFile file;
-    HttpResult outcome = fetch(url, file);
-    if (outcome == HttpResult::Ok)
-    {
-        Emit(kSymsrv + url + " downloaded to " + target + " (" + Decimal(bytes) + " bytes)\n");
-        return Keep(file, target);
-    }
-    if (outcome != HttpResult::NotFound)
-        return std::string();
-
-    const std::string compressed = CompressedName(m_fileName);
-    if (!compressed.empty())
-    {
-        CTempFile cabinet;
-        const std::string cabinetUrl = JoinUrl(base, compressed);
-        outcome = fetch(cabinetUrl, cabinet);
-        if (outcome == HttpResult::Ok)
-            return Expand(cabinet.Path(), cabinetUrl, downstream);
-        if (outcome != HttpResult::NotFound)
             return std::string();
+        }
+        CHttpClient::Probe probe;
+        probe.url = leaf == m_fileName ? url : JoinUrl(base, leaf);
+        probe.targetPath = into.Path();
+        probes.push_back(probe);
     }
 
-    CTempFile pointer;
-    const std::string pointerUrl = JoinUrl(base, kPointerName);
-    outcome = fetch(pointerUrl, pointer);
-    if (outcome == HttpResult::Ok)
-        return FollowPointer(pointer.Path(), pointerUrl, downstream);
-    if (outcome != HttpResult::NotFound)
+    size_t answered = 0;
+    const HttpResult outcome = m_settings.http->DownloadFirst(probes, relay, answered);
+    if (answered == probes.size())
+    {
+        misses.Remember(url);
+        Emit(kSymsrv + url + " - file not found\n");
         return std::string();
-    misses.Remember(url);
-    Emit(kSymsrv + url + " - file not found\n");
-    return std::string();
+    }
+    const std::string& from = probes[answered].url;
+    switch (outcome)
+    {
+    case HttpResult::Ok:
+        break;
+    case HttpResult::Offline:
+        Emit(kSymsrv + from + " - server skipped (offline)\n");
+        return std::string();
+    case HttpResult::TimedOut:
+        Emit(kSymsrv + from + " - timed out\n");
+        return std::string();
+    case HttpResult::Unreachable:
+        Emit(kSymsrv + from + " - server unreachable\n");
+        return std::string();
+    default:
+        Emit(kSymsrv + from + " - download failed\n");
+        return std::string();
+    }
+    if (answered == 0)
+    {
+        Emit(kSymsrv + url + " downloaded to " + target + " (" + Decimal(probes[0].bytes) + " bytes)\n");
+        return Keep(files[0], target);
+    }
+    if (from == probes.back().url)
+        return FollowPointer(files[answered].Path(), from, downstream);
+    return Expand(files[answered].Path(), from, downstream);
 }

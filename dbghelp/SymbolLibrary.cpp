@@ -14,6 +14,7 @@
 #include "MappedFile.h"
 #include "ModuleLoader.h"
 #include "ModulePath.h"
+#include "SingleFlight.h"
 #include "SymbolPath.h"
 
 namespace
@@ -82,6 +83,7 @@ struct CSymbolLibrary::Session
     CExclusionList exclusions;
     std::map<DWORD64, IMAGEHLP_MODULE64> modules;
     CHttpClient http;
+    CSingleFlight flights;
     uint64_t maxFileBytes = CModuleLoader::kMaxSymbolFileBytes;
     DWORD missSeconds = kDefaultMissSeconds;
     FileStamp settingsRead;
@@ -152,6 +154,7 @@ CSymbolSearch::Settings CSymbolLibrary::SearchSettings(Session& session, const C
     settings.path = &path;
     settings.exclusions = &session.exclusions;
     settings.http = &session.http;
+    settings.flights = &session.flights;
     settings.defaultStore = BesideLibrary("sym");
     settings.maxFileBytes = session.maxFileBytes;
     settings.missSeconds = session.missSeconds;

@@ -4,6 +4,7 @@
 
 #include "ExclusionList.h"
 #include "FilePath.h"
+#include "SingleFlight.h"
 #include "StoreFetch.h"
 
 namespace
@@ -164,8 +165,19 @@ bool CSymbolSearch::SearchServer(const Request& request, const CSymbolPath::Entr
                       });
     for (const std::string& store : entry.upstreams)
     {
-        result.matched =
-            CFilePath::IsHttpUrl(store) ? fetch.FromHttp(store, downstream) : fetch.FromLocal(store, downstream);
+        const CSingleFlight::Work work = [&]
+        { return CFilePath::IsHttpUrl(store) ? fetch.FromHttp(store, downstream) : fetch.FromLocal(store, downstream); };
+        bool shared = false;
+        std::string found = m_settings.flights == nullptr
+                                ? work()
+                                : m_settings.flights->Run(store + "|" + downstream + "|" + request.fileName + "|" +
+                                                              request.storeKey,
+                                                          work, shared);
+        // Another thread's file is checked as this request's own.
+        Result checked;
+        if (shared && !found.empty() && !CheckCandidate(request, found, found, kSymsrv, checked))
+            found.clear();
+        result.matched = found;
         if (!result.matched.empty())
             return true;
     }

@@ -8,13 +8,18 @@
 
 class CExclusionList;
 class CHttpClient;
+class CSingleFlight;
 
 // Finds one symbol file (a PDB or DBG) along a symbol path: the path recorded
 // in the image first, then each entry in order (plain directories with their
 // "symbols\<ext>" and "<ext>" sub-directories, caches, symbol stores on local
 // directories, shares and HTTP servers). A file from an upstream store is
 // placed in the downstream store (CStoreFetch) and used from there. Every
-// step is reported as one diagnostic line.
+// step is reported as one diagnostic line. Several threads may search at
+// once, each with a CSymbolSearch of its own over the same settings: the
+// HTTP client and the downstream stores are safe to share, and with flights
+// set a file that one thread is fetching from a store is not fetched again
+// by another meanwhile, which takes the first one's file instead.
 class CSymbolSearch
 {
 public:
@@ -48,6 +53,8 @@ public:
         uint64_t maxFileBytes = 0;
         // How long an HTTP store's "not found" is remembered; 0: not at all.
         unsigned long missSeconds = 0;
+        // The fetches in progress of every thread that searches (may be null).
+        CSingleFlight* flights = nullptr;
     };
 
     struct Request

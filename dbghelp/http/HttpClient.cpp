@@ -10,12 +10,18 @@
 // honoured. So the bound is built from Winsock alone, the same code on Windows
 // and on Wine (see CTcpSocket), and TLS runs over that socket through SSPI
 // (see CTlsChannel). The price is that we speak the little HTTP we need
-// ourselves: one GET per connection ("Connection: close"), no compression,
-// proxies without authentication.
+// ourselves: GETs only, no compression,
+// proxies without authentication. HTTP/1.1 keep-alive keeps the connection
+// (and its TLS session) for the next file; several probes of one key go out
+// pipelined on one connection.
 
 #include "HttpClient.h"
 
-CHttpClient::CHttpClient() = default;
+#include <memory>
+
+CHttpClient::CHttpClient(size_t maxIdleConnections, DWORD idleMs) : m_pool(maxIdleConnections, idleMs)
+{
+}
 
 void CHttpClient::SetOptions(const HttpOptions& options)
 {
@@ -36,13 +42,65 @@ HttpResult CHttpClient::Download(const std::string& url, const std::string& targ
         *bytes = 0;
     try
     {
-        CHttpDownload download(GetOptions(), m_backoff, targetPath, diag, bytes);
+        CHttpDownload download(GetOptions(), m_backoff, m_pool, targetPath, diag, bytes);
         return download.Run(url);
     }
     catch (...)
     {
         // Out of memory, or the caller's diag threw: nothing of it may reach
         // the symbol library's caller.
+        return HttpResult::Failed;
+    }
+}
+
+HttpResult CHttpClient::DownloadFirst(std::vector<Probe>& probes, const HttpDiag& diag, size_t& answered)
+{
+    answered = probes.size();
+    try
+    {
+        const HttpOptions options = GetOptions();
+        std::vector<std::unique_ptr<CHttpDownload>> owned;
+        std::vector<CHttpDownload*> downloads;
+        std::vector<std::string> urls;
+        for (Probe& probe : probes)
+        {
+            probe.bytes = 0;
+            owned.emplace_back(new CHttpDownload(options, m_backoff, m_pool, probe.targetPath, diag, &probe.bytes));
+            downloads.push_back(owned.back().get());
+            urls.push_back(probe.url);
+        }
+        if (probes.empty())
+            return HttpResult::NotFound;
+        const std::string route = CHttpDownload::RouteFor(options, probes.front().url);
+        bool firstAlone = false;
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            firstAlone = m_firstFound[route];
+        }
+        HttpResult result = HttpResult::NotFound;
+        size_t first = 0;
+        if (firstAlone)
+        {
+            result = downloads.front()->Run(urls.front());
+            first = 1;
+        }
+        if (result == HttpResult::NotFound)
+        {
+            downloads.erase(downloads.begin(), downloads.begin() + static_cast<std::ptrdiff_t>(first));
+            urls.erase(urls.begin(), urls.begin() + static_cast<std::ptrdiff_t>(first));
+            result = CHttpDownload::RunFirst(downloads, urls, answered);
+            answered += first;
+        }
+        else
+        {
+            answered = 0;
+        }
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_firstFound[route] = answered == 0 && result == HttpResult::Ok;
+        return result;
+    }
+    catch (...)
+    {
         return HttpResult::Failed;
     }
 }

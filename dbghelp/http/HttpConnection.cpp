@@ -146,6 +146,14 @@ HttpIo CHttpConnection::Fill()
         io = m_socket.Receive(&m_buffer[m_end], m_buffer.size() - m_end, got);
     }
     if (io == HttpIo::Ok)
+    {
         m_end += got;
+        m_arrived += got;
+    }
     return io;
+}
+
+bool CHttpConnection::IsIdleUsable() const
+{
+    return m_begin == m_end && (!m_tls || !m_tls->HasPending()) && !m_socket.HasPendingInput();
 }

@@ -42,6 +42,15 @@ public:
     // data stays valid until the next call.
     HttpIo Take(size_t maxCount, const char*& data, size_t& count);
 
+    // Bytes received so far (after TLS, before reading): a step that failed
+    // with this count unchanged had no byte of its reply.
+    unsigned long long Arrived() const { return m_arrived; }
+    // An idle connection that may carry another request: nothing unread,
+    // nothing pending from the server (no data, no close, no TLS alert).
+    bool IsIdleUsable() const;
+    // Starts the next request's low-speed window.
+    void RestartLowSpeed() { m_socket.RestartLowSpeed(); }
+
     // The Winsock error of the last step that failed with one.
     int LastError() const { return m_socket.LastError(); }
     // Why the last step that came to Refused did.
@@ -60,5 +69,6 @@ private:
     std::vector<char> m_buffer;
     size_t m_begin = 0;
     size_t m_end = 0;
+    unsigned long long m_arrived = 0;
     std::string m_why;
 };

@@ -4,6 +4,7 @@
 
 #include "ByteReader.h"
 #include "HostResolver.h"
+#include "HttpConnectionPool.h"
 #include "HttpReplyHead.h"
 #include "HttpText.h"
 #include "HttpUrl.h"
@@ -14,6 +15,9 @@ namespace
 {
 constexpr size_t kMaxChunkLine = 1024; // chunk size plus any chunk extensions
 constexpr int kMaxInterimReplies = 4;  // 1xx replies skipped before the real one
+// The longest body of an unwanted reply (a 404 page) read to keep its
+// connection; a longer one costs the connection instead.
+constexpr size_t kMaxSkippedBytes = 64 * 1024;
 
 const char kLinePrefix[] = "SYMSRV:  ";
 const char kUserAgent[] = "User-Agent: Quillmar-SymSrv/1.0\r\n";
@@ -25,9 +29,9 @@ bool IsGatewayFailure(int status)
 }
 } // namespace
 
-CHttpDownload::CHttpDownload(const HttpOptions& options, CServerBackoff& backoff, const std::string& targetPath,
-                             const HttpDiag& diag, unsigned long long* bytes)
-    : m_options(options), m_backoff(backoff), m_targetPath(targetPath), m_diag(diag), m_bytes(bytes)
+CHttpDownload::CHttpDownload(const HttpOptions& options, CServerBackoff& backoff, CHttpConnectionPool& pool,
+                             const std::string& targetPath, const HttpDiag& diag, unsigned long long* bytes)
+    : m_options(options), m_backoff(backoff), m_pool(pool), m_targetPath(targetPath), m_diag(diag), m_bytes(bytes)
 {
     if (m_options.timeoutMs == 0)
         m_options.timeoutMs = 1; // 0 would mean "wait forever" to SO_RCVTIMEO
@@ -35,34 +39,53 @@ CHttpDownload::CHttpDownload(const HttpOptions& options, CServerBackoff& backoff
 
 HttpResult CHttpDownload::Run(const std::string& urlText)
 {
-    CHttpUrl url;
+    const HttpResult result = Start(urlText);
+    return result == HttpResult::Ok ? Continue(0) : result;
+}
+
+HttpResult CHttpDownload::Start(const std::string& urlText)
+{
     std::string why;
-    if (!url.Parse(urlText, why))
+    if (!m_url.Parse(urlText, why))
     {
         Say("Cannot fetch " + CHttpText::Printable(urlText, CHttpUrl::kMaxLength) + ": " + why);
         return HttpResult::Failed;
     }
     if (!m_options.proxyError.empty())
     {
-        Say("Cannot fetch " + url.Text() + ": " + m_options.proxyError);
+        Say("Cannot fetch " + m_url.Text() + ": " + m_options.proxyError);
         return HttpResult::Failed;
     }
-    for (int redirects = 0;; ++redirects)
+    return HttpResult::Ok;
+}
+
+HttpResult CHttpDownload::Admit(const CHttpUrl& url)
+{
+    const CProxyConfig::Endpoint* proxy = m_options.proxy.For(url.IsHttps(), url.Host());
+    if (proxy != nullptr && m_backoff.IsOffline(proxy->Server()))
     {
-        const CProxyConfig::Endpoint* proxy = m_options.proxy.For(url.IsHttps(), url.Host());
-        if (proxy != nullptr && m_backoff.IsOffline(proxy->Server()))
-        {
-            Say("proxy " + proxy->Server() + " is offline; skipped");
-            return HttpResult::Offline;
-        }
-        if (m_backoff.IsOffline(url.Server()))
-        {
-            Say(url.Server() + " is offline; skipped");
-            return HttpResult::Offline;
-        }
-        Say("HTTP GET " + url.Text() + (proxy != nullptr ? " through proxy " + proxy->Server() : std::string()));
+        Say("proxy " + proxy->Server() + " is offline; skipped");
+        return HttpResult::Offline;
+    }
+    if (m_backoff.IsOffline(url.Server()))
+    {
+        Say(url.Server() + " is offline; skipped");
+        return HttpResult::Offline;
+    }
+    return HttpResult::Ok;
+}
+
+HttpResult CHttpDownload::Continue(int redirects)
+{
+    for (;; ++redirects)
+    {
+        const HttpResult admitted = Admit(m_url);
+        if (admitted != HttpResult::Ok)
+            return admitted;
+        const CProxyConfig::Endpoint* proxy = m_options.proxy.For(m_url.IsHttps(), m_url.Host());
+        Say("HTTP GET " + m_url.Text() + (proxy != nullptr ? " through proxy " + proxy->Server() : std::string()));
         CHttpUrl next;
-        const HttpResult result = Fetch(url, next);
+        const HttpResult result = Fetch(m_url, next);
         if (!m_redirected)
             return result;
         if (redirects >= m_options.maxRedirects)
@@ -71,8 +94,135 @@ HttpResult CHttpDownload::Run(const std::string& urlText)
                 CHttpText::Decimal(m_options.maxRedirects < 0 ? 0 : m_options.maxRedirects) + ")");
             return HttpResult::Failed;
         }
-        url = next;
+        m_url = next;
     }
+}
+
+std::string CHttpDownload::Route(const CHttpUrl& url, const CProxyConfig::Endpoint* proxy)
+{
+    return (url.IsHttps() ? "https://" : "http://") + url.Server() +
+           (proxy != nullptr ? " via " + proxy->Server() : std::string());
+}
+
+std::string CHttpDownload::RouteFor(const HttpOptions& options, const std::string& urlText)
+{
+    CHttpUrl url;
+    std::string why;
+    if (!url.Parse(urlText, why))
+        return std::string();
+    return Route(url, options.proxy.For(url.IsHttps(), url.Host()));
+}
+
+// Pipelined requests are only ever sent on a connection that has already
+// carried a reply and was kept open: a server that closes after each reply
+// (or speaks HTTP/1.0) would otherwise throw the later requests away, perhaps
+// with a reset that cuts the first reply too. Whatever goes wrong on the
+// shared connection, the requests not yet answered are asked again one by
+// one, as they are without a kept connection.
+HttpResult CHttpDownload::RunFirst(const std::vector<CHttpDownload*>& downloads, const std::vector<std::string>& urls,
+                                   size_t& answered)
+{
+    const size_t count = downloads.size() < urls.size() ? downloads.size() : urls.size();
+    for (size_t i = 0; i < count;)
+    {
+        CHttpDownload& first = *downloads[i];
+        std::unique_ptr<CHttpConnection> connection;
+        const CProxyConfig::Endpoint* proxy = nullptr;
+        std::string route;
+        bool together = i + 1 < count;
+        for (size_t j = i; together && j < count; ++j)
+        {
+            CHttpUrl url;
+            std::string why;
+            together = url.Parse(urls[j], why) && downloads[j]->m_options.proxyError.empty();
+            if (!together)
+                break;
+            proxy = downloads[j]->m_options.proxy.For(url.IsHttps(), url.Host());
+            if (j == i)
+            {
+                route = Route(url, proxy);
+                together = !first.m_backoff.IsOffline(url.Server()) &&
+                           (proxy == nullptr || !first.m_backoff.IsOffline(proxy->Server()));
+            }
+            else
+            {
+                together = Route(url, proxy) == route;
+            }
+        }
+        if (together)
+            connection = first.m_pool.Take(route);
+        if (!connection)
+        {
+            const HttpResult result = first.Run(urls[i]);
+            if (result != HttpResult::NotFound)
+            {
+                answered = i;
+                return result;
+            }
+            ++i;
+            continue;
+        }
+
+        // One send for all: no request waits for the acknowledgement of
+        // the one before.
+        connection->RestartLowSpeed();
+        std::string requests;
+        for (size_t j = i; j < count; ++j)
+        {
+            CHttpDownload& download = *downloads[j];
+            download.Start(urls[j]);
+            download.Say("HTTP GET " + download.m_url.Text() +
+                         (proxy != nullptr ? " through proxy " + proxy->Server() : std::string()));
+            requests += RequestText(download.m_url, proxy);
+        }
+        bool stale = false;
+        const size_t sent = first.SendRequest(first.m_url, requests, *connection, &stale) == HttpResult::Ok ? count : i;
+        size_t next = i;
+        for (; next < sent; ++next)
+        {
+            CHttpDownload& download = *downloads[next];
+            CHttpUrl redirect;
+            bool stale = false;
+            bool keep = false;
+            download.m_redirected = false;
+            HttpResult result = download.ReadReply(download.m_url, proxy, *connection, redirect, &stale, keep);
+            if (stale)
+            {
+                connection.reset();
+                break;
+            }
+            if (download.m_redirected)
+            {
+                connection.reset(); // the replies still due on it are not read
+                download.m_url = redirect;
+                result = download.Continue(1);
+            }
+            if (!keep)
+                connection.reset();
+            if (result != HttpResult::NotFound)
+            {
+                for (size_t due = next + 1; connection && due < sent; ++due)
+                {
+                    if (!SkipReply(*connection))
+                        connection.reset();
+                }
+                if (connection && sent == count)
+                    first.m_pool.Keep(route, std::move(connection));
+                answered = next;
+                return result;
+            }
+            if (!connection)
+            {
+                ++next;
+                break;
+            }
+        }
+        if (connection && next == count)
+            first.m_pool.Keep(route, std::move(connection));
+        i = next;
+    }
+    answered = count;
+    return HttpResult::NotFound;
 }
 
 void CHttpDownload::Say(const std::string& text)
@@ -203,8 +353,10 @@ HttpResult CHttpDownload::OpenTunnel(const CHttpUrl& url, const CProxyConfig::En
     return Failed("Proxy " + proxy.Server() + " refused a tunnel to " + server + ": " + status);
 }
 
-HttpResult CHttpDownload::ReadReplyHead(const CHttpUrl& url, CHttpConnection& connection, CHttpReplyHead& head)
+HttpResult CHttpDownload::ReadReplyHead(const CHttpUrl& url, CHttpConnection& connection, CHttpReplyHead& head,
+                                        bool* stale)
 {
+    const unsigned long long before = connection.Arrived();
     for (int interim = 0;; ++interim)
     {
         std::string headBytes;
@@ -212,6 +364,12 @@ HttpResult CHttpDownload::ReadReplyHead(const CHttpUrl& url, CHttpConnection& co
         if (io == HttpIo::TooLong)
             return Failed("Reply rejected: headers larger than " + CHttpText::Decimal(CHttpConnection::kMaxHeadBytes) +
                           " bytes");
+        if (stale != nullptr && connection.Arrived() == before &&
+            (io == HttpIo::Closed || io == HttpIo::Truncated || io == HttpIo::Error))
+        {
+            *stale = true;
+            return HttpResult::Failed;
+        }
         if (io != HttpIo::Ok)
             return Broken(url, io, connection, "before the reply was complete");
         std::string why;
@@ -224,37 +382,90 @@ HttpResult CHttpDownload::ReadReplyHead(const CHttpUrl& url, CHttpConnection& co
     }
 }
 
+std::unique_ptr<CHttpConnection> CHttpDownload::NewConnection() const
+{
+    return std::unique_ptr<CHttpConnection>(new CHttpConnection(
+        m_options.timeoutMs, CLowSpeedGuard(m_options.lowSpeedBytes, m_options.lowSpeedSeconds)));
+}
+
 HttpResult CHttpDownload::Fetch(const CHttpUrl& url, CHttpUrl& next)
 {
     m_redirected = false;
     const CProxyConfig::Endpoint* proxy = m_options.proxy.For(url.IsHttps(), url.Host());
-    CHttpConnection connection(m_options.timeoutMs, CLowSpeedGuard(m_options.lowSpeedBytes, m_options.lowSpeedSeconds));
-    HttpResult result = Connect(url, proxy, connection);
-    if (result != HttpResult::Ok)
+    const std::string route = Route(url, proxy);
+    std::unique_ptr<CHttpConnection> connection = m_pool.Take(route);
+    for (bool kept = connection != nullptr;; kept = false)
+    {
+        if (kept)
+        {
+            connection->RestartLowSpeed();
+        }
+        else
+        {
+            connection = NewConnection();
+            const HttpResult result = Connect(url, proxy, *connection);
+            if (result != HttpResult::Ok)
+                return result;
+        }
+        bool stale = false;
+        bool keep = false;
+        HttpResult result = SendRequest(url, RequestText(url, proxy), *connection, kept ? &stale : nullptr);
+        if (result == HttpResult::Ok)
+            result = ReadReply(url, proxy, *connection, next, kept ? &stale : nullptr, keep);
+        if (stale)
+            continue; // the server closed the idle connection meanwhile: once more on a new one
+        if (keep)
+            m_pool.Keep(route, std::move(connection));
         return result;
+    }
+}
 
+std::string CHttpDownload::RequestText(const CHttpUrl& url, const CProxyConfig::Endpoint* proxy)
+{
     // A proxy takes a plain request in absolute form; a tunnel carries the
-    // server's own form.
+    // server's own form. HTTP/1.1 keeps the connection unless a side closes it.
     const bool absolute = proxy != nullptr && !url.IsHttps();
-    const HttpIo io = connection.Send("GET " + (absolute ? url.Text() : url.Target()) +
-                                      " HTTP/1.1\r\n"
-                                      "Host: " +
-                                      url.HostHeader() + "\r\n" + kUserAgent +
-                                      "Accept: */*\r\n"
-                                      "Accept-Encoding: identity\r\n"
-                                      "Connection: close\r\n"
-                                      "\r\n");
-    if (io != HttpIo::Ok)
-        return Broken(url, io, connection, "while sending the request");
+    return "GET " + (absolute ? url.Text() : url.Target()) +
+           " HTTP/1.1\r\n"
+           "Host: " +
+           url.HostHeader() + "\r\n" + kUserAgent +
+           "Accept: */*\r\n"
+           "Accept-Encoding: identity\r\n"
+           "\r\n";
+}
 
+HttpResult CHttpDownload::SendRequest(const CHttpUrl& url, const std::string& request, CHttpConnection& connection,
+                                      bool* stale)
+{
+    const HttpIo io = connection.Send(request);
+    if (io == HttpIo::Ok)
+        return HttpResult::Ok;
+    if (stale != nullptr && io != HttpIo::TimedOut)
+    {
+        *stale = true;
+        return HttpResult::Failed;
+    }
+    return Broken(url, io, connection, "while sending the request");
+}
+
+HttpResult CHttpDownload::ReadReply(const CHttpUrl& url, const CProxyConfig::Endpoint* proxy,
+                                    CHttpConnection& connection, CHttpUrl& next, bool* stale, bool& keep)
+{
+    keep = false;
     CHttpReplyHead head;
-    result = ReadReplyHead(url, connection, head);
+    HttpResult result = ReadReplyHead(url, connection, head, stale);
     if (result != HttpResult::Ok)
         return result;
     Say("HTTP " + CHttpText::Decimal(head.Status()) + (head.Reason().empty() ? "" : " " + head.Reason()));
 
     if (head.Status() == 200)
-        return ReceiveBody(url, connection, head);
+    {
+        result = ReceiveBody(url, connection, head);
+        keep = result == HttpResult::Ok && head.KeepsConnection() && head.IsDelimited();
+        return result;
+    }
+    keep = head.KeepsConnection() && SkipBody(connection, head);
+    const bool absolute = proxy != nullptr && !url.IsHttps();
     if (head.Status() == 404 || head.Status() == 410)
         return HttpResult::NotFound;
     if (absolute && IsGatewayFailure(head.Status()))
@@ -273,6 +484,68 @@ HttpResult CHttpDownload::Fetch(const CHttpUrl& url, CHttpUrl& next)
         return HttpResult::Ok;
     }
     return HttpResult::Failed;
+}
+
+bool CHttpDownload::SkipBody(CHttpConnection& connection, const CHttpReplyHead& head)
+{
+    if (!head.IsDelimited())
+        return false;
+    unsigned long long left = kMaxSkippedBytes;
+    // Takes count bytes off the connection, within what is left to skip.
+    auto skip = [&](unsigned long long count)
+    {
+        if (count > left)
+            return false;
+        left -= count;
+        while (count > 0)
+        {
+            const char* data = nullptr;
+            size_t got = 0;
+            if (connection.Take(static_cast<size_t>(count), data, got) != HttpIo::Ok)
+                return false;
+            count -= got;
+        }
+        return true;
+    };
+    if (!head.IsChunked())
+        return skip(head.HasLength() && head.Status() >= 200 && head.Status() != 204 && head.Status() != 304
+                        ? head.Length()
+                        : 0);
+    for (;;)
+    {
+        std::string line;
+        unsigned long long size = 0;
+        if (connection.ReadLine(line, kMaxChunkLine) != HttpIo::Ok || !ParseChunkSize(line, size))
+            return false;
+        if (size == 0)
+            break;
+        if (!skip(size) || connection.ReadLine(line, 0) != HttpIo::Ok || !line.empty())
+            return false;
+    }
+    for (size_t trailers = 0; trailers <= CHttpReplyHead::kMaxHeaderCount; ++trailers)
+    {
+        std::string line;
+        if (connection.ReadLine(line, CHttpReplyHead::kMaxLineLength) != HttpIo::Ok)
+            return false;
+        if (line.empty())
+            return true;
+    }
+    return false;
+}
+
+bool CHttpDownload::SkipReply(CHttpConnection& connection)
+{
+    for (int interim = 0; interim <= kMaxInterimReplies; ++interim)
+    {
+        std::string bytes;
+        std::string why;
+        CHttpReplyHead head;
+        if (connection.ReadHead(bytes) != HttpIo::Ok || !head.Parse(bytes, why))
+            return false;
+        if (!head.IsProvisional())
+            return head.KeepsConnection() && SkipBody(connection, head);
+    }
+    return false;
 }
 
 HttpResult CHttpDownload::ReceiveBody(const CHttpUrl& url, CHttpConnection& connection, const CHttpReplyHead& head)

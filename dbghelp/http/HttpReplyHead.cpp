@@ -60,6 +60,24 @@ bool ParseTransferEncoding(const std::string& value, bool& chunked)
     }
 }
 
+// A Connection header is a comma-separated list of tokens; only "close"
+// matters here.
+bool HasCloseToken(const std::string& value)
+{
+    size_t start = 0;
+    for (;;)
+    {
+        const size_t comma = value.find(',', start);
+        const std::string token = CHttpText::LowerCase(
+            CHttpText::TrimBlanks(value.substr(start, comma == std::string::npos ? comma : comma - start)));
+        if (token == "close")
+            return true;
+        if (comma == std::string::npos)
+            return false;
+        start = comma + 1;
+    }
+}
+
 } // namespace
 
 // "HTTP/1.x NNN reason"
@@ -75,6 +93,7 @@ bool CHttpReplyHead::ParseStatusLine(const std::string& text, std::string& why)
         why = "not an HTTP/1.x status line: \"" + CHttpText::Printable(text) + "\"";
         return false;
     }
+    m_minor = minor - '0';
     m_status = 0;
     for (uint8_t digit : digits)
     {
@@ -177,6 +196,11 @@ bool CHttpReplyHead::Parse(const std::string& bytes, std::string& why)
             }
             m_chunked = chunked;
         }
+        else if (name == "connection")
+        {
+            if (HasCloseToken(value))
+                m_closes = true;
+        }
         else if (name == "location")
         {
             if (m_hasLocation)
@@ -193,4 +217,9 @@ bool CHttpReplyHead::Parse(const std::string& bytes, std::string& why)
 bool CHttpReplyHead::IsRedirect() const
 {
     return m_status == 301 || m_status == 302 || m_status == 303 || m_status == 307 || m_status == 308;
+}
+
+bool CHttpReplyHead::IsDelimited() const
+{
+    return m_chunked || m_hasLength || m_status < 200 || m_status == 204 || m_status == 304;
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 // The head of an HTTP/1.x reply: its status line and the headers that a
-// download acts on (Content-Length, Transfer-Encoding, Location). Every byte
+// download acts on (Content-Length, Transfer-Encoding, Location, Connection). Every byte
 // is the server's, so every one is checked before it means anything.
 class CHttpReplyHead
 {
@@ -31,11 +31,20 @@ public:
     // 1xx: a provisional reply; the real one follows on the same connection.
     bool IsProvisional() const { return m_status < 200; }
     bool IsRedirect() const;
+    // The server keeps the connection open after this reply: HTTP/1.1
+    // without "Connection: close". An HTTP/1.0 server closes it (we never ask
+    // such a one to keep it).
+    bool KeepsConnection() const { return m_minor >= 1 && !m_closes; }
+    // Where the body ends is known without the connection ending: chunked,
+    // or a Content-Length (or no body at all: 1xx, 204, 304).
+    bool IsDelimited() const;
 
 private:
     bool ParseStatusLine(const std::string& text, std::string& why);
 
     int m_status = 0;
+    int m_minor = 0;
+    bool m_closes = false;
     std::string m_reason;
     bool m_hasLength = false;
     unsigned long long m_length = 0;

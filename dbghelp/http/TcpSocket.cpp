@@ -122,9 +122,13 @@ HttpIo CTcpSocket::Open(const std::string& host, unsigned port, CHostResolver& r
             return HttpIo::Unreachable;
         }
     }
+    // Every request goes out in one send: Nagle's wait for the previous
+    // acknowledgement would only cost a kept connection a round trip.
     u_long blocking = 0;
     const DWORD timeout = m_timeoutMs;
+    const BOOL noDelay = TRUE;
     if (ioctlsocket(m_socket, FIONBIO, &blocking) != 0 ||
+        setsockopt(m_socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof(noDelay)) != 0 ||
         setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout)) != 0 ||
         setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout)) != 0)
     {
@@ -172,4 +176,15 @@ HttpIo CTcpSocket::Receive(char* buffer, size_t size, size_t& got)
         return HttpIo::TooSlow;
     got = static_cast<size_t>(count);
     return HttpIo::Ok;
+}
+
+bool CTcpSocket::HasPendingInput() const
+{
+    if (m_socket == INVALID_SOCKET)
+        return true;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(m_socket, &readable);
+    timeval now = {0, 0};
+    return select(0, &readable, nullptr, nullptr, &now) != 0;
 }

@@ -33,6 +33,14 @@ public:
     // ended the connection, TooSlow when the low-speed limit is not met.
     HttpIo Receive(char* buffer, size_t size, size_t& got);
 
+    // True when the server has sent something (bytes, or the end of the
+    // connection) that nobody asked for yet: an idle connection so marked is
+    // no longer usable.
+    bool HasPendingInput() const;
+    // Starts a new low-speed window: a kept connection's next request is
+    // not judged by the time it lay idle.
+    void RestartLowSpeed() { m_lowSpeed.Start(); }
+
     const CLowSpeedGuard& LowSpeed() const { return m_lowSpeed; }
     // The Winsock error of the last step that failed with one.
     int LastError() const { return m_error; }

@@ -38,6 +38,10 @@ public:
     // a renegotiation fails.
     HttpIo Receive(char* buffer, size_t size, size_t& got);
 
+    // Bytes received or decrypted but not yet handed out, or the server's
+    // close_notify: a kept connection in this state is not idle.
+    bool HasPending() const { return m_incomingUsed > 0 || m_plainBegin < m_plain.size() || m_closeNotified; }
+
     // The reason of the last Refused result of Receive.
     const std::string& Why() const { return m_why; }
 

@@ -60,6 +60,25 @@ TEST_F(HttpClientTest, DownloadsExactBytesReplacingTheTargetAndReportsEachStep)
     }
 }
 
+// A kept TLS connection carries file after file, misses between them, with
+// its session's leftover bytes carried from one reply to the next.
+TEST_F(HttpClientTest, KeptTlsConnectionCarriesEveryRequestOfASession)
+{
+    ASSERT_TRUE(ServersStarted("tlskeep"));
+    const std::string small = ReadFileBytes(StoreFile("small.bin"));
+    const std::string big = ReadFileBytes(StoreFile("big.bin"));
+    for (int i = 0; i < 3; ++i)
+    {
+        ASSERT_EQ(HttpResult::Ok, Fetch(Tls("/small.bin", "tlskeep"))) << m_diag.All();
+        EXPECT_EQ(small, ReadFileBytes(Target()));
+        ASSERT_EQ(HttpResult::NotFound, Fetch(Tls("/no/such.pdb", "tlskeep"))) << m_diag.All();
+        ASSERT_EQ(HttpResult::Ok, Fetch(Tls("/big.bin", "tlskeep"))) << m_diag.All();
+        EXPECT_TRUE(big == ReadFileBytes(Target()));
+    }
+    EXPECT_EQ(1u, CountLogLines("tlskeep", "CONNECTION"));
+    EXPECT_EQ(9u, CountLogLines("tlskeep", "GET "));
+}
+
 // A failure of one file is no failure of the server: it stays online.
 TEST_F(HttpClientTest, MissingGoneOrFailingFilesLeaveNoFileAndTheServerOnline)
 {
@@ -263,7 +282,8 @@ protected:
     }
 };
 
-TEST_F(HttpReplyTest, RequestIsHttp11GetOfThePathWithHostAgentIdentityAndClose)
+// HTTP/1.1 keeps the connection: no "Connection: close".
+TEST_F(HttpReplyTest, RequestIsHttp11GetOfThePathWithHostAgentAndIdentity)
 {
     CScriptedServer server({"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"});
     ASSERT_EQ(HttpResult::NotFound, Fetch(server, "/a.pdb/0123ABC1/a.pdb"));
@@ -273,7 +293,7 @@ TEST_F(HttpReplyTest, RequestIsHttp11GetOfThePathWithHostAgentIdentityAndClose)
     EXPECT_EQ("GET /a.pdb/0123ABC1/a.pdb HTTP/1.1\r\n", lines[0]);
     auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
     EXPECT_TRUE(has("Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n")) << server.Requests()[0];
-    EXPECT_TRUE(has("Connection: close\r\n")) << server.Requests()[0];
+    EXPECT_FALSE(has("Connection: close\r\n")) << server.Requests()[0];
     EXPECT_TRUE(has("User-Agent: Quillmar-SymSrv/1.0\r\n")) << server.Requests()[0];
     EXPECT_TRUE(has("Accept-Encoding: identity\r\n")) << server.Requests()[0];
 }

@@ -112,20 +112,37 @@ std::string CDiagLines::All()
     return all;
 }
 
+SOCKET ListenOnLoopback(unsigned& port)
+{
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof(address);
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(listener, 16);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
+SOCKET ConnectToLoopback(unsigned port)
+{
+    SOCKET connection = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(port));
+    connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    return connection;
+}
+
 CScriptedServer::CScriptedServer(std::vector<std::string> parts, int connections)
     : m_parts(std::move(parts)), m_connections(connections)
 {
     m_requestRead = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     m_release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof(address);
-    bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(m_listener, 8);
-    getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
-    m_port = ntohs(address.sin_port);
+    m_listener = ListenOnLoopback(m_port);
     m_thread = std::thread([this] { Serve(); });
 }
 
@@ -133,13 +150,7 @@ CScriptedServer::~CScriptedServer()
 {
     m_stopping = true;
     SetEvent(m_release);
-    // Wakes an accept that no client came for.
-    SOCKET waker = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<u_short>(m_port));
-    connect(waker, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    SOCKET waker = ConnectToLoopback(m_port);
     m_thread.join();
     closesocket(waker);
     closesocket(m_listener);
@@ -204,9 +215,15 @@ void CScriptedServer::Answer(SOCKET client)
             sent += count;
         }
     }
-    // Graceful close: the client reads to the end, then closes its side.
+    // Graceful close: the client reads to the end, then closes its side, or
+    // keeps the connection until the test ends.
     shutdown(client, SD_SEND);
-    while (recv(client, buffer, sizeof(buffer), 0) > 0)
+    const DWORD wait = 100;
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof(wait));
+    for (;;)
     {
+        const int got = recv(client, buffer, sizeof(buffer), 0);
+        if (got == 0 || (got < 0 && (WSAGetLastError() != WSAETIMEDOUT || m_stopping)))
+            break;
     }
 }

@@ -33,6 +33,11 @@ size_t CountRequests(const std::string& server, const std::string& path);
 size_t CountLogLines(const std::string& server, const std::string& prefix);
 // A loopback port with nothing listening: bound once, then released.
 unsigned FreeLoopbackPort();
+// A socket listening on 127.0.0.1 at a port of its own (put in port).
+SOCKET ListenOnLoopback(unsigned& port);
+// A connection to 127.0.0.1:port (close it when done): wakes the accept of
+// a server that is stopping, which closing its listener does not under Wine.
+SOCKET ConnectToLoopback(unsigned port);
 
 // Collects the diagnostic lines of downloads, from any thread.
 class CDiagLines

@@ -17,7 +17,8 @@
 # another host, an expired one, one issued by a certificate that is no CA and
 # one whose key usage allows no TLS server.
 # "trickle" sends every reply one byte every 100 ms, "tricklebody" the body
-# only; "proxy" is loopback_proxy.py. Every server ends by itself after 600 s
+# only; "proxy" is loopback_proxy.py; "tlskeep" (keepalive_store.py) serves
+# the small store over HTTPS and keeps its connections. Every server ends by itself after 600 s
 # even when stop never runs.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -32,7 +33,7 @@ stop_servers() {
   [ -f "$pids" ] || return 0
   while read -r pid; do
     # Only a server of ours: the numbers may be stale and reused by now.
-    if [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' <"/proc/$pid/cmdline" | grep -qE 'serve_store.py|loopback_proxy.py'; then
+    if [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' <"/proc/$pid/cmdline" | grep -qE 'serve_store.py|loopback_proxy.py|keepalive_store.py'; then
       kill "$pid" 2>/dev/null || true
     fi
   done <"$pids"
@@ -91,6 +92,9 @@ case "$cmd" in
     start_server trickle "$dir/store" --trickle 100
     start_server tricklebody "$dir/store" --trickle-body 100
     start_proxy proxy
+    start_loopback_server tlskeep "$dir" "$here/keepalive_store.py" "$dir/store" "${tls[@]}" --lifetime 600 \
+      --log "$dir/tlskeep.log"
+    record_server tlskeep
     if [ -n "${4:-}" ]; then
       samples=$(cd "$4" && pwd)
       start_server samples "$samples"
