@@ -77,16 +77,36 @@ std::string EnvironmentValue(const char* name)
 
 struct CSymbolLibrary::Session
 {
+    explicit Session(HANDLE owner) : process(owner) {}
+
+    const HANDLE process;
+    // Guarded by the library's lock.
     std::string searchPath;
-    PSYMBOL_REGISTERED_CALLBACK64 callback = nullptr;
-    ULONG64 userContext = 0;
     CExclusionList exclusions;
     std::map<DWORD64, IMAGEHLP_MODULE64> modules;
-    CHttpClient http;
-    CSingleFlight flights;
     uint64_t maxFileBytes = CModuleLoader::kMaxSymbolFileBytes;
     DWORD missSeconds = kDefaultMissSeconds;
     FileStamp settingsRead;
+    // Safe to share without the lock.
+    CHttpClient http;
+    CSingleFlight flights;
+    // Guarded by callbackLock, which is never taken with the library's lock
+    // held: the callback may call back in.
+    CCriticalSection callbackLock;
+    PSYMBOL_REGISTERED_CALLBACK64 callback = nullptr;
+    ULONG64 userContext = 0;
+    bool ended = false;
+};
+
+struct CSymbolLibrary::Use
+{
+    std::shared_ptr<Session> session;
+    std::string searchPath;
+    // A copy: a refresh by another thread replaces the session's list.
+    CExclusionList exclusions;
+    DWORD options = 0;
+    uint64_t maxFileBytes = 0;
+    DWORD missSeconds = 0;
 };
 
 CSymbolLibrary& CSymbolLibrary::Instance()
@@ -127,50 +147,65 @@ std::string CSymbolLibrary::DefaultSearchPath() const
     return path;
 }
 
-CSymbolLibrary::Session* CSymbolLibrary::FindSession(HANDLE process)
+std::shared_ptr<CSymbolLibrary::Session> CSymbolLibrary::FindSession(HANDLE process)
 {
     const auto found = m_sessions.find(process);
-    return found == m_sessions.end() ? nullptr : found->second.get();
+    return found == m_sessions.end() ? nullptr : found->second;
 }
 
-void CSymbolLibrary::Notify(Session& session, const std::string& line)
+bool CSymbolLibrary::BeginUse(HANDLE process, PCSTR searchPath, Use& use)
 {
-    if ((m_options & SYMOPT_DEBUG) == 0 || session.callback == nullptr)
-        return;
-    for (const auto& entry : m_sessions)
+    std::lock_guard<CCriticalSection> lock(m_lock);
+    use.session = FindSession(process);
+    if (!use.session)
     {
-        if (entry.second.get() == &session)
-        {
-            session.callback(entry.first, CBA_DEBUG_INFO,
-                             static_cast<ULONG64>(reinterpret_cast<ULONG_PTR>(line.c_str())), session.userContext);
-            return;
-        }
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
     }
+    Session& session = *use.session;
+    RefreshSettings(session);
+    use.searchPath = searchPath != nullptr ? std::string(searchPath) : session.searchPath;
+    use.exclusions = session.exclusions;
+    use.options = m_options;
+    use.maxFileBytes = session.maxFileBytes;
+    use.missSeconds = session.missSeconds;
+    return true;
 }
 
-CSymbolSearch::Settings CSymbolLibrary::SearchSettings(Session& session, const CSymbolPath& path)
+void CSymbolLibrary::Notify(const Use& use, const std::string& line)
+{
+    if ((use.options & SYMOPT_DEBUG) == 0)
+        return;
+    Session& session = *use.session;
+    std::lock_guard<CCriticalSection> hold(session.callbackLock);
+    if (session.ended || session.callback == nullptr)
+        return;
+    session.callback(session.process, CBA_DEBUG_INFO, static_cast<ULONG64>(reinterpret_cast<ULONG_PTR>(line.c_str())),
+                     session.userContext);
+}
+
+CSymbolSearch::Settings CSymbolLibrary::SearchSettings(const Use& use, const CSymbolPath& path)
 {
     CSymbolSearch::Settings settings;
     settings.path = &path;
-    settings.exclusions = &session.exclusions;
-    settings.http = &session.http;
-    settings.flights = &session.flights;
+    settings.exclusions = &use.exclusions;
+    settings.http = &use.session->http;
+    settings.flights = &use.session->flights;
     settings.defaultStore = BesideLibrary("sym");
-    settings.maxFileBytes = session.maxFileBytes;
-    settings.missSeconds = session.missSeconds;
-    settings.diagnostic = [this, &session](const std::string& line) { Notify(session, line); };
+    settings.maxFileBytes = use.maxFileBytes;
+    settings.missSeconds = use.missSeconds;
+    settings.diagnostic = [this, &use](const std::string& line) { Notify(use, line); };
     return settings;
 }
 
 BOOL CSymbolLibrary::Initialize(HANDLE process, PCSTR searchPath, BOOL)
 {
     std::lock_guard<CCriticalSection> lock(m_lock);
-    Session* session = FindSession(process);
-    if (session == nullptr)
+    std::shared_ptr<Session> session = FindSession(process);
+    if (!session)
     {
-        std::unique_ptr<Session> created(new Session);
-        session = created.get();
-        m_sessions[process] = std::move(created);
+        session = std::make_shared<Session>(process);
+        m_sessions[process] = session;
     }
     session->searchPath = searchPath != nullptr ? searchPath : DefaultSearchPath();
     ReadSettings(*session);
@@ -210,14 +245,25 @@ void CSymbolLibrary::RefreshSettings(Session& session)
 
 BOOL CSymbolLibrary::Cleanup(HANDLE process)
 {
-    std::lock_guard<CCriticalSection> lock(m_lock);
-    const auto found = m_sessions.find(process);
-    if (found == m_sessions.end())
+    // Loads and searches still running keep the session until they return;
+    // the session's callback hears nothing more of them.
+    std::shared_ptr<Session> ended;
     {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        std::lock_guard<CCriticalSection> lock(m_lock);
+        const auto found = m_sessions.find(process);
+        if (found == m_sessions.end())
+        {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        ended = found->second;
+        m_sessions.erase(found);
     }
-    m_sessions.erase(found);
+    {
+        std::lock_guard<CCriticalSection> hold(ended->callbackLock);
+        ended->ended = true;
+    }
+    ended.reset();
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
@@ -237,13 +283,17 @@ DWORD CSymbolLibrary::SetOptions(DWORD options)
 
 BOOL CSymbolLibrary::RegisterCallback(HANDLE process, PSYMBOL_REGISTERED_CALLBACK64 callback, ULONG64 userContext)
 {
-    std::lock_guard<CCriticalSection> lock(m_lock);
-    Session* session = FindSession(process);
-    if (session == nullptr)
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard<CCriticalSection> lock(m_lock);
+        session = FindSession(process);
+    }
+    if (!session)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    std::lock_guard<CCriticalSection> hold(session->callbackLock);
     session->callback = callback;
     session->userContext = userContext;
     SetLastError(ERROR_SUCCESS);
@@ -253,8 +303,8 @@ BOOL CSymbolLibrary::RegisterCallback(HANDLE process, PSYMBOL_REGISTERED_CALLBAC
 BOOL CSymbolLibrary::SetSearchPath(HANDLE process, PCSTR searchPath)
 {
     std::lock_guard<CCriticalSection> lock(m_lock);
-    Session* session = FindSession(process);
-    if (session == nullptr)
+    const std::shared_ptr<Session> session = FindSession(process);
+    if (!session)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -267,13 +317,9 @@ BOOL CSymbolLibrary::SetSearchPath(HANDLE process, PCSTR searchPath)
 DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName, PCSTR moduleName, DWORD64 base,
                                    DWORD size)
 {
-    std::lock_guard<CCriticalSection> lock(m_lock);
-    Session* session = FindSession(process);
-    if (session == nullptr)
-    {
-        SetLastError(ERROR_INVALID_HANDLE);
+    Use use;
+    if (!BeginUse(process, nullptr, use))
         return 0;
-    }
     const bool hasFile = file != nullptr && file != INVALID_HANDLE_VALUE;
     const std::string name = imageName != nullptr ? imageName : "";
     if (!hasFile && name.empty())
@@ -295,21 +341,24 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
         return 0;
     }
 
-    Session& current = *session;
-    RefreshSettings(current);
-    CSymbolPath path(current.searchPath);
-    CModuleLoader loader(SearchSettings(current, path));
+    CSymbolPath path(use.searchPath);
+    CModuleLoader loader(SearchSettings(use, path));
     if (!loader.ParseImage(image.Data(), image.Size()))
     {
-        Notify(current, "DBGHELP: " + (name.empty() ? std::string("image") : name) + " - not a PE image\n");
+        Notify(use, "DBGHELP: " + (name.empty() ? std::string("image") : name) + " - not a PE image\n");
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
     if (base == 0)
         base = loader.GetImage().GetImageBase();
-    if (current.modules.count(base) != 0)
+    // As the platform: a module already at this base is no error, but no new load.
+    const auto isLoaded = [&]
     {
-        // As the platform: a module already at this base is no error, but no new load.
+        std::lock_guard<CCriticalSection> lock(m_lock);
+        return use.session->modules.count(base) != 0;
+    };
+    if (isLoaded())
+    {
         SetLastError(ERROR_SUCCESS);
         return 0;
     }
@@ -327,9 +376,22 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
     const std::string recordName = !name.empty() ? name : (moduleName != nullptr ? moduleName : "");
 
     IMAGEHLP_MODULE64 record;
-    loader.Resolve(recordName, module, base, size, m_options, record);
+    loader.Resolve(recordName, module, base, size, use.options, record);
     image.Close();
-    current.modules[base] = record;
+
+    std::lock_guard<CCriticalSection> lock(m_lock);
+    if (FindSession(process) != use.session)
+    {
+        // Ended while the symbols were searched for.
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (!use.session->modules.emplace(base, record).second)
+    {
+        // Another thread loaded a module at this base meanwhile.
+        SetLastError(ERROR_SUCCESS);
+        return 0;
+    }
     SetLastError(ERROR_SUCCESS);
     return base;
 }
@@ -337,8 +399,8 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
 BOOL CSymbolLibrary::GetModuleInfo(HANDLE process, DWORD64 address, PIMAGEHLP_MODULE64 info)
 {
     std::lock_guard<CCriticalSection> lock(m_lock);
-    Session* session = FindSession(process);
-    if (session == nullptr)
+    const std::shared_ptr<Session> session = FindSession(process);
+    if (!session)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -375,8 +437,8 @@ BOOL CSymbolLibrary::GetModuleInfo(HANDLE process, DWORD64 address, PIMAGEHLP_MO
 BOOL CSymbolLibrary::UnloadModule(HANDLE process, DWORD64 base)
 {
     std::lock_guard<CCriticalSection> lock(m_lock);
-    Session* session = FindSession(process);
-    if (session == nullptr)
+    const std::shared_ptr<Session> session = FindSession(process);
+    if (!session)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -395,17 +457,12 @@ BOOL CSymbolLibrary::UnloadModule(HANDLE process, DWORD64 base)
 BOOL CSymbolLibrary::FindFileInPath(HANDLE process, PCSTR searchPath, const CSymbolSearch::Request& request,
                                     std::string& found)
 {
-    std::lock_guard<CCriticalSection> lock(m_lock);
     found.clear();
-    Session* session = FindSession(process);
-    if (session == nullptr)
-    {
-        SetLastError(ERROR_INVALID_HANDLE);
+    Use use;
+    if (!BeginUse(process, searchPath, use))
         return FALSE;
-    }
-    RefreshSettings(*session);
-    CSymbolPath path(searchPath != nullptr ? std::string(searchPath) : session->searchPath);
-    CSymbolSearch::Settings settings = SearchSettings(*session, path);
+    CSymbolPath path(use.searchPath);
+    CSymbolSearch::Settings settings = SearchSettings(use, path);
     // Reported to no one: a search for a file alone may run beside a load in
     // the same session, and the session's callback sees the load's lines only.
     settings.diagnostic = nullptr;

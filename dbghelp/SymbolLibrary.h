@@ -14,10 +14,15 @@ class CHttpClient;
 
 // The library's one global state: the option mask and, per process handle
 // given to SymInitialize, a session with its search path, notification
-// callback, settings from symsrv.ini and loaded modules. Every operation
-// takes the lock for its whole run, so that several threads may call; the
-// callback runs on the calling thread with the lock held, and may call back
-// in. Failures set the last error; no operation throws.
+// callback, settings from symsrv.ini and loaded modules. Several threads may
+// call. The lock guards that state only: a load or a file search takes what
+// it needs under it and then searches and downloads without it, so that one
+// thread's download never holds up another's load or search (the same file
+// from the same store is still fetched once: the session's single-flight).
+// A session ended meanwhile stays alive until its last such call returns.
+// The callback runs on the calling thread, without the lock (it may call
+// back in), one call at a time per session, and never after SymCleanup of
+// its session has returned. Failures set the last error; no operation throws.
 class CSymbolLibrary
 {
 public:
@@ -45,24 +50,30 @@ public:
 
 private:
     struct Session;
+    // What one load or search takes from its session under the lock, to run without it.
+    struct Use;
 
     CSymbolLibrary();
     ~CSymbolLibrary();
 
-    Session* FindSession(HANDLE process);
+    std::shared_ptr<Session> FindSession(HANDLE process);
+    // Under the lock: the session of process with its settings refreshed, and
+    // a snapshot of them; searchPath null takes the session's path. False
+    // (last error set) for an unknown process.
+    bool BeginUse(HANDLE process, PCSTR searchPath, Use& use);
     // Reads symsrv.ini's settings into the session, and again whenever the
     // file has changed since: the add-in rewrites its exclusion list while
     // a session runs, and the user expects the new list to count at once.
     void ReadSettings(Session& session);
     void RefreshSettings(Session& session);
-    void Notify(Session& session, const std::string& line);
-    // The search settings of the session, along path.
-    CSymbolSearch::Settings SearchSettings(Session& session, const CSymbolPath& path);
+    void Notify(const Use& use, const std::string& line);
+    // The search settings of a use of a session, along path.
+    CSymbolSearch::Settings SearchSettings(const Use& use, const CSymbolPath& path);
     std::string DefaultSearchPath() const;
     std::string BesideLibrary(const char* name) const;
 
     CCriticalSection m_lock;
     DWORD m_options;
     HMODULE m_module;
-    std::map<HANDLE, std::unique_ptr<Session>> m_sessions;
+    std::map<HANDLE, std::shared_ptr<Session>> m_sessions;
 };

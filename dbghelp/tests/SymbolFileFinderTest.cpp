@@ -1,3 +1,7 @@
+#include "KeepAliveServer.h"
+
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -186,4 +190,131 @@ TEST_F(SymbolFileFinderTest, OneDownloadPerKeyWhenSearchesAndLoadsAskAtOnce)
         asker.join();
     EXPECT_EQ(std::vector<int>(4, 1), found);
     EXPECT_EQ(before + 1, Requests("/store/" + storePdb)) << ServerLog("samples");
+}
+
+// A loopback store with one file, rsds.exe's PDB, whose answer it holds until
+// the test releases it (or for 20 s, should a test end without releasing);
+// everything else is missing. Network waits are raised above that, so that
+// a held download stays in flight in the library too.
+class HeldDownloadTest : public SymbolFileFinderTest
+{
+protected:
+    void SetUp() override
+    {
+        SymbolFileFinderTest::SetUp();
+        UseSymsrvIni("[Http]\r\nTimeout=60000\r\n");
+    }
+    void TearDown() override
+    {
+        Release();
+        SymbolFileFinderTest::TearDown();
+    }
+
+    std::string HeldChain() const { return Chain(m_server.Url("/")); }
+    bool SearchRsdsPdb(PCSTR path)
+    {
+        GUID guid = GuidOf("rsds.exe");
+        char file[MAX_PATH] = {};
+        return Lib().FindFileInPath(Process(), path, "rsds.pdb", &guid, Number("rsds.exe", "pdb_age"), 0,
+                                    SSRVOPT_GUIDPTR, file, nullptr, nullptr) != FALSE;
+    }
+    bool WaitAsked()
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        return m_changed.wait_for(hold, std::chrono::seconds(20), [&] { return m_asked > 0; });
+    }
+    // Asked, and not answered yet.
+    bool Holding()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_asked > 0 && !m_answered;
+    }
+    int Asked()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_asked;
+    }
+    void Release()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+    const std::string m_storePdb = Manifest("rsds.exe", "store_pdb");
+
+private:
+    std::string Answer(const std::string& path)
+    {
+        std::string held = "/" + m_storePdb;
+        std::replace(held.begin(), held.end(), '\\', '/');
+        if (path != held)
+            return CKeepAliveServer::Reply("404 Not Found", "");
+        std::unique_lock<std::mutex> hold(m_lock);
+        ++m_asked;
+        m_changed.notify_all();
+        m_changed.wait_for(hold, std::chrono::seconds(20), [&] { return m_released; });
+        m_answered = true;
+        return CKeepAliveServer::Reply("200 OK", ReadFileBytes(Store() + "\\" + m_storePdb));
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_asked = 0;
+    bool m_answered = false;
+    bool m_released = false;
+    // Last: its threads answer through the members above.
+    CKeepAliveServer m_server{[this](const std::string& path) { return Answer(path); }};
+};
+
+// While a search (as the prefetch runs) waits for one file, the debugger's
+// load of another image and a search for another file complete; the load of
+// the held file's own image takes the download in flight.
+TEST_F(HeldDownloadTest, OtherFilesCompleteWhileADownloadIsHeldAndItsOwnImageJoinsIt)
+{
+    const std::string path = HeldChain() + ";" + Chain(Store());
+    Lib().SetOptions(kExact);
+    ASSERT_TRUE(Lib().SetSearchPath(Process(), path.c_str()));
+    BOOL searched = FALSE;
+    CJoinedThread search([&] { searched = SearchRsdsPdb(nullptr); });
+    ASSERT_TRUE(WaitAsked());
+    const DWORD64 base = 0x20000000;
+    DWORD64 loaded = 0;
+    CJoinedThread load([&] { loaded = Lib().LoadModule64(Process(), nullptr, Image("rsds.exe").c_str(), nullptr, base, 0); });
+
+    EXPECT_EQ(SymTypeOf("nb10.dll"), Load(Image("nb10.dll"), path, kExact).SymType) << AllLines();
+    DWORD stamp = Number("dbgcv.dll", "timestamp");
+    EXPECT_TRUE(Lib().FindFileInPath(Process(), path.c_str(), "dbgcv.dbg", &stamp,
+                                     Number("dbgcv.dll", "size_of_image"), 0, SSRVOPT_DWORDPTR, m_found, nullptr,
+                                     nullptr));
+    EXPECT_TRUE(Holding());
+    Release();
+    search.Join();
+    load.Join();
+    EXPECT_TRUE(searched);
+    EXPECT_EQ(base, loaded);
+    EXPECT_EQ(1, Asked());
+}
+
+// SymCleanup in the middle of a download returns at once, the next session
+// works meanwhile, and the download still lands whole, with nothing else.
+TEST_F(HeldDownloadTest, SessionEndedMidDownloadReturnsAtOnceAndTheNextSessionWorks)
+{
+    const std::string path = HeldChain();
+    BOOL searched = FALSE;
+    CJoinedThread search([&] { searched = SearchRsdsPdb(path.c_str()); });
+    ASSERT_TRUE(WaitAsked());
+    NewSession();
+    EXPECT_EQ(SymTypeOf("nb10.dll"), Load(Image("nb10.dll"), Chain(Store()), kExact).SymType) << AllLines();
+    EXPECT_TRUE(Holding());
+    Release();
+    search.Join();
+    EXPECT_TRUE(searched);
+    std::vector<std::string> expected = StorePaths("nb10.dll");
+    expected.push_back(m_storePdb);
+    std::vector<std::string> found = ListFiles(Downstream());
+    std::sort(expected.begin(), expected.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(expected, found);
+    EXPECT_EQ(ReadFileBytes(Store() + "\\" + m_storePdb), ReadFileBytes(Downstream() + "\\" + m_storePdb));
 }
