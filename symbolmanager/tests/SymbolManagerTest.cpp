@@ -1,5 +1,6 @@
 // ISymbolManager::GetSymbols through COM: the test program is the client, the
 // registered qx3fetch.exe the server, and every call crosses the proxy/stub.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <memory>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "ComTestSupport.h"
+#include "HeldStore.h"
 #include "ScopedHandle.h"
 #include "TestSupport.h"
 
@@ -208,4 +210,22 @@ TEST_F(SymbolManagerTest, PrefetchesThroughItsOwnInterfaceAndEndsCleanly)
     ASSERT_EQ(S_OK, CallByName(SampleImage("nb10.dll"), path));
     EXPECT_EQ(1, m_found) << Log();
     EXPECT_TRUE(StartsWith(Log(), StartOfLog(SampleImage("nb10.dll"))));
+}
+
+// The image's own request never waits for a prefetch download of another
+// file: with the prefetch's download held at its store, the request completes.
+TEST_F(SymbolManagerTest, ImageRequestCompletesWhileThePrefetchDownloadsAnotherFile)
+{
+    CHeldStore store;
+    ASSERT_TRUE(store.IsListening());
+    CTempDir cache;
+    CScopedComPtr<ISymbolPrefetch> prefetch;
+    ASSERT_EQ(S_OK, m_manager->QueryInterface(IID_ISymbolPrefetch, prefetch.ReceiveVoid()));
+    ASSERT_EQ(S_OK, prefetch->Prefetch(0, 0, const_cast<LPWSTR>(Widen(SampleImage("rsds.exe")).c_str()),
+                                       const_cast<LPWSTR>(Widen(store.SymbolPath(cache.Path())).c_str()), nullptr, 2));
+    ASSERT_TRUE(store.WaitArrived(20000));
+    EXPECT_EQ(S_OK, CallByName(SampleImage("nb10.dll"), SampleSymbolsDir()));
+    EXPECT_EQ(1, m_found) << Log();
+    EXPECT_TRUE(store.IsHolding());
+    EXPECT_EQ(S_OK, prefetch->CancelPrefetch());
 }
