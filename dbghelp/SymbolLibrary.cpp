@@ -263,6 +263,8 @@ BOOL CSymbolLibrary::Cleanup(HANDLE process)
         std::lock_guard<CCriticalSection> hold(ended->callbackLock);
         ended->ended = true;
     }
+    // Freed here when no call uses it, before the last error is set: closing
+    // its kept connections may change that.
     ended.reset();
     SetLastError(ERROR_SUCCESS);
     return TRUE;
@@ -351,14 +353,14 @@ DWORD64 CSymbolLibrary::LoadModule(HANDLE process, HANDLE file, PCSTR imageName,
     }
     if (base == 0)
         base = loader.GetImage().GetImageBase();
-    // As the platform: a module already at this base is no error, but no new load.
-    const auto isLoaded = [&]
+    bool loaded = false;
     {
         std::lock_guard<CCriticalSection> lock(m_lock);
-        return use.session->modules.count(base) != 0;
-    };
-    if (isLoaded())
+        loaded = use.session->modules.count(base) != 0;
+    }
+    if (loaded)
     {
+        // As the platform: a module already at this base is no error, but no new load.
         SetLastError(ERROR_SUCCESS);
         return 0;
     }

@@ -10,7 +10,9 @@
 // own requests share one session's state (which servers are offline, open
 // connections, the download of a key in flight). The library reports nothing
 // of such a search to the session's callback, so the log of an image's
-// request holds only its own lines.
+// request holds only its own lines. It takes no lock of the engine's, and the
+// library searches without holding its own: an image's request waits for a
+// prefetch download only when both want the same file.
 class CPrefetchSession
 {
 public:
