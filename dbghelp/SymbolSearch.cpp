@@ -163,10 +163,22 @@ bool CSymbolSearch::SearchServer(const Request& request, const CSymbolPath::Entr
                           Result checked;
                           return CheckCandidate(request, path, shown, kSymsrv, checked);
                       });
+    const std::string placed = downstream.empty() ? std::string() : StorePath(downstream, request);
     for (const std::string& store : entry.upstreams)
     {
+        bool landed = false;
         const CSingleFlight::Work work = [&]
-        { return CFilePath::IsHttpUrl(store) ? fetch.FromHttp(store, downstream) : fetch.FromLocal(store, downstream); };
+        {
+            // Another thread's fetch of the file may have landed since the
+            // look above, and ended before this one asked: its file, not a
+            // second download.
+            if (!placed.empty() && CFilePath::FileExists(placed) && request.verify(placed).kind == Verdict::Match)
+            {
+                landed = true;
+                return placed;
+            }
+            return CFilePath::IsHttpUrl(store) ? fetch.FromHttp(store, downstream) : fetch.FromLocal(store, downstream);
+        };
         bool shared = false;
         std::string found = m_settings.flights == nullptr
                                 ? work()
@@ -175,7 +187,7 @@ bool CSymbolSearch::SearchServer(const Request& request, const CSymbolPath::Entr
                                                           work, shared);
         // Another thread's file is checked as this request's own.
         Result checked;
-        if (shared && !found.empty() && !CheckCandidate(request, found, found, kSymsrv, checked))
+        if ((shared || landed) && !found.empty() && !CheckCandidate(request, found, found, kSymsrv, checked))
             found.clear();
         result.matched = found;
         if (!result.matched.empty())
