@@ -154,19 +154,24 @@ void CSymbolHandler::GetSymbols(HANDLE hFile)
 void CSymbolHandler::Prefetch(HANDLE hFile)
 {
     CTraceScope scope("CSymbolHandler::Prefetch()\n", 0);
-    std::lock_guard<CCriticalSection> lock(m_lock);
-    TraceMessage(TRACE_INFO, 0, "%s", "Instance locked.\n");
-    if (!m_initialized)
+    // As a request does: the settings in force now, the call without the lock.
+    SymbolHandlerConfiguration config;
     {
-        TraceMessage(TRACE_WARNING, 0, "%s", "Not yet initialized.\n");
-        return;
+        std::lock_guard<CCriticalSection> lock(m_lock);
+        TraceMessage(TRACE_INFO, 0, "%s", "Instance locked.\n");
+        if (!m_initialized)
+        {
+            TraceMessage(TRACE_WARNING, 0, "%s", "Not yet initialized.\n");
+            return;
+        }
+        config = m_config;
     }
-    if (!m_config.Enabled || !m_config.Prefetch || m_config.SymPath.empty())
+    if (!config.Enabled || !config.Prefetch || config.SymPath.empty())
     {
         TraceMessage(TRACE_INFO, 0, "%s", "Disabled.\n");
         return;
     }
-    if (!m_symbolOperations.Prefetch(HandleToULong(hFile), GetCurrentProcessId(), m_config.SymPath,
-                                     m_config.HistoryFile, m_config.PrefetchParallel))
+    if (!m_symbolOperations.Prefetch(HandleToULong(hFile), GetCurrentProcessId(), config.SymPath, config.DestDir,
+                                     config.UseFileExt, config.HistoryFile, config.PrefetchParallel))
         TraceMessage(TRACE_INFO, 0, "%s", "CSymbolOperations::Prefetch() failed.\n");
 }

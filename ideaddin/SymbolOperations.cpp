@@ -250,7 +250,8 @@ HRESULT CSymbolOperations::CallGetSymbols(const GetSymbolsCommand& command, BOOL
 }
 
 bool CSymbolOperations::Prefetch(DWORD hFile, DWORD ProcessId, const std::string& SymbolPath,
-                                 const std::string& HistoryFile, DWORD MaxParallel)
+                                 const std::string& DestPath, bool UseFileExt, const std::string& HistoryFile,
+                                 DWORD MaxParallel)
 {
     CTraceScope scope("CSymbolOperations::Prefetch()\n", 0);
     const auto request = MakeSharedCommand<PrefetchCommand>(CMD_PREFETCH);
@@ -258,6 +259,8 @@ bool CSymbolOperations::Prefetch(DWORD hFile, DWORD ProcessId, const std::string
     command.hFile = hFile;
     command.ProcessId = ProcessId;
     command.SymbolPath = SymbolPath;
+    command.DestPath = DestPath;
+    command.UseFileExt = UseFileExt;
     command.HistoryFile = HistoryFile;
     command.MaxParallel = MaxParallel;
     // The hand-over waits only for the server's acceptance, never for a fetch.
@@ -285,9 +288,10 @@ void CSymbolOperations::RunPrefetch(PrefetchCommand& command)
         return;
     }
     std::wstring symbolPath = AnsiToWide(command.SymbolPath);
+    std::wstring destPath = AnsiToWide(command.DestPath);
     std::wstring historyFile = AnsiToWide(command.HistoryFile);
-    result = prefetch->Prefetch(command.hFile, command.ProcessId, nullptr, &symbolPath[0], &historyFile[0],
-                                command.MaxParallel);
+    result = prefetch->Prefetch(command.hFile, command.ProcessId, nullptr, &symbolPath[0], &destPath[0],
+                                command.UseFileExt ? 1 : 0, &historyFile[0], command.MaxParallel);
     if (result != S_OK)
         TraceMessage(TRACE_INFO, 0, "ISymbolPrefetch::Prefetch() failed. Error: %x\n", static_cast<unsigned>(result));
     command.Success = result == S_OK;

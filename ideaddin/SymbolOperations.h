@@ -40,6 +40,8 @@ struct PrefetchCommand
     DWORD hFile = 0;
     DWORD ProcessId = 0;
     std::string SymbolPath;
+    std::string DestPath;
+    bool UseFileExt = true;
     std::string HistoryFile;
     DWORD MaxParallel = 0;
     bool Success = false;
@@ -63,8 +65,8 @@ public:
                     bool UseFileExt, bool& bFound, std::string& Log);
     // Starts the server's prefetch of the program whose image hFile is; the
     // server queues the work and answers at once. True when it accepted.
-    bool Prefetch(DWORD hFile, DWORD ProcessId, const std::string& SymbolPath, const std::string& HistoryFile,
-                  DWORD MaxParallel);
+    bool Prefetch(DWORD hFile, DWORD ProcessId, const std::string& SymbolPath, const std::string& DestPath,
+                  bool UseFileExt, const std::string& HistoryFile, DWORD MaxParallel);
 
 protected:
     bool OnStart() override;

@@ -212,7 +212,7 @@ STDMETHODIMP CSymbolManager::GetSymbols(DWORD FileHandle, DWORD ProcessId, LPWST
 }
 
 STDMETHODIMP CSymbolManager::Prefetch(DWORD FileHandle, DWORD ProcessId, LPWSTR ProgramPath, LPWSTR SymbolPath,
-                                      LPWSTR HistoryFile, DWORD MaxParallel)
+                                      LPWSTR DestPath, DWORD UseFileExt, LPWSTR HistoryFile, DWORD MaxParallel)
 {
     CTraceScope scope("CSymbolManager::Prefetch()\n", 0);
     TraceMessage(TRACE_INFO, 0, "FileHandle: %lx\n", static_cast<unsigned long>(FileHandle));
@@ -231,8 +231,13 @@ STDMETHODIMP CSymbolManager::Prefetch(DWORD FileHandle, DWORD ProcessId, LPWSTR 
     }
     const std::string symbolPath = WideToAnsi(SymbolPath);
     const std::string historyFile = WideToAnsi(HistoryFile);
+    CSymbolPrefetch::Destination destination;
+    destination.path = WideToAnsi(DestPath);
+    destination.useFileExt = UseFileExt != 0;
     TraceMessage(TRACE_INFO, 0, "ProgramPath: %s\n", program.c_str());
     TraceMessage(TRACE_INFO, 0, "SymbolPath: %s\n", symbolPath.c_str());
+    TraceMessage(TRACE_INFO, 0, "DestPath: %s\n", destination.path.c_str());
+    TraceMessage(TRACE_INFO, 0, "UseFileExt: %s\n", BoolText(destination.useFileExt));
     TraceMessage(TRACE_INFO, 0, "HistoryFile: %s\n", historyFile.c_str());
     TraceMessage(TRACE_INFO, 0, "MaxParallel: %lu\n", static_cast<unsigned long>(MaxParallel));
     if (program.empty() || symbolPath.empty())
@@ -250,7 +255,7 @@ STDMETHODIMP CSymbolManager::Prefetch(DWORD FileHandle, DWORD ProcessId, LPWSTR 
                                              [session](const std::string& path, const CSymbolPrefetch::Target& target)
                                              { session.Fetch(path, target); }));
     }
-    m_prefetch->Start(program, symbolPath, historyFile);
+    m_prefetch->Start(program, symbolPath, destination, historyFile);
     TraceMessage(TRACE_INFO, 0, "%s", "Complete.\n");
     return S_OK;
 }

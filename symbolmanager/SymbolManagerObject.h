@@ -35,7 +35,7 @@ public:
 
     // ISymbolPrefetch
     STDMETHODIMP Prefetch(DWORD FileHandle, DWORD ProcessId, LPWSTR ProgramPath, LPWSTR SymbolPath,
-                          LPWSTR HistoryFile, DWORD MaxParallel) override;
+                          LPWSTR DestPath, DWORD UseFileExt, LPWSTR HistoryFile, DWORD MaxParallel) override;
     STDMETHODIMP CancelPrefetch() override;
 
     // Fetches running at once when the caller names no number, and at most.

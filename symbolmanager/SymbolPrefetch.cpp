@@ -7,6 +7,7 @@
 #include "ImportClosure.h"
 #include "LoadedImageHistory.h"
 #include "MappedFile.h"
+#include "PathSplit.h"
 #include "PeImage.h"
 
 namespace
@@ -33,6 +34,26 @@ std::string LastPart(const std::string& path)
 {
     const size_t slash = path.find_last_of("\\/:");
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+// Whether target's file is where the image's own request copies it: then
+// that request finds it in place and asks no store. A file of another
+// identity there is that request's to replace; fetching ahead is skipped.
+bool InPlace(const CSymbolPrefetch::Destination& destination, const std::string& imagePath,
+             const CSymbolPrefetch::Target& target)
+{
+    if (destination.path.empty())
+        return false;
+    std::string directory = destination.path;
+    if (directory.back() != '\\' && directory.back() != '/')
+        directory += '\\';
+    if (destination.useFileExt)
+    {
+        const std::string ext = SplitPath(imagePath).ext;
+        if (ext.size() > 1)
+            directory += ext.substr(1) + "\\";
+    }
+    const DWORD attributes = GetFileAttributesA((directory + target.fileName).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 } // namespace
 
@@ -73,7 +94,7 @@ bool CSymbolPrefetch::TargetOf(const CPeImage& image, Target& target)
 }
 
 void CSymbolPrefetch::Start(const std::string& program, const std::string& symbolPath,
-                            const std::string& historyFile)
+                            const Destination& destination, const std::string& historyFile)
 {
     Stop();
     std::vector<std::string> remembered;
@@ -85,21 +106,21 @@ void CSymbolPrefetch::Start(const std::string& program, const std::string& symbo
         if (!historyFile.empty() && history.Load(historyFile))
             remembered = history.ImagesOf(program);
     }
-    m_queue.Post([this, program, symbolPath, remembered](const CPrefetchQueue::Cancelled& cancelled)
-                 { Plan(program, symbolPath, remembered, cancelled); });
+    m_queue.Post([this, program, symbolPath, destination, remembered](const CPrefetchQueue::Cancelled& cancelled)
+                 { Plan(program, symbolPath, destination, remembered, cancelled); });
 }
 
-void CSymbolPrefetch::Plan(const std::string& program, const std::string& symbolPath,
+void CSymbolPrefetch::Plan(const std::string& program, const std::string& symbolPath, const Destination& destination,
                            const std::vector<std::string>& remembered, const CPrefetchQueue::Cancelled& cancelled)
 {
     const CDllSearchPath search = CDllSearchPath::ForProgram(program);
     CImportClosure closure;
     closure.Walk(program, [&search](const std::string& name) { return search.Resolve(name); }, ReadImage, cancelled);
     std::set<Target> planned;
-    const auto plan = [&](const CPeImage& image)
+    const auto plan = [&](const std::string& path, const CPeImage& image)
     {
         Target target;
-        if (!TargetOf(image, target) || !planned.insert(target).second)
+        if (!TargetOf(image, target) || InPlace(destination, path, target) || !planned.insert(target).second)
             return;
         m_queue.Post(
             [this, symbolPath, target](const CPrefetchQueue::Cancelled& dropped)
@@ -110,7 +131,7 @@ void CSymbolPrefetch::Plan(const std::string& program, const std::string& symbol
             cancelled);
     };
     for (const CImportClosure::Image& image : closure.GetImages())
-        plan(image.pe);
+        plan(image.path, image.pe);
     // What the last session loaded at run time; the walk found the rest.
     const bool pe32Plus = !closure.GetImages().empty() && closure.GetImages().front().pe.IsPe32Plus();
     for (const std::string& path : remembered)
@@ -119,7 +140,7 @@ void CSymbolPrefetch::Plan(const std::string& program, const std::string& symbol
         if (cancelled())
             return;
         if (ReadImage(path, image) && image.IsPe32Plus() == pe32Plus)
-            plan(image);
+            plan(path, image);
     }
 }
 

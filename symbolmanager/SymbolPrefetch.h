@@ -34,6 +34,14 @@ public:
         // The store key's parts: equal targets are one fetch.
         bool operator<(const Target& other) const;
     };
+    // Where each image's own request copies its symbol files: dir, or with
+    // useFileExt its sub-directory named after the image's extension. A file
+    // already there is not fetched (empty path: nothing is in place).
+    struct Destination
+    {
+        std::string path;
+        bool useFileExt = true;
+    };
     // Fetches one target along symbolPath into its downstream store.
     using Fetch = std::function<void(const std::string& symbolPath, const Target& target)>;
 
@@ -47,7 +55,8 @@ public:
 
     // Starts on program; historyFile keeps what each program's last session
     // loaded (empty: nothing remembered). Returns at once.
-    void Start(const std::string& program, const std::string& symbolPath, const std::string& historyFile);
+    void Start(const std::string& program, const std::string& symbolPath, const Destination& destination,
+               const std::string& historyFile);
     // Drops the current program's work and records its session.
     void Stop();
     // An image whose symbols were asked for in the current program's session.
@@ -61,8 +70,8 @@ public:
 
 private:
     void Record();
-    void Plan(const std::string& program, const std::string& symbolPath, const std::vector<std::string>& remembered,
-              const CPrefetchQueue::Cancelled& cancelled);
+    void Plan(const std::string& program, const std::string& symbolPath, const Destination& destination,
+              const std::vector<std::string>& remembered, const CPrefetchQueue::Cancelled& cancelled);
 
     Fetch m_fetch;
     std::mutex m_lock;

@@ -189,18 +189,18 @@ TEST_F(SymbolManagerTest, PrefetchesThroughItsOwnInterfaceAndEndsCleanly)
     {
         CScopedComPtr<ISymbolPrefetch> prefetch;
         ASSERT_EQ(S_OK, m_manager->QueryInterface(IID_ISymbolPrefetch, prefetch.ReceiveVoid()));
-        EXPECT_EQ(E_INVALIDARG, prefetch->Prefetch(0, 0, nullptr, const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 0));
+        EXPECT_EQ(E_INVALIDARG, prefetch->Prefetch(0, 0, nullptr, const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 1, nullptr, 0));
         EXPECT_EQ(S_OK, prefetch->Prefetch(0, 0, const_cast<LPWSTR>(Widen(SampleImage("rsds.exe")).c_str()),
-                                           const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 2));
+                                           const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 1, nullptr, 2));
         EXPECT_EQ(S_OK, prefetch->CancelPrefetch());
         // By the client's handle, as the add-in names the program.
         CScopedHandle file(CreateFileA(SampleImage("dbgcv.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(file.IsValid());
         EXPECT_EQ(S_OK, prefetch->Prefetch(HandleToULong(file.Get()), GetCurrentProcessId(), nullptr,
-                                           const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 2));
+                                           const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 1, nullptr, 2));
         EXPECT_EQ(S_OK, prefetch->Prefetch(0, 0, const_cast<LPWSTR>(Widen(SampleImage("nb10.dll")).c_str()),
-                                           const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 2));
+                                           const_cast<LPWSTR>(Widen(path).c_str()), nullptr, 1, nullptr, 2));
     }
     m_manager.Reset();
     for (const std::string& file : ListFiles(cache.Path()))
@@ -222,7 +222,7 @@ TEST_F(SymbolManagerTest, ImageRequestCompletesWhileThePrefetchDownloadsAnotherF
     CScopedComPtr<ISymbolPrefetch> prefetch;
     ASSERT_EQ(S_OK, m_manager->QueryInterface(IID_ISymbolPrefetch, prefetch.ReceiveVoid()));
     ASSERT_EQ(S_OK, prefetch->Prefetch(0, 0, const_cast<LPWSTR>(Widen(SampleImage("rsds.exe")).c_str()),
-                                       const_cast<LPWSTR>(Widen(store.SymbolPath(cache.Path())).c_str()), nullptr, 2));
+                                       const_cast<LPWSTR>(Widen(store.SymbolPath(cache.Path())).c_str()), nullptr, 1, nullptr, 2));
     ASSERT_TRUE(store.WaitArrived(20000));
     EXPECT_EQ(S_OK, CallByName(SampleImage("nb10.dll"), SampleSymbolsDir()));
     EXPECT_EQ(1, m_found) << Log();

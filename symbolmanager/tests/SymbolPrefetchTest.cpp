@@ -63,13 +63,36 @@ protected:
 TEST_F(SymbolPrefetchTest, FetchesEachSymbolFileOfTheImportClosureOnce)
 {
     CSymbolPrefetch prefetch(4, m_log.Fetcher());
-    prefetch.Start(m_app, "srv*C:\\down*http://server", "");
+    prefetch.Start(m_app, "srv*C:\\down*http://server", {}, "");
     prefetch.WaitIdle();
     const std::map<std::string, int> counts = m_log.Counts();
     EXPECT_EQ(1, counts.at("app.pdb"));
     EXPECT_EQ(1, counts.at("a.pdb"));
     EXPECT_EQ(0u, counts.count("late.pdb"));
     EXPECT_EQ("srv*C:\\down*http://server", m_log.PathOf("app.pdb"));
+}
+
+// A symbol file already where the image's own request copies it (the
+// image's extension names the sub-directory) is left to that request.
+TEST_F(SymbolPrefetchTest, SkipsSymbolFilesAlreadyInTheDestination)
+{
+    CTempDir dest;
+    ASSERT_TRUE(CreateDirectoryA(dest.File("dll").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(dest.File("dll\\a.pdb"), "in place"));
+    ASSERT_TRUE(WriteFileBytes(dest.File("app.pdb"), "wrong folder for an exe"));
+    CSymbolPrefetch::Destination destination;
+    destination.path = dest.Path();
+    CSymbolPrefetch prefetch(4, m_log.Fetcher());
+    prefetch.Start(m_app, "srv*", destination, "");
+    prefetch.WaitIdle();
+    EXPECT_EQ(0u, m_log.Counts().count("a.pdb"));
+    EXPECT_EQ(1, m_log.Counts()["app.pdb"]);
+
+    destination.useFileExt = false;
+    prefetch.Start(m_app, "srv*", destination, "");
+    prefetch.WaitIdle();
+    EXPECT_EQ(1, m_log.Counts()["app.pdb"]);
+    EXPECT_EQ(1, m_log.Counts()["a.pdb"]);
 }
 
 // What a session asked for is remembered when the next program starts, and
@@ -79,18 +102,18 @@ TEST_F(SymbolPrefetchTest, PrefetchesWhatTheLastSessionLoaded)
     const std::string history = m_dir.File("loaded.txt");
     {
         CSymbolPrefetch prefetch(2, [](const std::string&, const CSymbolPrefetch::Target&) {});
-        prefetch.Start(m_app, "srv*", history);
+        prefetch.Start(m_app, "srv*", {}, history);
         prefetch.RecordLoaded(m_app);
         prefetch.RecordLoaded(m_late);
         prefetch.RecordLoaded(m_dir.File("nosyms.dll"));
-        prefetch.Start(m_dir.File("a.dll"), "srv*", history);
+        prefetch.Start(m_dir.File("a.dll"), "srv*", {}, history);
     }
     CLoadedImageHistory saved;
     ASSERT_TRUE(saved.Load(history));
     EXPECT_EQ(3u, saved.ImagesOf(m_app).size());
 
     CSymbolPrefetch prefetch(2, m_log.Fetcher());
-    prefetch.Start(m_app, "srv*", history);
+    prefetch.Start(m_app, "srv*", {}, history);
     prefetch.WaitIdle();
     EXPECT_EQ(1, m_log.Counts()["late.pdb"]);
     EXPECT_EQ(1, m_log.Counts()["app.pdb"]);
@@ -101,7 +124,7 @@ TEST_F(SymbolPrefetchTest, IgnoresADamagedHistory)
     const std::string history = m_dir.File("loaded.txt");
     ASSERT_TRUE(WriteFileBytes(history, "QX3LOADED 1\r\nP " + m_app + "\r\nI " + m_late + "\r\nZ\r\n"));
     CSymbolPrefetch prefetch(2, m_log.Fetcher());
-    prefetch.Start(m_app, "srv*", history);
+    prefetch.Start(m_app, "srv*", {}, history);
     prefetch.WaitIdle();
     EXPECT_EQ(0u, m_log.Counts().count("late.pdb"));
     EXPECT_EQ(1, m_log.Counts()["app.pdb"]);
