@@ -59,3 +59,14 @@ bool EqualNoCase(const std::string& a, const std::string& b)
     return a.size() == b.size() && _mbsicmp(reinterpret_cast<const unsigned char*>(a.c_str()),
                                             reinterpret_cast<const unsigned char*>(b.c_str())) == 0;
 }
+
+std::string FoldCase(const std::string& text)
+{
+    std::string folded(text);
+    for (char& c : folded)
+    {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+}

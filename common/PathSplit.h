@@ -18,3 +18,7 @@ PathParts SplitPath(const std::string& path);
 
 // Case-insensitive equality of two narrow strings in the ANSI code page.
 bool EqualNoCase(const std::string& a, const std::string& b);
+
+// A name or path with ASCII letters in lower case: a key under which names
+// that differ only in case, as file names do, are one.
+std::string FoldCase(const std::string& text);

@@ -279,7 +279,8 @@ void CSymbolOperations::RunPrefetch(PrefetchCommand& command)
     HRESULT result = m_symbolManager->QueryInterface(IID_ISymbolPrefetch, prefetch.ReceiveVoid());
     if (result != S_OK)
     {
-        TraceMessage(TRACE_INFO, 0, "QueryInterface(ISymbolPrefetch) failed. Error: %x\n", static_cast<unsigned>(result));
+        TraceMessage(TRACE_INFO, 0, "QueryInterface(ISymbolPrefetch) failed. Error: %x\n",
+                     static_cast<unsigned>(result));
         if (IsServerGone(result))
         {
             m_symbolManager.Reset();

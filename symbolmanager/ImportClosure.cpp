@@ -1,19 +1,11 @@
 #include "ImportClosure.h"
 
-#include <cctype>
 #include <set>
+
+#include "PathSplit.h"
 
 namespace
 {
-// Names and paths compare without regard to case, as the file system does.
-std::string Folded(const std::string& text)
-{
-    std::string folded(text);
-    for (char& c : folded)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return folded;
-}
-
 bool StartsWith(const std::string& text, const char* prefix)
 {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
@@ -22,7 +14,7 @@ bool StartsWith(const std::string& text, const char* prefix)
 
 bool CImportClosure::IsApiSetName(const std::string& name)
 {
-    const std::string folded = Folded(name);
+    const std::string folded = FoldCase(name);
     return StartsWith(folded, "api-ms-win-") || StartsWith(folded, "ext-ms-");
 }
 
@@ -36,7 +28,7 @@ bool CImportClosure::Walk(const std::string& program, const Resolve& resolve, co
         return false;
     const bool pe32Plus = first.pe.IsPe32Plus();
     std::set<std::string> namesSeen;
-    std::set<std::string> pathsSeen = {Folded(program)};
+    std::set<std::string> pathsSeen = {FoldCase(program)};
     m_images.push_back(std::move(first));
 
     // m_images doubles as the queue: the walk reads each image's imports in turn.
@@ -50,10 +42,10 @@ bool CImportClosure::Walk(const std::string& program, const Resolve& resolve, co
                 return false;
             if (m_images.size() >= kMaxImages || namesSeen.size() >= kMaxNames)
                 return true;
-            if (IsApiSetName(name) || !namesSeen.insert(Folded(name)).second)
+            if (IsApiSetName(name) || !namesSeen.insert(FoldCase(name)).second)
                 continue;
             const std::string path = resolve(name);
-            if (path.empty() || !pathsSeen.insert(Folded(path)).second)
+            if (path.empty() || !pathsSeen.insert(FoldCase(path)).second)
                 continue;
             Image image;
             image.path = path;

@@ -1,6 +1,5 @@
 #include "SymbolPrefetch.h"
 
-#include <cctype>
 #include <tuple>
 
 #include "DllSearchPath.h"
@@ -21,20 +20,13 @@ bool ReadImage(const std::string& path, CPeImage& image)
     return file.OpenByName(path, kMaxImageBytes) && image.Parse(file.Data(), file.Size());
 }
 
-std::string Folded(const std::string& text)
-{
-    std::string folded(text);
-    for (char& c : folded)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return folded;
-}
-
 // The file name part of a recorded path (PDB paths are recorded as built).
 std::string LastPart(const std::string& path)
 {
     const size_t slash = path.find_last_of("\\/:");
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
 // Whether target's file is where the image's own request copies it: then
 // that request finds it in place and asks no store. A file of another
 // identity there is that request's to replace; fetching ahead is skipped.
@@ -78,7 +70,7 @@ bool CSymbolPrefetch::TargetOf(const CPeImage& image, Target& target)
     const CCodeViewRecord& codeView = image.GetCodeView();
     if (codeView.RefersToPdb())
     {
-        target.fileName = Folded(LastPart(codeView.GetPdbName()));
+        target.fileName = FoldCase(LastPart(codeView.GetPdbName()));
         target.byGuid = codeView.GetKind() == CCodeViewRecord::Rsds;
         target.guid = codeView.GetGuid();
         target.value = codeView.GetSignature();
@@ -86,15 +78,15 @@ bool CSymbolPrefetch::TargetOf(const CPeImage& image, Target& target)
     }
     else if (image.IsDebugStripped() && !image.GetMiscDbgName().empty())
     {
-        target.fileName = Folded(LastPart(image.GetMiscDbgName()));
+        target.fileName = FoldCase(LastPart(image.GetMiscDbgName()));
         target.value = image.GetTimeDateStamp();
         target.two = image.GetSizeOfImage();
     }
     return !target.fileName.empty();
 }
 
-void CSymbolPrefetch::Start(const std::string& program, const std::string& symbolPath,
-                            const Destination& destination, const std::string& historyFile)
+void CSymbolPrefetch::Start(const std::string& program, const std::string& symbolPath, const Destination& destination,
+                            const std::string& historyFile)
 {
     Stop();
     std::vector<std::string> remembered;
@@ -115,7 +107,8 @@ void CSymbolPrefetch::Plan(const std::string& program, const std::string& symbol
 {
     const CDllSearchPath search = CDllSearchPath::ForProgram(program);
     CImportClosure closure;
-    closure.Walk(program, [&search](const std::string& name) { return search.Resolve(name); }, ReadImage, cancelled);
+    closure.Walk(
+        program, [&search](const std::string& name) { return search.Resolve(name); }, ReadImage, cancelled);
     std::set<Target> planned;
     const auto plan = [&](const std::string& path, const CPeImage& image)
     {
@@ -148,7 +141,7 @@ void CSymbolPrefetch::RecordLoaded(const std::string& image)
 {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_program.empty() || image.empty() || m_loaded.size() >= kMaxRecorded ||
-        !m_loadedFolded.insert(Folded(image)).second)
+        !m_loadedFolded.insert(FoldCase(image)).second)
         return;
     m_loaded.push_back(image);
 }
