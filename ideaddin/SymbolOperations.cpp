@@ -132,8 +132,18 @@ bool CSymbolOperations::OnStart()
 bool CSymbolOperations::CreateSymbolManager()
 {
     TraceMessage(TRACE_INFO, 0, "%s", "Instantiating SymbolManager...\n");
-    const HRESULT result =
+    HRESULT result =
         CoCreateInstance(CLSID_SymbolManager, nullptr, CLSCTX_ALL, IID_ISymbolManager, m_symbolManager.ReceiveVoid());
+    // An activation that meets qx3fetch in its idle exit, its class object
+    // withdrawn but the process not yet gone, is refused at once with one of
+    // these; the next activation starts a new server.
+    if (result == E_FAIL || result == REGDB_E_CLASSNOTREG)
+    {
+        TraceMessage(TRACE_WARNING, 0, "CoCreateInstance() failed. Error: %x\n", static_cast<unsigned>(result));
+        m_symbolManager.Reset();
+        result = CoCreateInstance(CLSID_SymbolManager, nullptr, CLSCTX_ALL, IID_ISymbolManager,
+                                  m_symbolManager.ReceiveVoid());
+    }
     if (result != S_OK)
     {
         m_symbolManager.Reset();

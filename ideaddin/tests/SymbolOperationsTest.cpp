@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "ComTestSupport.h"
+#include "ImportSwap.h"
 #include "ScopedHandle.h"
 #include "SymbolOperations.h"
 #include "SymbolServerFixture.h"
@@ -13,6 +14,17 @@
 
 namespace
 {
+
+// CoCreateInstance that refuses its first call as COM does when the
+// activation meets a server whose class object has just been withdrawn.
+LONG g_refusals = 0;
+CImportSwap* g_activation = nullptr;
+HRESULT WINAPI RefusingOnceCoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object)
+{
+    if (InterlockedIncrement(&g_refusals) == 1)
+        return E_FAIL;
+    return g_activation->Original<decltype(&CoCreateInstance)>()(clsid, outer, context, iid, object);
+}
 
 class SymbolOperationsTest : public SymbolServerFixture
 {
@@ -67,6 +79,21 @@ TEST_F(SymbolOperationsTest, ServerThatDiedIsReplacedForTheNextRequest)
     const std::vector<DWORD> servers = ServerProcessIds();
     ASSERT_EQ(1u, servers.size());
     EXPECT_NE(first, servers.front());
+}
+
+// Under Wine the activation at the idle exit's instant is refused with
+// E_FAIL; a session must not be left without a server for it.
+TEST_F(SymbolOperationsTest, ActivationRefusedByAnEndingServerIsMadeAgain)
+{
+    CImportSwap swap("ole32.dll", "CoCreateInstance", reinterpret_cast<const void*>(&RefusingOnceCoCreateInstance));
+    ASSERT_TRUE(swap.IsActive());
+    g_activation = &swap;
+    ASSERT_TRUE(m_operations.Start());
+    EXPECT_TRUE(Request("nb10.dll", StorePath()));
+    EXPECT_TRUE(m_found) << m_log;
+    m_operations.Stop();
+    g_activation = nullptr;
+    EXPECT_EQ(2, g_refusals);
 }
 
 } // namespace
