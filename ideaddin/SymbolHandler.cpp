@@ -93,27 +93,32 @@ bool CSymbolHandler::GetConfiguration(SymbolHandlerConfiguration& config)
     return true;
 }
 
+bool CSymbolHandler::SettingsInForce(SymbolHandlerConfiguration& config)
+{
+    // Requests run with the settings in force when they start, and without
+    // the instance lock: a new configuration (the GUI thread) takes effect
+    // for the next request instead of waiting for this one, and a Close
+    // releases the caller instead of waiting for the server.
+    std::lock_guard<CCriticalSection> lock(m_lock);
+    TraceMessage(TRACE_INFO, 0, "%s", "Instance locked.\n");
+    if (!m_initialized)
+    {
+        TraceMessage(TRACE_WARNING, 0, "%s", "Not yet initialized.\n");
+        return false;
+    }
+    config = m_config;
+    return true;
+}
+
 void CSymbolHandler::GetSymbols(HANDLE hFile)
 {
     CTraceScope scope("CSymbolHandler::GetSymbols()\n", 0);
     // Handle values have 32 significant bits, in 64-bit processes too.
     const DWORD fileHandle = HandleToULong(hFile);
-    // The request runs with the settings in force when it starts, and
-    // without the instance lock: a new configuration (the GUI thread) takes
-    // effect for the next request instead of waiting for this one, and a
-    // Close releases this caller instead of waiting for the server.
+    TraceMessage(TRACE_INFO, 0, "hFile: %x\n", static_cast<unsigned>(fileHandle));
     SymbolHandlerConfiguration config;
-    {
-        std::lock_guard<CCriticalSection> lock(m_lock);
-        TraceMessage(TRACE_INFO, 0, "%s", "Instance locked.\n");
-        TraceMessage(TRACE_INFO, 0, "hFile: %x\n", static_cast<unsigned>(fileHandle));
-        if (!m_initialized)
-        {
-            TraceMessage(TRACE_WARNING, 0, "%s", "Not yet initialized.\n");
-            return;
-        }
-        config = m_config;
-    }
+    if (!SettingsInForce(config))
+        return;
     if (!config.Enabled)
     {
         TraceMessage(TRACE_INFO, 0, "%s", "Disabled.\n");
@@ -154,18 +159,9 @@ void CSymbolHandler::GetSymbols(HANDLE hFile)
 void CSymbolHandler::Prefetch(HANDLE hFile)
 {
     CTraceScope scope("CSymbolHandler::Prefetch()\n", 0);
-    // As a request does: the settings in force now, the call without the lock.
     SymbolHandlerConfiguration config;
-    {
-        std::lock_guard<CCriticalSection> lock(m_lock);
-        TraceMessage(TRACE_INFO, 0, "%s", "Instance locked.\n");
-        if (!m_initialized)
-        {
-            TraceMessage(TRACE_WARNING, 0, "%s", "Not yet initialized.\n");
-            return;
-        }
-        config = m_config;
-    }
+    if (!SettingsInForce(config))
+        return;
     if (!config.Enabled || !config.Prefetch || config.SymPath.empty())
     {
         TraceMessage(TRACE_INFO, 0, "%s", "Disabled.\n");

@@ -55,6 +55,9 @@ public:
 
 private:
     void TraceSettings() const;
+    // Copies the settings in force under the instance lock; false (traced)
+    // when the handler is not initialised.
+    bool SettingsInForce(SymbolHandlerConfiguration& config);
 
     bool m_initialized;
     CCriticalSection m_lock;
